@@ -1,0 +1,25 @@
+// Runs the real game frame by frame with scripted input and no window:
+// the base of the replay tests, the property tests and the benchmarks.
+#pragma once
+
+#include "media/input.h"
+
+namespace kiv {
+
+// Opens the dummy video driver (a real 8-bit surface in memory), loads the
+// pictures from images/ in the working directory, seeds rand and enters the
+// title. Sound stays off. Returns 0 when the pictures cannot be loaded.
+int start_headless(unsigned seed);
+
+// Supplies the input record of each step.
+using StepScript = void (*)(int step, StepInput* input, void* context);
+void set_step_script(StepScript script, void* context);
+
+// Runs one frame of k steps (1..5) with the frame's key events (number of
+// Escape presses, window close), as the main loop would.
+void run_headless_frame(int k, int escapes = 0, int close = 0);
+
+// Steps run by the headless driver since start_headless.
+extern long headless_steps;
+
+} // namespace kiv

@@ -1,0 +1,24 @@
+// The input record of one 10 ms step: the relative pointer motion and the
+// button mask. The game fills it from SDL, tests and replays from a script;
+// the simulation reads it only through read_pointer.
+#pragma once
+
+namespace kiv {
+
+struct StepInput {
+    int dx, dy;     // relative motion not yet consumed by read_pointer
+    int buttons;    // button mask; bit 0 = left button
+};
+
+extern StepInput step_input;
+
+// Where a step's input comes from: it adds the motion since the last call to
+// dx, dy and sets buttons. The game's default reads SDL's relative mouse state.
+using InputSource = void (*)(StepInput* input);
+extern InputSource input_source;
+void read_sdl_input(StepInput* input);
+
+// Called by the main loop before every step.
+void gather_step_input();
+
+} // namespace kiv

@@ -1,0 +1,28 @@
+// Sound effects and music.
+#pragma once
+
+#include <atomic>
+
+namespace kiv {
+
+enum SoundEffect { EFFECT_GEN = 0, EFFECT_SCORE = 1, EFFECT_MISS = 2 };
+constexpr int EFFECT_COUNT = 3;
+constexpr int TRACK_COUNT = 2;
+
+// Shared with the mixer's audio thread.
+extern std::atomic<int> sound_ready;
+extern std::atomic<int> current_track;
+extern std::atomic<int> next_track;
+extern int effect_requested[EFFECT_COUNT];
+
+void init_sound();
+void shutdown_sound();
+void start_music(int track);
+void stop_music();
+void advance_music();
+void request_effect(int k);
+// Once per drawn frame, after the flip; also starts the next music track
+// when the last one has ended.
+void play_requested_effects();
+
+} // namespace kiv
