@@ -89,8 +89,12 @@ set(KIV_PACKAGE_MAINTAINER "Kiv developers <kiv@localhost>" CACHE STRING
   "Maintainer field of the Debian package")
 set(CPACK_PACKAGE_CONTACT "${KIV_PACKAGE_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "arcade game: catch falling balls in a pan")
-set(CPACK_PACKAGE_DESCRIPTION
-  "Balls of three colours and sizes keep falling into the playfield. Move the pan with the mouse, catch them and throw them out over the right edge for points; quick catches raise a combo multiplier. A ball lost at the bottom ends the game. The best score is kept per player.")
+# One paragraph, lines of at most 80 columns as Debian wants them.
+string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
+  "Balls of three colours and sizes keep falling into the playfield. Move the"
+  "pan with the mouse, catch them and throw them out over the right edge for"
+  "points; quick catches raise a combo multiplier. A ball lost at the bottom"
+  "ends the game. The best score is kept for each player.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_GENERATOR DEB)
