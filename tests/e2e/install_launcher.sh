@@ -4,7 +4,7 @@
 # Usage: bash install_launcher.sh <kiv-binary> <source-dir> <build-dir>
 set -u
 build=$(cd "$3" && pwd) || exit 1
-tmp=$(mktemp -d)
+tmp=$(cd "$(mktemp -d)" && pwd -P) || exit 1
 trap 'rm -rf "$tmp"' EXIT
 mkdir "$tmp/cwd" && cd "$tmp/cwd" || exit 1
 failures=0
