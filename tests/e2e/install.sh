@@ -7,18 +7,12 @@ set -u
 src=$(cd "$2" && pwd) || exit 1
 build=$(cd "$3" && pwd) || exit 1
 app=io.github.kiv.Kiv
+. "$(dirname "$0")/lib/xvfb.sh"
 tmp=$(cd "$(mktemp -d)" && pwd -P) || exit 1
-xvfb_pid=
-game_pid=
-cleanup() {
-  [ -n "$game_pid" ] && kill "$game_pid" 2>/dev/null
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
+trap 'rm -rf "$tmp"' EXIT
+# Unlike the helpers' fail, carry on and report every failed check.
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-hex() { od -An -tx1 "$1" | tr -d ' \n'; }
 
 root=$tmp/root
 DESTDIR=$root cmake --install "$build" --prefix /usr >"$tmp/install.log" 2>&1 \
@@ -81,54 +75,36 @@ for word in -nosound -mousespeed -window kiv.prf "EXIT STATUS" XDG_DATA_HOME; do
   printf '%s' "$text" | grep -q -- "$word" || fail "man page does not mention $word"
 done
 
-# Xvfb on a free display chosen by the server itself.
-exec 3>"$tmp/display"
-Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp >"$tmp/xvfb.log" 2>&1 &
-xvfb_pid=$!
-exec 3>&-
-for _ in $(seq 100); do [ -s "$tmp/display" ] && break; sleep 0.1; done
-[ -s "$tmp/display" ] || { cat "$tmp/xvfb.log"; echo "FAIL: Xvfb did not start"; exit 1; }
-export DISPLAY=:$(head -n1 "$tmp/display")
+start_xvfb
+trap 'stop_all; rm -rf "$tmp"' EXIT
 
 # play <launcher> <name>: starts the game through the launcher, waits for its
 # window, presses Escape on the title and checks that it ends with status 1.
 play() {
   env HOME="$tmp/home" XDG_DATA_HOME="$tmp/xdg" "$1" -window -nosound \
     >"$tmp/game.log" 2>&1 &
-  game_pid=$!
-  wid=
-  for _ in $(seq 100); do
-    wid=$(xdotool search --name '^Kiv$' 2>/dev/null | head -n1)
-    [ -n "$wid" ] && break
-    kill -0 "$game_pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  if [ -z "$wid" ]; then
-    fail "$2: no window: $(cat "$tmp/game.log")"
-  else
+  GAME_PID=$!
+  if wid=$(wait_window Kiv 15); then
     sleep 0.5
     xdotool windowfocus --sync "$wid" 2>/dev/null
     xdotool key Escape
+  else
+    fail "$2: no window: $(cat "$tmp/game.log")"
   fi
-  status=
-  for _ in $(seq 100); do
-    kill -0 "$game_pid" 2>/dev/null || { wait "$game_pid"; status=$?; break; }
-    sleep 0.1
-  done
-  if [ -z "$status" ]; then
-    kill "$game_pid"; wait "$game_pid"
+  if ! wait_exit "$GAME_PID" 10; then
     fail "$2: Escape did not quit"
-  elif [ "$status" -ne 1 ]; then
-    fail "$2: exit status $status, 1 expected: $(cat "$tmp/game.log")"
+  elif [ "$EXIT_STATUS" -ne 1 ]; then
+    fail "$2: exit status $EXIT_STATUS, 1 expected: $(cat "$tmp/game.log")"
+  else
+    GAME_PID=
   fi
-  game_pid=
 }
 
 player=$tmp/xdg/kiv
 play "$root/usr/bin/kiv" "staged install"
 [ -d "$player" ] || fail "no per-user directory $player"
-[ "$(hex "$player/kiv.prf" 2>/dev/null)" = 000f4240 ] \
-  || fail "new kiv.prf should hold 1,000,000: $(hex "$player/kiv.prf" 2>/dev/null)"
+[ "$(hex_of "$player/kiv.prf" 2>/dev/null)" = 000f4240 ] \
+  || fail "new kiv.prf should hold 1,000,000: $(hex_of "$player/kiv.prf" 2>/dev/null)"
 [ -e "$root/usr/share/kiv/kiv.prf" ] && fail "kiv.prf written into the installation"
 [ -e "$tmp/home/.local/share/kiv" ] && fail "per-user directory made outside XDG_DATA_HOME"
 
@@ -139,8 +115,8 @@ printf '\000\000\000\007' >"$player/kiv.prf"
 play "$tmp/moved/usr/bin/kiv" "moved install"
 [ "$(readlink "$player/images")" = "$tmp/moved/usr/share/kiv/images" ] \
   || fail "images link not moved: $(readlink "$player/images")"
-[ "$(hex "$player/kiv.prf")" = 00000007 ] \
-  || fail "the player's high score 7 became $(hex "$player/kiv.prf")"
+[ "$(hex_of "$player/kiv.prf")" = 00000007 ] \
+  || fail "the player's high score 7 became $(hex_of "$player/kiv.prf")"
 
 if [ "$failures" -ne 0 ]; then
   echo "$failures check(s) failed"
