@@ -45,13 +45,13 @@ install(TARGETS kiv RUNTIME DESTINATION ${KIV_GAME_DIR})
 install(PROGRAMS ${KIV_PACKAGING_OUT}/kiv DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 # Only the files the game loads; whatever else lies next to them stays behind.
+# OPTIONAL, so that data added after configuring is still installed.
 foreach(kind images sounds)
-  if(IS_DIRECTORY ${CMAKE_SOURCE_DIR}/${kind})
-    install(DIRECTORY ${CMAKE_SOURCE_DIR}/${kind} DESTINATION ${KIV_DATA_DIR}
-      FILES_MATCHING PATTERN "*.png" PATTERN "*.wav" PATTERN "*.ogg")
-  else()
+  if(NOT IS_DIRECTORY ${CMAKE_SOURCE_DIR}/${kind})
     message(WARNING "${kind}/ is missing: the installed game will not start")
   endif()
+  install(DIRECTORY ${CMAKE_SOURCE_DIR}/${kind} DESTINATION ${KIV_DATA_DIR} OPTIONAL
+    FILES_MATCHING PATTERN "*.png" PATTERN "*.wav" PATTERN "*.ogg")
 endforeach()
 
 install(FILES ${KIV_PACKAGING_DIR}/${KIV_APP_ID}.desktop
