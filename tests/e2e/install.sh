@@ -84,7 +84,15 @@ play() {
   env HOME="$tmp/home" XDG_DATA_HOME="$tmp/xdg" "$1" -window -nosound \
     >"$tmp/game.log" 2>&1 &
   GAME_PID=$!
-  if wid=$(wait_window Kiv 15); then
+  # Waits up to 15 s for the window while the game lives, so that a failed
+  # start ends early (one search can take a good part of a second).
+  wid=
+  end=$((SECONDS + 15))
+  while [ -z "$wid" ] && [ "$SECONDS" -lt "$end" ] && kill -0 "$GAME_PID" 2>/dev/null; do
+    wid=$(xdotool search --name '^Kiv$' 2>/dev/null | head -n1)
+    [ -n "$wid" ] || sleep 0.05
+  done
+  if [ -n "$wid" ]; then
     sleep 0.5
     xdotool windowfocus --sync "$wid" 2>/dev/null
     xdotool key Escape
