@@ -4,6 +4,7 @@
 // The output depends on nothing but this program: the same bytes every run.
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,8 @@ namespace {
 
 int write_catalogue(const std::string& dir)
 {
+    std::error_code ignored;
+    std::filesystem::create_directories(dir, ignored);
     std::vector<kiv::Art> arts;
     kiv::make_catalogue(arts);
     for (const kiv::Art& art : arts) {
@@ -30,6 +33,8 @@ int write_catalogue(const std::string& dir)
 
 int write_icons(const std::string& dir)
 {
+    std::error_code ignored;
+    std::filesystem::create_directories(dir, ignored);
     for (int size : {32, 48, 64, 128, 256}) {
         kiv::Canvas canvas;
         kiv::make_canvas(canvas, size, size);

@@ -450,18 +450,23 @@ Art cloud()
 
 Art water_pipe()
 {
-    Art a{"watg.png", 104, 112, {{RAMP_GREY, RAMP_ORANGE, RAMP_RED, RAMP_BLUE, RAMP_AZURE}, {}}, false, nullptr};
+    Art a{"watg.png", 110, 112, {{RAMP_GREY, RAMP_ORANGE, RAMP_RED, RAMP_BLUE, RAMP_AZURE}, {}}, false, nullptr};
     a.draw = [](Canvas& c) {
-        // Water falling from the mouth at (96, 90).
+        // Water pouring from the mouth at (96, 90), bending down as it falls.
         std::vector<float> jet;
         for (int i = 0; i <= 16; ++i) {
             const float t = (float)i / 16;
-            jet.push_back(95.0f + 4.0f * t);
-            jet.push_back(89.0f + 24.0f * t);
+            jet.push_back(95.0f + 7.0f * std::sqrt(t));
+            jet.push_back(89.0f + 25.0f * t);
         }
-        fill(c, stroke(jet, 4.2f), ramp_at(RAMP_BLUE, 15.0f));
-        fill(c, stroke(jet, 2.2f), ramp_at(RAMP_AZURE, 11.0f));
-        fill(c, shift(stroke(jet, 0.7f), -1.6f, 0.0f), ramp_at(RAMP_AZURE, 3.0f));
+        fill(c, stroke(jet, 5.2f), ramp_at(RAMP_BLUE, 15.0f));
+        fill(c, stroke(jet, 3.6f), ramp_at(RAMP_AZURE, 10.0f));
+        fill(c, shift(stroke(jet, 0.9f), -1.8f, 1.0f), ramp_at(RAMP_AZURE, 2.0f));
+        const float drops[][3] = {{90.0f, 104.0f, 1.6f}, {107.0f, 100.0f, 1.4f}, {88.0f, 111.0f, 1.2f}};
+        for (const auto& d : drops) {
+            fill(c, circle(d[0], d[1], d[2] + 0.6f), ramp_at(RAMP_BLUE, 15.0f));
+            fill(c, circle(d[0] - 0.3f, d[1] - 0.3f, d[2] * 0.5f), ramp_at(RAMP_AZURE, 3.0f));
+        }
         // Wall plate, the copper pipe and the flange at its mouth.
         const Shape wall_plate = box(-2.0f, 68.0f, 7.0f, 108.0f, 2.0f);
         const Shape pipe = box(-2.0f, 80.0f, 90.0f, 97.0f);
