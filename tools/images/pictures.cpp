@@ -48,8 +48,8 @@ Paint sphere(float cx, float cy, float radius, int ramp, float lit = 4.5f)
         // Highlight: the half vector between the light and the eye.
         const float hx = lx, hy = ly, hz = lz + 1.0f;
         const float hl = std::sqrt(hx * hx + hy * hy + hz * hz);
-        const float spec = std::pow(std::max(0.0f, (nx * hx + ny * hy + nz * hz) / hl), 30.0f);
-        shade *= 1.0f - clamp01(spec * 1.6f);
+        const float gloss = std::pow(std::max(0.0f, (nx * hx + ny * hy + nz * hz) / hl), 30.0f);
+        shade *= 1.0f - clamp01(gloss * 1.6f);
         // A little light bounced back onto the lower right edge.
         const float bounce = smooth(0.55f, 0.9f, r) * clamp01(nx * 0.6f + ny * 0.8f);
         shade -= 2.5f * bounce * (1.0f - smooth(0.9f, 1.0f, r));
