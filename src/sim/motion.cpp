@@ -4,6 +4,10 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <limits>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "frame/game.h"
 #include "media/sound.h"
@@ -34,36 +38,43 @@ constexpr int SPLASH_COUNT = 32;
 constexpr int SPLASH_SPREAD = 32;
 constexpr float SPLASH_SPEED = 0.1f;
 
-// Ball a (already moved this step) against ball b (not yet moved).
-inline void collide_pair(Ball& a, Ball& b)
-{
-    Vec2 d{a.x - b.x, a.y - b.y};
-    float s = a.radius + b.radius;
-    // Cheap exact reject: a gap of more than a pixel on either axis keeps
-    // the squared distance well above s * s.
-    float reach = s + 1.0f;
-    if (!(std::fabs(d.x) <= reach && std::fabs(d.y) <= reach))
-        return;
-    float dist2 = d.x * d.x + d.y * d.y;
-    if (dist2 > s * s)
-        return;   // touching counts as a collision
+// The share of the normal speed one ball hands to the other, by the sizes of
+// the giver and the taker: giver radius * 0.8 / taker radius.
+struct TransferTable {
+    float share[3][3];
+    TransferTable()
+    {
+        for (int g = 0; g < 3; g++)
+            for (int t = 0; t < 3; t++)
+                share[g][t] = radius_by_size[g] * TRANSFER / radius_by_size[t];
+    }
+};
+const TransferTable transfer;
 
+// Ball a (already moved this step) against ball b (not yet moved), which are
+// known to touch or overlap: d = a - b, dist2 = d.x * d.x + d.y * d.y.
+inline void push_apart(Ball& a, Ball& b, Vec2 d, float dist2)
+{
     // Swap the velocity components along the line of centres, each cut to
     // 0.8 and weighted by the ratio of the radii.
-    Vec2 va{a.vx, a.vy};
-    Vec2 vb{b.vx, b.vy};
-    Vec2 pa = vec_project(va, d);
-    vec_sub(va, pa);
-    Vec2 pb = vec_project(vb, d);
-    vec_sub(vb, pb);
-    vec_scale(pa, a.radius * TRANSFER / b.radius);
-    vec_scale(pb, b.radius * TRANSFER / a.radius);
-    vec_add(vb, pa);
-    vec_add(va, pb);
-    a.vx = va.x;
-    a.vy = va.y;
-    b.vx = vb.x;
-    b.vy = vb.y;
+    Vec2 pa{0.0f, 0.0f};
+    Vec2 pb{0.0f, 0.0f};
+    if (dist2 != 0.0f) {
+        float ta = a.vx * d.x + a.vy * d.y;
+        float tb = b.vx * d.x + b.vy * d.y;
+        pa = Vec2{d.x * ta / dist2, d.y * ta / dist2};
+        pb = Vec2{d.x * tb / dist2, d.y * tb / dist2};
+    }
+    float share_a = transfer.share[a.size][b.size];
+    float share_b = transfer.share[b.size][a.size];
+    float avx = (a.vx - pa.x) + pb.x * share_b;
+    float avy = (a.vy - pa.y) + pb.y * share_b;
+    float bvx = (b.vx - pb.x) + pa.x * share_a;
+    float bvy = (b.vy - pb.y) + pa.y * share_a;
+    a.vx = avx;
+    a.vy = avy;
+    b.vx = bvx;
+    b.vy = bvy;
 
     // Two balls on exactly the same spot have no line of centres to push
     // along: they stay where they are.
@@ -71,15 +82,97 @@ inline void collide_pair(Ball& a, Ball& b)
         return;
 
     // Push both apart from their midpoint until they just touch.
-    float k = (float)(((double)s / std::sqrt((double)dist2)) * 0.5);
-    vec_scale(d, k);
-    Vec2 mid{a.x, a.y};
-    vec_add(mid, Vec2{b.x, b.y});
-    vec_scale(mid, 0.5f);
-    b.x = mid.x - d.x;
-    b.y = mid.y - d.y;
-    a.x = mid.x + d.x;
-    a.y = mid.y + d.y;
+    float s = a.radius + b.radius;
+    // (s / root) * 0.5 and (s * 0.5) / root round alike: halving is exact
+    float k = (float)(((double)s * 0.5) / std::sqrt((double)dist2));
+    float hx = d.x * k;
+    float hy = d.y * k;
+    float mx = (a.x + b.x) * 0.5f;
+    float my = (a.y + b.y) * 0.5f;
+    b.x = mx - hx;
+    b.y = my - hy;
+    a.x = mx + hx;
+    a.y = my + hy;
+}
+
+// Do the two balls touch or overlap? d = a - b and its squared length.
+inline bool touching(const Ball& a, const Ball& b, Vec2& d, float& dist2)
+{
+    d = Vec2{a.x - b.x, a.y - b.y};
+    float s = a.radius + b.radius;
+    dist2 = d.x * d.x + d.y * d.y;
+    return !(dist2 > s * s);   // touching counts as a collision
+}
+
+// Positions of the balls in later slots, kept beside the records so that
+// the pair test can look at four slots at once. A free slot holds NaN,
+// which never passes the test.
+alignas(16) float near_x[MAX_BALLS];
+alignas(16) float near_y[MAX_BALLS];
+alignas(16) float near_r[MAX_BALLS];
+
+void fill_positions()
+{
+    const float none = std::numeric_limits<float>::quiet_NaN();
+    for (int j = 0; j < MAX_BALLS; j++) {
+        const Ball& b = balls[j];
+        near_x[j] = b.colour == -1 ? none : b.x;
+        near_y[j] = b.y;
+        near_r[j] = b.radius;
+    }
+}
+
+// Ball i against every later ball in use, in slot order; each collision
+// moves ball i, and the later slots are tested from its new position.
+void collide_with_later(int i)
+{
+    Ball a = balls[i];   // kept apart from the array while it is pushed around
+    int j = i + 1;
+#if defined(__SSE2__)
+    while (j < MAX_BALLS) {
+        int block = j & ~3;
+        __m128 ax = _mm_set1_ps(a.x);
+        __m128 ay = _mm_set1_ps(a.y);
+        __m128 ar = _mm_set1_ps(a.radius);
+        int found = -1;
+        for (; block < MAX_BALLS; block += 4) {
+            // the same single-precision arithmetic as the scalar test
+            __m128 dx = _mm_sub_ps(ax, _mm_load_ps(near_x + block));
+            __m128 dy = _mm_sub_ps(ay, _mm_load_ps(near_y + block));
+            __m128 s = _mm_add_ps(ar, _mm_load_ps(near_r + block));
+            __m128 d2 = _mm_add_ps(_mm_mul_ps(dx, dx), _mm_mul_ps(dy, dy));
+            int mask = _mm_movemask_ps(_mm_cmple_ps(d2, _mm_mul_ps(s, s)));
+            if (block < j)
+                mask &= ~((1 << (j - block)) - 1);
+            if (mask) {
+                found = block + __builtin_ctz((unsigned)mask);
+                break;
+            }
+        }
+        if (found < 0)
+            break;
+        Ball& b = balls[found];
+        Vec2 d;
+        float dist2;
+        if (touching(a, b, d, dist2)) {
+            push_apart(a, b, d, dist2);
+            near_x[found] = b.x;
+            near_y[found] = b.y;
+        }
+        j = found + 1;
+    }
+#else
+    for (; j < MAX_BALLS; j++) {
+        Ball& b = balls[j];
+        if (b.colour == -1)
+            continue;
+        Vec2 d;
+        float dist2;
+        if (touching(a, b, d, dist2))
+            push_apart(a, b, d, dist2);
+    }
+#endif
+    balls[i] = a;
 }
 
 // The lost ball: play ends, the music stops and a splash of small red balls
@@ -116,6 +209,7 @@ void update_balls()
 {
     for (int c = 0; c < 3; c++)
         gravity[c] = gravity_base[c] * (float)pace / PACE_DIVISOR;
+    fill_positions();
 
     for (int i = 0; i < MAX_BALLS; i++) {
         Ball& b = balls[i];
@@ -126,10 +220,7 @@ void update_balls()
         b.y = b.y + b.vy;
         b.x = b.x + b.vx;
 
-        for (int j = i + 1; j < MAX_BALLS; j++) {
-            if (balls[j].colour != -1)
-                collide_pair(b, balls[j]);
-        }
+        collide_with_later(i);
 
         if (game_state == STATE_ENDING) {
             b.vx = b.vx + (b.x - miss_x) * DRIFT;
@@ -174,8 +265,10 @@ void update_balls()
                     b.vy = b.vy * 0.8f;
                 b.vy = b.vy * 0.95f;
                 b.vx = b.vx * 0.99f;
-                if (b.y > BOTTOM)
+                if (b.y > BOTTOM) {
                     miss_ball(b.x, b.y);   // the splash may reuse this slot
+                    fill_positions();
+                }
             }
         } else if (b.y > BOTTOM) {
             b.colour = -1;
