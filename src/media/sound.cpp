@@ -41,12 +41,12 @@ void sound_path(char* out, size_t size, const char* file) {
     std::strcat(out, file);
 }
 
+} // namespace
+
 void on_music_finished() {
     if (!sound_ready || next_track == -1) return;
     track_ended = 1;
 }
-
-} // namespace
 
 void init_sound() {
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) < 0) {

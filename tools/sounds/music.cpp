@@ -109,7 +109,7 @@ enum Groove { GROOVE_BASIC, GROOVE_BUSY, GROOVE_HALF, GROOVE_FLOOR, GROOVE_SYNCO
 
 void groove_bar(Piece& p, int bar, Groove g, bool fill) {
     int s = bar * 16;
-    const double kick = 0.55, snare = 0.36, hat = 0.26, open_hat = 0.2;
+    const double kick = 0.55, snare = 0.36, hat = 0.2, open_hat = 0.16;
     switch (g) {
     case GROOVE_BASIC:
         p.drum(DRUM_KICK, s, kick);
