@@ -16,12 +16,15 @@ namespace kiv {
 namespace {
 const double PI = 3.14159265358979323846;
 
-// A sine with a whole number of cycles per mixer block; zero at sample 0.
-double block_sine(int cycles, int k) { return std::sin(2.0 * PI * cycles * (double)(k % MIXER_BLOCK) / MIXER_BLOCK); }
+// A partial with a whole number of cycles per mixer block.
+double block_cos(int cycles, int k) { return std::cos(2.0 * PI * cycles * (double)(k % MIXER_BLOCK) / MIXER_BLOCK); }
 } // namespace
 
-// A special event is active: a low hum whose two close partials beat once a
-// block, and a breath of band-passed noise that swells in between.
+// A special event is active: a low hum of close pairs of partials that beat
+// against each other (the pairs swell once, twice and three times a block,
+// and all fall silent together at the block's edge, so each block starts
+// from silence and the repeat has no seam), and a breath of band-passed
+// noise that swells with them.
 Samples make_gen_effect() {
     const int B = MIXER_BLOCK;
     const int tail = 5600;                  // 0.35 s fade once the event is gone
@@ -39,10 +42,11 @@ Samples make_gen_effect() {
             band[k] = lo1 - lo2;
         }
     for (int k = 0; k < B + tail; k++) {
-        double hum = block_sine(28, k) + block_sine(29, k) + 0.45 * block_sine(57, k) + 0.2 * block_sine(85, k);
+        double hum = (block_cos(28, k) - block_cos(29, k)) + 0.6 * (block_cos(56, k) - block_cos(58, k)) +
+                     0.3 * (block_cos(84, k) - block_cos(87, k));
         double swell = std::sin(PI * (double)(k % B) / B);
         double breath = band[k % B] * swell * swell;
-        double v = 0.5 * hum + 2.2 * breath;
+        double v = 0.4 * hum + 2.2 * breath;
         if (k >= B) v *= 0.5 * (1.0 + std::cos(PI * (double)(k - B) / tail));
         out[k] = v;
     }
@@ -61,7 +65,7 @@ Samples make_score_effect() {
         int at = tick * (B / 4);
         for (int i = 0; i < 720; i++) {               // 45 ms, long decayed by then
             double t = (double)i / SOUND_RATE;
-            double rise = i < 24 ? 0.5 - 0.5 * std::cos(PI * i / 24.0) : 1.0;
+            double rise = i < 48 ? 0.5 - 0.5 * std::cos(PI * i / 48.0) : 1.0;
             double env = rise * std::exp(-t / 0.007);
             out[at + i] += env * (std::sin(2.0 * PI * f * t) + 0.3 * std::sin(4.0 * PI * f * t));
         }
