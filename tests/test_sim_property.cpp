@@ -210,6 +210,7 @@ TEST(SimProperty, SameSeedAndInputGiveTheSameGame)
     for (int run = 0; run < 2; run++) {
         ball_cursor = MAX_BALLS;
         popup_cursor = MAX_POPUPS;
+        event_cursor = MAX_EVENTS;
         Stats st;
         play(99, 1500, st);
         if (run == 0) {
