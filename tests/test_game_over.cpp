@@ -1,0 +1,225 @@
+// The game-over screen: how long it lasts, the way back to the title, and
+// the caption flying in and resting.
+#include <gtest/gtest.h>
+
+#include "frame/game.h"
+#include "frame/game_over.h"
+#include "frame/title.h"
+#include "media/draw.h"
+#include "media/input.h"
+#include "media/video.h"
+#include "sim/balls.h"
+#include "test_title_support.h"
+
+using namespace kiv;
+using kiv_test::RandTape;
+
+namespace {
+
+void enter_screen()
+{
+    sound_off = 1;
+    windowed = 0;   // entering the title then puts the pointer at (320, 240)
+    mouse_speed = 1.0f;
+    step_input = {0, 0, 0};
+    pointer_x = 17;
+    pointer_y = 23;
+    title_wave = 55;
+    hover_start = 1;
+    hover_quit = 1;
+    enter_game_over();
+}
+
+void step(int dx = 0, int dy = 0, int buttons = 0)
+{
+    step_input = {dx, dy, buttons};
+    game_over_update();
+}
+
+void expect_back_on_title()
+{
+    EXPECT_EQ(game_state, STATE_TITLE);
+    EXPECT_EQ(title_wave, -48);
+    EXPECT_EQ(hover_start, 0);
+    EXPECT_EQ(hover_quit, 0);
+    EXPECT_EQ(pointer_x, 320);
+    EXPECT_EQ(pointer_y, 240);
+    for (const Ball& b : balls)
+        ASSERT_EQ(b.colour, -1);
+}
+
+void put_a_ball()
+{
+    balls[5].colour = 1;
+    balls[5].size = 2;
+    balls[5].image = 5;
+}
+
+} // namespace
+
+TEST(GameOverUpdate, EndsByItselfInStep361)
+{
+    enter_screen();
+    put_a_ball();
+    for (int i = 1; i <= 360; ++i) {
+        step();
+        ASSERT_EQ(game_state, STATE_GAME_OVER) << "step " << i;
+        ASSERT_EQ(game_over_timer, i);
+    }
+    EXPECT_EQ(balls[5].colour, 1);   // nothing cleared yet
+    step();
+    EXPECT_EQ(game_over_timer, 361);
+    expect_back_on_title();
+}
+
+TEST(GameOverUpdate, LeftButtonEndsItInTheFirstStep)
+{
+    enter_screen();
+    put_a_ball();
+    step(0, 0, 1);
+    EXPECT_EQ(game_over_timer, 1);
+    expect_back_on_title();
+
+    // Later on, with the pointer moving; other buttons do not count.
+    enter_screen();
+    for (int i = 0; i < 100; ++i)
+        step(3, -2, 4);
+    EXPECT_EQ(game_state, STATE_GAME_OVER);
+    EXPECT_EQ(menu_x, 317);
+    EXPECT_EQ(menu_y, 0);
+    EXPECT_EQ(menu_buttons, 4);
+    step(0, 0, 1 | 2);
+    EXPECT_EQ(game_over_timer, 101);
+    expect_back_on_title();
+}
+
+TEST(GameOverUpdate, KeepsScoresAndLeavesTheTitleShowingTheLastOne)
+{
+    enter_screen();
+    score = 4321;
+    shown_score = 4321;
+    high_score = 9999;
+    step(0, 0, 1);
+    EXPECT_EQ(score, 4321);
+    EXPECT_EQ(shown_score, 4321);
+    EXPECT_EQ(high_score, 9999);
+}
+
+namespace {
+
+struct Place {
+    int x, y;
+};
+
+// Where piece k is drawn at time t before its jitter: on the straight line
+// from the bottom centre to its resting place, which it reaches at t = 30.
+Place caption_place(int k, int t)
+{
+    const BarPiece& p = caption_pieces[k];
+    if (t >= 30)
+        return {p.x + 112, p.y + 150};
+    const int run_x = 208 - p.x;   // rest x = 320 - run_x
+    const int run_y = 330 - p.y;
+    return {320 - run_x * t / 30, 480 - run_y * t / 30};
+}
+
+void expect_caption_frame(int t, unsigned seed)
+{
+    game_over_timer = t;
+    RandTape tape(seed);
+    clear_screen();
+    game_over_draw();
+    const int taken = tape.draws_taken();
+    auto actual = kiv_test::grab_screen();
+
+    clear_screen();
+    draw_number(shown_score, 0, 0);
+    for (int k = 0; k < CAPTION_PIECES; ++k) {
+        Place at = caption_place(k, t);
+        const int terms = t < 30 ? 3 : 1;
+        const int size = t < 30 ? 4 : 2;
+        for (int i = 0; i < terms; ++i)
+            at.x += tape.jitter(size);
+        for (int i = 0; i < terms; ++i)
+            at.y += tape.jitter(size);
+        draw_image(IMAGE_BAR + caption_pieces[k].kind, at.x, at.y);
+    }
+    auto expected = kiv_test::grab_screen();
+
+    EXPECT_EQ(taken, tape.position()) << "t = " << t;
+    auto d = kiv_test::compare_screens(actual, expected);
+    EXPECT_EQ(d.count, 0) << "t = " << t << ": first difference at (" << d.first_x << ", "
+                          << d.first_y << ")";
+}
+
+} // namespace
+
+TEST(GameOverCaption, FlightLineRunsFromBottomCentreToRest)
+{
+    for (int k = 0; k < CAPTION_PIECES; ++k) {
+        Place start = caption_place(k, 0);
+        EXPECT_EQ(start.x, 320);
+        EXPECT_EQ(start.y, 480);
+    }
+    // Piece 0 (24, 0): half way at t = 15 is (320 - 92, 480 - 165).
+    EXPECT_EQ(caption_place(0, 15).x, 228);
+    EXPECT_EQ(caption_place(0, 15).y, 315);
+    // Piece 43 (390, 80) lies right of the centre: the run is negative and
+    // the division truncates toward zero: 320 + 182 * 29 / 30 = 320 + 175.
+    EXPECT_EQ(caption_place(43, 29).x, 495);
+    EXPECT_EQ(caption_place(43, 29).y, 480 - 250 * 29 / 30);
+    EXPECT_EQ(caption_place(43, 30).x, 502);
+    EXPECT_EQ(caption_place(43, 30).y, 230);
+}
+
+TEST(GameOverCaption, FramesInFlightAndAtRestMatchTheirPositions)
+{
+    kiv_test::open_screen();
+    shown_score = 123456;
+    unsigned seed = 500;
+    for (int t : {0, 1, 15, 29, 30, 31, 200, 361})
+        expect_caption_frame(t, seed++);
+}
+
+TEST(GameOverCaption, DrawCountsPerFrame)
+{
+    kiv_test::open_screen();
+    shown_score = 0;
+    // Flying: six terms of size 4 per piece; resting: two terms of size 2.
+    for (int t : {0, 29}) {
+        game_over_timer = t;
+        RandTape tape(9);
+        game_over_draw();
+        EXPECT_EQ(tape.draws_taken(), 45 * 12) << "t = " << t;
+    }
+    for (int t : {30, 360}) {
+        game_over_timer = t;
+        RandTape tape(9);
+        game_over_draw();
+        EXPECT_EQ(tape.draws_taken(), 45 * 4) << "t = " << t;
+    }
+}
+
+TEST(GameOverCaption, TableSpellsGameOverInTwoLines)
+{
+    // Spot checks of the caption table and its bounds at rest: the upper
+    // word sits above the lower one and everything stays on the screen.
+    EXPECT_EQ(caption_pieces[0].kind, 0);
+    EXPECT_EQ(caption_pieces[1].kind, 1);
+    EXPECT_EQ(caption_pieces[24].x, 160);
+    EXPECT_EQ(caption_pieces[24].y, 80);
+    EXPECT_EQ(caption_pieces[44].kind, 3);
+    EXPECT_EQ(caption_pieces[44].x, 375);
+    EXPECT_EQ(caption_pieces[44].y, 115);
+    int kinds[4] = {};
+    for (const BarPiece& p : caption_pieces) {
+        ASSERT_GE(p.kind, 0);
+        ASSERT_LE(p.kind, 3);
+        ++kinds[p.kind];
+        EXPECT_TRUE(p.y <= 48 || p.y >= 80);
+    }
+    EXPECT_EQ(kinds[0], 15);
+    EXPECT_EQ(kinds[1], 6);
+    EXPECT_EQ(kinds[2], 17);
+    EXPECT_EQ(kinds[3], 7);
+}

@@ -1,0 +1,415 @@
+// The title screen: hover regions, the tremble wave, the frame as drawn, and
+// the two buttons.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "frame/game.h"
+#include "frame/title.h"
+#include "media/draw.h"
+#include "media/input.h"
+#include "media/video.h"
+#include "test_title_support.h"
+
+using namespace kiv;
+using kiv_test::RandTape;
+
+namespace {
+
+void reset_title_state()
+{
+    mouse_speed = 1.0f;
+    step_input = {0, 0, 0};
+    title_wave = -48;
+    hover_start = hover_quit = 0;
+    menu_x = menu_y = menu_buttons = 0;
+    game_state = STATE_TITLE;
+}
+
+// One title step with the pointer placed at (x, y) beforehand.
+void step_at(int x, int y, int buttons = 0)
+{
+    pointer_x = x;
+    pointer_y = y;
+    step_input = {0, 0, buttons};
+    title_update();
+}
+
+// Pieces under the wave at a given wave position: piece k trembles while
+// the wave is between 3k - 47 and 3k - 1.
+int trembling_pieces(int wave)
+{
+    int n = 0;
+    for (int k = 0; k < LOGO_PIECES; ++k)
+        if (3 * k - 47 <= wave && wave <= 3 * k - 1)
+            ++n;
+    return n;
+}
+
+} // namespace
+
+TEST(Jitter, SignDrawThenSizeDrawOddMeansPlus)
+{
+    for (unsigned seed : {1u, 7u, 12345u, 99999u}) {
+        RandTape tape(seed);
+        int got[6];
+        for (int& g : got)
+            g = jitter(4);
+        EXPECT_EQ(tape.draws_taken(), 12);
+        for (int g : got) {
+            EXPECT_EQ(g, tape.jitter(4));
+            EXPECT_GE(g, -3);
+            EXPECT_LE(g, 3);
+        }
+    }
+    // Size 1 always gives 0; size 2 only -1, 0, 1.
+    std::srand(5);
+    for (int i = 0; i < 200; ++i) {
+        EXPECT_EQ(jitter(1), 0);
+        int j = jitter(2);
+        EXPECT_TRUE(j >= -1 && j <= 1);
+    }
+}
+
+TEST(TitleHover, RegionsAreInclusiveAndStartBeginsLeftOfThePicture)
+{
+    reset_title_state();
+    struct Case {
+        int x, y, start, quit;
+    } cases[] = {
+        {457, 301, 1, 0}, {585, 331, 1, 0}, {520, 316, 1, 0},   // Start corners
+        {457, 351, 0, 1}, {585, 381, 0, 1}, {520, 366, 0, 1},   // Quit corners
+        {456, 316, 0, 0}, {586, 316, 0, 0},                     // left and right of Start
+        {456, 366, 0, 0}, {586, 366, 0, 0},                     // left and right of Quit
+        {520, 300, 0, 0}, {520, 332, 0, 0}, {520, 340, 0, 0},   // above, between
+        {520, 350, 0, 0}, {520, 382, 0, 0},                     // between, below
+        {470, 305, 1, 0},   // left of the Start picture, still inside the region
+        {320, 240, 0, 0}, {0, 0, 0, 0}, {639, 479, 0, 0},
+    };
+    for (const Case& c : cases) {
+        // Start from the opposite flags so that stale values would show.
+        hover_start = !c.start;
+        hover_quit = !c.quit;
+        step_at(c.x, c.y);
+        EXPECT_EQ(hover_start, c.start) << c.x << "," << c.y;
+        EXPECT_EQ(hover_quit, c.quit) << c.x << "," << c.y;
+        EXPECT_EQ(menu_x, c.x);
+        EXPECT_EQ(menu_y, c.y);
+    }
+}
+
+TEST(TitleHover, FollowsRelativeMotionAndRecordsTheButtons)
+{
+    reset_title_state();
+    mouse_speed = 2.0f;
+    pointer_x = 400;
+    pointer_y = 300;
+    step_input = {30, 3, 1};   // 400 + 60 = 460, 300 + 6 = 306
+    title_update();
+    EXPECT_EQ(menu_x, 460);
+    EXPECT_EQ(menu_y, 306);
+    EXPECT_EQ(menu_buttons, 1);
+    EXPECT_EQ(hover_start, 1);
+
+    step_input = {0, 25, 0};   // down to 356: over Quit, button released
+    title_update();
+    EXPECT_EQ(menu_y, 356);
+    EXPECT_EQ(menu_buttons, 0);
+    EXPECT_EQ(hover_start, 0);
+    EXPECT_EQ(hover_quit, 1);
+}
+
+TEST(TitleWave, CyclesThrough172ValuesOnePerStep)
+{
+    reset_title_state();
+    std::vector<int> seen;
+    for (int i = 0; i < 2 * 172; ++i) {
+        step_at(100, 100);
+        seen.push_back(title_wave);
+    }
+    for (int i = 0; i < 172; ++i) {
+        int expected = (i < 171) ? -47 + i : -48;
+        ASSERT_EQ(seen[i], expected) << "step " << i;
+        ASSERT_EQ(seen[i + 172], expected) << "second cycle, step " << i;
+    }
+}
+
+TEST(TitleWave, SweepsFirstPieceToLastThenRests)
+{
+    // A few positions worked out by hand from the sweep.
+    EXPECT_EQ(trembling_pieces(-48), 0);
+    EXPECT_EQ(trembling_pieces(-47), 1);
+    EXPECT_EQ(trembling_pieces(-1), 16);
+    EXPECT_EQ(trembling_pieces(0), 15);
+    EXPECT_EQ(trembling_pieces(71), 1);
+    EXPECT_EQ(trembling_pieces(72), 0);
+
+    kiv_test::open_screen();
+    reset_title_state();
+    int resting = 0;
+    for (int wave = -48; wave <= 123; ++wave) {
+        title_wave = wave;
+        RandTape tape(1000u + static_cast<unsigned>(wave + 48));
+        clear_screen();
+        title_draw();
+        // Six jitter terms of two draws for every trembling piece; the
+        // buttons are not hovered and draw nothing.
+        ASSERT_EQ(tape.draws_taken(), 12 * trembling_pieces(wave)) << "wave " << wave;
+        if (trembling_pieces(wave) == 0)
+            ++resting;
+    }
+    EXPECT_EQ(resting, 53);
+}
+
+namespace {
+
+struct TitleScene {
+    int wave;
+    int hover_start, hover_quit;
+    int mx, my;
+    int high, shown;
+};
+
+// The title frame as it should look, drawn from the primitives, with the
+// jitter taken from the recorded sequence: pieces in order, x terms before
+// y terms, then Start, then Quit.
+void draw_expected_title(RandTape& tape, const TitleScene& s)
+{
+    clear_screen();
+    fill_panel_rect(0, 80, 40, 92);
+    fill_panel_rect(400, 80, 240, 92);
+    for (int k = 0; k < LOGO_PIECES; ++k) {
+        int x = 64 + logo_pieces[k].x;
+        int y = 80 + logo_pieces[k].y;
+        if (3 * k - 47 <= s.wave && s.wave <= 3 * k - 1) {
+            for (int i = 0; i < 3; ++i)
+                x += tape.jitter(4);
+            for (int i = 0; i < 3; ++i)
+                y += tape.jitter(4);
+        }
+        draw_image(IMAGE_BAR + logo_pieces[k].kind, x, y);
+    }
+    fill_panel_rect(450, 282, 190, 120);
+    int sx = 480, sy = 300;
+    if (s.hover_start) {
+        sx += tape.jitter(4);
+        sx += tape.jitter(4);
+        sy += tape.jitter(4);
+        sy += tape.jitter(4);
+    }
+    draw_image(IMAGE_START, sx, sy);
+    int qx = 480, qy = 350;
+    if (s.hover_quit) {
+        qx += tape.jitter(4);
+        qx += tape.jitter(4);
+        qy += tape.jitter(4);
+        qy += tape.jitter(4);
+    }
+    draw_image(IMAGE_QUIT, qx, qy);
+    draw_image(IMAGE_HISCORE, 20, 360);
+    draw_number(s.high, 10, 410);
+    if (s.shown > 0)
+        draw_number(s.shown, 0, 0);
+    draw_image(IMAGE_CURSOR, s.mx, s.my);
+}
+
+void expect_title_frame(const TitleScene& s, unsigned seed)
+{
+    title_wave = s.wave;
+    hover_start = s.hover_start;
+    hover_quit = s.hover_quit;
+    menu_x = s.mx;
+    menu_y = s.my;
+    menu_buttons = 0;
+    high_score = s.high;
+    shown_score = s.shown;
+    RandTape tape(seed);
+    clear_screen();
+    title_draw();
+    const int taken = tape.draws_taken();
+    auto actual = kiv_test::grab_screen();
+    draw_expected_title(tape, s);
+    auto expected = kiv_test::grab_screen();
+    EXPECT_EQ(taken, tape.position()) << "wave " << s.wave;
+    auto d = kiv_test::compare_screens(actual, expected);
+    EXPECT_EQ(d.count, 0) << "wave " << s.wave << ": first difference at (" << d.first_x
+                          << ", " << d.first_y << ")";
+}
+
+} // namespace
+
+TEST(TitleFrame, MatchesTheLayoutWithJitterInDrawOrder)
+{
+    kiv_test::open_screen();
+    reset_title_state();
+    const TitleScene scenes[] = {
+        {-48, 0, 0, 320, 240, 1000000, 0},     // whole logo at rest, no last score
+        {-47, 0, 0, 10, 20, -1, 0},            // first piece only; -1 drawn as 0
+        {-1, 1, 0, 500, 310, 250, 0},          // 16 pieces, Start trembles
+        {40, 0, 1, 500, 360, 999999999, 1234}, // middle of the word, Quit trembles
+        {71, 0, 0, 639, 479, 7, 88},           // last piece only
+        {100, 1, 0, 457, 301, 1000000, 5},     // resting logo, Start trembles
+    };
+    unsigned seed = 77;
+    for (const TitleScene& s : scenes)
+        expect_title_frame(s, seed++);
+}
+
+TEST(TitleFrame, LastScoreShowsOnlyWhenPositive)
+{
+    kiv_test::open_screen();
+    reset_title_state();
+    title_wave = -48;
+    high_score = 1000000;
+    menu_x = 320;
+    menu_y = 240;
+    shown_score = 0;
+    clear_screen();
+    title_draw();
+    auto without = kiv_test::grab_screen();
+    shown_score = 42;
+    clear_screen();
+    title_draw();
+    auto with = kiv_test::grab_screen();
+    // Everything that differs lies in the two digits at the top left.
+    int outside = 0, inside = 0;
+    for (int y = 0; y < SCREEN_H; ++y)
+        for (int x = 0; x < SCREEN_W; ++x) {
+            size_t i = static_cast<size_t>(y) * SCREEN_W + x;
+            if (without[i] == with[i])
+                continue;
+            if (x < 100 && y < images[IMAGE_DIGIT]->h)
+                ++inside;
+            else
+                ++outside;
+        }
+    EXPECT_GT(inside, 0);
+    EXPECT_EQ(outside, 0);
+}
+
+namespace {
+
+void prime_running_counters()
+{
+    score = 5000;
+    shown_score = 5000;
+    next_milestone = 8000000;
+    pace = 23456;
+    spawn_timer = 3;
+    end_timer = 121;
+    event_pressure = 999;
+}
+
+} // namespace
+
+TEST(TitleClick, StartBeginsTheGameAndTheFrameFinishesAsTitle)
+{
+    kiv_test::open_screen();
+    reset_title_state();
+    sound_off = 1;
+    high_score = 31337;
+    prime_running_counters();
+    title_wave = 10;
+    step_at(500, 310, 1);   // wave 11, Start hovered, left button held
+    ASSERT_EQ(hover_start, 1);
+    ASSERT_EQ(game_state, STATE_TITLE);   // the step only records the click
+
+    RandTape tape(4242);
+    clear_screen();
+    title_draw();
+    const int taken = tape.draws_taken();
+    auto actual = kiv_test::grab_screen();
+
+    EXPECT_EQ(game_state, STATE_PLAYING);
+    EXPECT_EQ(score, 0);
+    EXPECT_EQ(shown_score, 0);
+    EXPECT_EQ(next_milestone, 1000000);
+    EXPECT_EQ(pace, 20000);
+    EXPECT_EQ(spawn_timer, 16);
+    EXPECT_EQ(end_timer, 0);
+    EXPECT_EQ(event_pressure, 0);
+    EXPECT_EQ(high_score, 31337);
+
+    // The rest of the frame is the title: Quit, high score and pointer, and
+    // no last score any more, since the new game has cleared it.
+    draw_expected_title(tape, {11, 1, 0, 500, 310, 31337, 0});
+    auto expected = kiv_test::grab_screen();
+    EXPECT_EQ(taken, tape.position());
+    EXPECT_EQ(kiv_test::compare_screens(actual, expected).count, 0);
+}
+
+TEST(TitleClick, OnlyTheLastStepOfTheFrameCounts)
+{
+    kiv_test::open_screen();
+    sound_off = 1;
+
+    // Button held while moving onto Start: the frame whose last step is
+    // inside starts the game.
+    reset_title_state();
+    step_at(440, 310, 1);
+    step_at(457, 331, 1);
+    title_draw();
+    EXPECT_EQ(game_state, STATE_PLAYING);
+
+    // Inside with the button, then off Start in the frame's last step.
+    reset_title_state();
+    step_at(500, 310, 1);
+    step_at(500, 332, 1);
+    title_draw();
+    EXPECT_EQ(game_state, STATE_TITLE);
+
+    // Over Start, button released in the last step.
+    reset_title_state();
+    step_at(500, 310, 1);
+    step_at(500, 310, 0);
+    title_draw();
+    EXPECT_EQ(game_state, STATE_TITLE);
+
+    // Other buttons than the left one do nothing.
+    reset_title_state();
+    step_at(500, 310, 2 | 4);
+    title_draw();
+    EXPECT_EQ(game_state, STATE_TITLE);
+}
+
+TEST(TitleQuitDeathTest, QuitButtonEndsWithStatusOneAndWritesTheHighScore)
+{
+    // Forked child: it keeps the temporary working directory it is in.
+    GTEST_FLAG_SET(death_test_style, "fast");
+    kiv_test::open_screen();
+    reset_title_state();
+    sound_off = 1;
+    high_score = 0x01020304;
+    char dir[] = "/tmp/kiv_title_quit_XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    char* old = getcwd(nullptr, 0);
+    ASSERT_EQ(chdir(dir), 0);
+
+    // Over Quit without the button: nothing happens.
+    step_at(500, 360, 0);
+    title_draw();
+    step_at(500, 360, 1);
+    ASSERT_EQ(hover_quit, 1);
+    EXPECT_EXIT(title_draw(), ::testing::ExitedWithCode(1), "");
+
+    std::string prefs = std::string(dir) + "/kiv.prf";
+    FILE* f = std::fopen(prefs.c_str(), "rb");
+    ASSERT_NE(f, nullptr) << "kiv.prf was not written";
+    unsigned char bytes[8];
+    size_t n = std::fread(bytes, 1, sizeof bytes, f);
+    std::fclose(f);
+    EXPECT_EQ(n, 4u);
+    EXPECT_EQ(bytes[0], 1);
+    EXPECT_EQ(bytes[1], 2);
+    EXPECT_EQ(bytes[2], 3);
+    EXPECT_EQ(bytes[3], 4);
+
+    EXPECT_EQ(chdir(old), 0);
+    std::free(old);
+    std::remove(prefs.c_str());
+    rmdir(dir);
+}
