@@ -6,9 +6,12 @@
 
 namespace kiv {
 
-// Opens the dummy video driver (a real 8-bit surface in memory), loads the
-// pictures from images/ in the working directory, seeds rand and enters the
-// title. Sound stays off. Returns 0 when the pictures cannot be loaded.
+// The first call opens the dummy video driver (a real 8-bit surface in
+// memory) as a full-screen game with sound off, loading the pictures from
+// images/ in the working directory (a missing picture ends the process, as in
+// the game). Every call seeds rand, takes input from the step script and
+// enters the title. Other globals keep their values: a replay that must match
+// a recording starts in a fresh process. Returns 1 when the screen is open.
 int start_headless(unsigned seed);
 
 // Supplies the input record of each step.

@@ -16,12 +16,9 @@ int read_high_score();
 // Returns 1 when the file was written; failures are silent otherwise.
 int write_high_score();
 
-// The way the process ends; a seam so that tests can catch it.
-extern void (*exit_program)(int status);
-
 // Shuts sound and video down, writes kiv.prf and exits with status 1.
 [[noreturn]] void quit_game();
 // The whole program: start-up sequence, then the main loop.
-int run_game(int argc, char** argv);
+[[noreturn]] int run_game(int argc, char** argv);
 
 } // namespace kiv

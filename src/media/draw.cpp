@@ -1,0 +1,128 @@
+// Drawing primitives and the game pointer.
+#include "media/draw.h"
+
+#include <SDL.h>
+
+#include "frame/game.h"
+#include "media/input.h"
+#include "media/video.h"
+
+namespace kiv {
+
+int pointer_x;
+int pointer_y;
+
+// Digits are 50 pixels apart; a lone zero advances 52.
+constexpr int DIGIT_ADVANCE = 50;
+constexpr int LONE_ZERO_ADVANCE = 52;
+constexpr int LARGEST_NUMBER = 999999999;
+
+void draw_image(int k, int x, int y)
+{
+    SDL_Rect at = {static_cast<Sint16>(x), static_cast<Sint16>(y), 0, 0};
+    SDL_BlitSurface(images[k], nullptr, screen, &at);
+}
+
+int draw_number(int value, int x, int y)
+{
+    // Only a hand-edited kiv.prf can hold more than nine digits; show the
+    // largest number instead of an index past the digit pictures.
+    if (value > LARGEST_NUMBER)
+        value = LARGEST_NUMBER;
+    if (value < 0)
+        value = 0;
+    bool started = false;
+    for (int divisor = 100000000; divisor > 0; divisor /= 10) {
+        int d = value / divisor;
+        if (d > 0 || started) {
+            draw_image(IMAGE_DIGIT + d, x, y);
+            value = value - d * divisor;
+            x = x + DIGIT_ADVANCE;
+            started = true;
+        }
+    }
+    if (started)
+        return x;
+    draw_image(IMAGE_DIGIT, x, y);
+    return x + LONE_ZERO_ADVANCE;
+}
+
+int draw_pips(int value, int x, int y, int k)
+{
+    bool started = false;
+    for (int divisor = 1000000; divisor > 0; divisor /= 10) {
+        int d = value / divisor;
+        if (d > 0 || started) {
+            draw_image(IMAGE_PIP + k, x, y);
+            value = value - d * divisor;
+            x = x + 6 * k;
+            started = true;
+        }
+    }
+    return x;
+}
+
+void fill_panel_rect(int x, int y, int w, int h)
+{
+    SDL_Rect r = {static_cast<Sint16>(x), static_cast<Sint16>(y), static_cast<Uint16>(w), static_cast<Uint16>(h)};
+    SDL_FillRect(screen, &r, panel_colour);
+}
+
+void fill_side_panel()
+{
+    SDL_Rect r = panel_rect;   // SDL clips the rectangle it is given
+    SDL_FillRect(screen, &r, panel_colour);
+}
+
+void clear_screen()
+{
+    SDL_Rect r = screen_rect;
+    SDL_FillRect(screen, &r, 0);
+}
+
+void flip_screen()
+{
+    SDL_Flip(screen);
+}
+
+void show_cursor()
+{
+    SDL_ShowCursor(SDL_ENABLE);
+}
+
+void reset_pointer()
+{
+    if (windowed) {
+        SDL_GetMouseState(&pointer_x, &pointer_y);
+    } else {
+        pointer_x = SCREEN_W / 2;
+        pointer_y = SCREEN_H / 2;
+    }
+}
+
+// Truncates toward zero and keeps the result on the screen. The float is
+// bounded first so that no motion, however large, converts out of range.
+static int to_screen(float v, int size)
+{
+    if (v < -1.0f)
+        v = -1.0f;
+    if (v > static_cast<float>(size))
+        v = static_cast<float>(size);
+    int p = static_cast<int>(v);
+    return p < 0 ? 0 : (p > size - 1 ? size - 1 : p);
+}
+
+int read_pointer(int& x, int& y)
+{
+    int dx = step_input.dx;
+    int dy = step_input.dy;
+    step_input.dx = 0;
+    step_input.dy = 0;
+    pointer_x = to_screen(static_cast<float>(dx) * mouse_speed + static_cast<float>(pointer_x), SCREEN_W);
+    pointer_y = to_screen(static_cast<float>(dy) * mouse_speed + static_cast<float>(pointer_y), SCREEN_H);
+    x = pointer_x;
+    y = pointer_y;
+    return step_input.buttons;
+}
+
+} // namespace kiv

@@ -1,0 +1,124 @@
+// The screen, its palette and the catalogue of pictures.
+#include "media/video.h"
+
+#include <SDL_image.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "media/draw.h"
+#include "media/palette.h"
+
+namespace kiv {
+
+const char* const image_files[IMAGE_COUNT] = {
+    "ball_b7.png", "ball_b10.png", "ball_b15.png",
+    "ball_g7.png", "ball_g10.png", "ball_g15.png",
+    "ball_r7.png", "ball_r10.png", "ball_r15.png",
+    "0s.png", "1s.png", "2s.png", "3s.png", "4s.png",
+    "5s.png", "6s.png", "7s.png", "8s.png", "9s.png",
+    "xs.png",
+    "pp0s.png", "pp1s.png", "pp2s.png", "pp3s.png",
+    "pp4s.png", "pp5s.png", "pp6s.png", "pp7s.png",
+    "pr0.png", "pr2.png", "pr4.png", "pr6.png",
+    "panh.png", "panv.png",
+    "fire.png", "vlcn.png", "tree.png", "vcnt.png", "clud.png", "watg.png",
+    "bar0.png", "bar1.png", "bar2.png", "bar3.png",
+    "start.png", "quit.png", "hiscore.png", "cursor.png",
+};
+
+SDL_Surface* screen;
+SDL_Rect screen_rect;
+SDL_Rect panel_rect;
+Uint32 panel_colour;
+SDL_Surface* images[IMAGE_COUNT];
+
+void set_ramp_palette(SDL_Surface* surface)
+{
+    for (int i = 0; i < RAMP_COUNT; i++) {
+        for (int j = 0; j < RAMP_SHADES; j++) {
+            Rgb c = ramp_colour(i, j);
+            SDL_Color colour = {c.r, c.g, c.b, 0};
+            SDL_SetColors(surface, &colour, RAMP_SHADES * i + j, 1);
+        }
+    }
+}
+
+void set_key_colour(SDL_Surface* surface, Uint8 r, Uint8 g, Uint8 b)
+{
+    SDL_Color colour = {r, g, b, 0};
+    SDL_SetColors(surface, &colour, 0, 1);
+}
+
+SDL_Surface* load_image(SDL_Surface* surface, const char* file)
+{
+    char path[256];
+    std::snprintf(path, sizeof path, "images/%s", file);
+    SDL_Surface* raw = IMG_Load(path);
+    if (!raw)
+        return nullptr;
+    // Every pixel the conversion maps to entry 0, the key colour of the
+    // moment, becomes transparent; the others take the nearest palette colour.
+    SDL_Surface* converted = SDL_ConvertSurface(raw, surface->format, SDL_SRCCOLORKEY | SDL_HWSURFACE);
+    SDL_FreeSurface(raw);
+    if (!converted)
+        return nullptr;
+    SDL_SetColorKey(converted, SDL_SRCCOLORKEY | SDL_RLEACCEL, 0);
+    return converted;
+}
+
+static void load_catalogue_image(int k)
+{
+    images[k] = load_image(screen, image_files[k]);
+    if (!images[k]) {
+        std::fprintf(stderr, "Unable to load: images/%s\n", image_files[k]);
+        SDL_Quit();
+        std::exit(1);
+    }
+}
+
+void init_video(int windowed)
+{
+    if (SDL_Init(SDL_INIT_VIDEO) < 0) {
+        std::fprintf(stderr, "Unable to initialize SDL: %s\n", SDL_GetError());
+        std::exit(1);
+    }
+    std::atexit(SDL_Quit);
+
+    Uint32 flags = SDL_HWSURFACE | SDL_HWPALETTE | SDL_DOUBLEBUF;
+    if (!windowed)
+        flags |= SDL_FULLSCREEN;
+    screen = SDL_SetVideoMode(SCREEN_W, SCREEN_H, 8, flags);
+    if (!screen) {
+        std::fprintf(stderr, "Unable to create SDL screen: %s\n", SDL_GetError());
+        SDL_Quit();
+        std::exit(1);
+    }
+    screen_rect = SDL_Rect{0, 0, SCREEN_W, SCREEN_H};
+
+    set_ramp_palette(screen);
+    SDL_WM_SetCaption("Kiv", nullptr);
+
+    // The blue balls are keyed on red, everything else on blue.
+    set_key_colour(screen, 255, 0, 0);
+    for (int k = 0; k < BLUE_BALL_IMAGES; k++)
+        load_catalogue_image(k);
+    set_key_colour(screen, 0, 0, 255);
+    for (int k = BLUE_BALL_IMAGES; k < IMAGE_COUNT; k++)
+        load_catalogue_image(k);
+    set_key_colour(screen, 255, 255, 255);
+
+    // The side panel is 64 wide; the screen clips it to its last 45 columns.
+    panel_rect = SDL_Rect{595, 0, 64, SCREEN_H};
+    panel_colour = SDL_MapRGB(screen->format, 240, 240, 128);
+
+    if (windowed) {
+        SDL_GetMouseState(&pointer_x, &pointer_y);
+    } else {
+        pointer_x = SCREEN_W / 2;
+        pointer_y = SCREEN_H / 2;
+    }
+    SDL_ShowCursor(SDL_DISABLE);
+}
+
+} // namespace kiv
