@@ -35,13 +35,16 @@ SDL_Surface* images[IMAGE_COUNT];
 
 void set_ramp_palette(SDL_Surface* surface)
 {
+    // One call for all 208 entries: every palette change repaints the whole
+    // window, and 208 single-entry calls took most of a second at start-up.
+    SDL_Color colours[RAMP_ENTRIES];
     for (int i = 0; i < RAMP_COUNT; i++) {
         for (int j = 0; j < RAMP_SHADES; j++) {
             Rgb c = ramp_colour(i, j);
-            SDL_Color colour = {c.r, c.g, c.b, 0};
-            SDL_SetColors(surface, &colour, RAMP_SHADES * i + j, 1);
+            colours[RAMP_SHADES * i + j] = SDL_Color{c.r, c.g, c.b, 0};
         }
     }
+    SDL_SetColors(surface, colours, 0, RAMP_ENTRIES);
 }
 
 void set_key_colour(SDL_Surface* surface, Uint8 r, Uint8 g, Uint8 b)
