@@ -200,26 +200,30 @@ TEST(GameOverCaption, DrawCountsPerFrame)
     }
 }
 
-TEST(GameOverCaption, TableSpellsGameOverInTwoLines)
+TEST(GameOverCaption, TableHoldsTheCaptionAndRestsOnScreen)
 {
-    // Spot checks of the caption table and its bounds at rest: the upper
-    // word sits above the lower one and everything stays on the screen.
-    EXPECT_EQ(caption_pieces[0].kind, 0);
-    EXPECT_EQ(caption_pieces[1].kind, 1);
-    EXPECT_EQ(caption_pieces[24].x, 160);
-    EXPECT_EQ(caption_pieces[24].y, 80);
-    EXPECT_EQ(caption_pieces[44].kind, 3);
-    EXPECT_EQ(caption_pieces[44].x, 375);
-    EXPECT_EQ(caption_pieces[44].y, 115);
+    // Checksums taken from the caption's design table: a mistyped kind,
+    // offset or two swapped rows change them.
+    long sum_x = 0, sum_y = 0, weighted = 0;
     int kinds[4] = {};
-    for (const BarPiece& p : caption_pieces) {
+    for (int k = 0; k < CAPTION_PIECES; ++k) {
+        const BarPiece& p = caption_pieces[k];
         ASSERT_GE(p.kind, 0);
         ASSERT_LE(p.kind, 3);
         ++kinds[p.kind];
-        EXPECT_TRUE(p.y <= 48 || p.y >= 80);
+        sum_x += p.x;
+        sum_y += p.y;
+        weighted += (k + 1L) * (7L * p.x + 3L * p.y + p.kind);
+        // "GAME" above, "OVER" below, and at rest everything on the screen.
+        EXPECT_TRUE(p.y <= 48 || p.y >= 80) << "piece " << k;
+        EXPECT_LE(p.x + 112 + 25, SCREEN_W) << "piece " << k;
+        EXPECT_LE(p.y + 150 + 28, SCREEN_H) << "piece " << k;
     }
-    EXPECT_EQ(kinds[0], 15);
+    EXPECT_EQ(sum_x, 9033);
+    EXPECT_EQ(sum_y, 2418);
+    EXPECT_EQ(weighted, 2117530);
+    EXPECT_EQ(kinds[0], 16);
     EXPECT_EQ(kinds[1], 6);
-    EXPECT_EQ(kinds[2], 17);
+    EXPECT_EQ(kinds[2], 16);
     EXPECT_EQ(kinds[3], 7);
 }
