@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 
@@ -163,6 +164,36 @@ TEST(TitleWave, SweepsFirstPieceToLastThenRests)
             ++resting;
     }
     EXPECT_EQ(resting, 53);
+}
+
+TEST(TitleLogo, RunsLeftToRightBetweenTheStrips)
+{
+    kiv_test::open_screen();
+    float last_centre = -1e9f;
+    int left = 1000, right = -1000, top = 1000, bottom = -1000;
+    for (int k = 0; k < LOGO_PIECES; ++k) {
+        const BarPiece& p = logo_pieces[k];
+        ASSERT_GE(p.kind, 0);
+        ASSERT_LE(p.kind, 3);
+        EXPECT_TRUE(p.x >= 0 && p.x <= 288 && p.y >= 0 && p.y <= 80) << "piece " << k;
+        const SDL_Surface* img = images[IMAGE_BAR + p.kind];
+        // The wave follows the table order: it must run along the word.
+        // Pieces stacked in one column may differ by a pixel or so.
+        const float centre = p.x + img->w / 2.0f;
+        EXPECT_GE(centre, last_centre - 1.0f) << "piece " << k << " goes back to the left";
+        last_centre = centre;
+        left = std::min(left, 64 + p.x);
+        right = std::max(right, 64 + p.x + img->w);
+        top = std::min(top, 80 + p.y);
+        bottom = std::max(bottom, 80 + p.y + img->h);
+    }
+    // At rest the word fits between the strips and inside their height,
+    // about centred in the gap (40..400).
+    EXPECT_GE(left, 40 + 8);
+    EXPECT_LE(right, 400 - 8);
+    EXPECT_LE(std::abs((left - 40) - (400 - right)), 8);
+    EXPECT_GE(top, 80);
+    EXPECT_LE(bottom, 172);
 }
 
 namespace {

@@ -13,16 +13,22 @@ int title_wave, hover_start, hover_quit, menu_x, menu_y, menu_buttons;
 
 // "Kiv" in bar pieces, from the left of the word to the right, so that the
 // tremble wave runs along it. Kinds: 0 horizontal, 1 "/", 2 vertical, 3 "\".
+// Strokes join where the rounded ends of the pieces meet: a vertical piece
+// continues 19..21 px below the last, a diagonal one 17..18 px across and
+// 19..21 px down. The letters stand 87 px tall from the top of the strips,
+// and the word sits in the middle of the gap between them.
 const BarPiece logo_pieces[LOGO_PIECES] = {
-    // K
-    {0, 0, 0},    {2, 7, 0},    {2, 7, 28},   {2, 7, 56},   {0, 0, 77},
-    {3, 14, 42},  {1, 14, 14},  {3, 27, 56},  {1, 27, 0},   {0, 45, 0},
-    {0, 45, 77},
-    // i
-    {0, 90, 16},  {0, 83, 36},  {2, 97, 36},  {2, 97, 56},  {0, 90, 77},
-    // v
-    {0, 128, 36}, {3, 135, 36}, {3, 150, 56}, {1, 175, 56}, {1, 190, 36},
-    {0, 205, 36}, {0, 240, 36}, {0, 260, 36}, {0, 280, 36},
+    // K: slab serifs, a stem of four, arm and leg leaving the stem half way
+    // up, with serifs at their ends
+    {0, 32, 0}, {0, 32, 80},
+    {2, 38, 0}, {2, 38, 19}, {2, 38, 40}, {2, 38, 59},
+    {1, 38, 21}, {3, 38, 40}, {1, 56, 0}, {3, 56, 59},
+    {0, 68, 0}, {0, 68, 80},
+    // i: the dot, a stem of three, the foot
+    {0, 112, 2}, {2, 118, 21}, {2, 118, 40}, {2, 118, 59}, {0, 112, 80},
+    // v: serif, three pieces down, three pieces up, serif
+    {0, 156, 21}, {3, 162, 21}, {3, 179, 40}, {3, 196, 59},
+    {1, 214, 59}, {1, 231, 40}, {1, 248, 21}, {0, 260, 21},
 };
 
 int jitter(int n)
