@@ -15,6 +15,8 @@ long headless_steps;
 
 static StepScript step_script;
 static void* step_context;
+static StepObserver step_observer;
+static void* observer_context;
 
 static void scripted_input(StepInput* input)
 {
@@ -30,6 +32,12 @@ void set_step_script(StepScript script, void* context)
 {
     step_script = script;
     step_context = context;
+}
+
+void set_step_observer(StepObserver observer, void* context)
+{
+    step_observer = observer;
+    observer_context = context;
 }
 
 int start_headless(unsigned seed)
@@ -55,6 +63,8 @@ void run_headless_frame(int k, int escapes, int close)
     for (int i = 0; i < k; i++) {
         run_step();
         headless_steps++;
+        if (step_observer)
+            step_observer(observer_context);
     }
     draw_frame();
     for (int i = 0; i < escapes; i++)

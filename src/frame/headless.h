@@ -18,6 +18,10 @@ int start_headless(unsigned seed);
 using StepScript = void (*)(int step, StepInput* input, void* context);
 void set_step_script(StepScript script, void* context);
 
+// Called after every step, e.g. to fingerprint the game's records.
+using StepObserver = void (*)(void* context);
+void set_step_observer(StepObserver observer, void* context);
+
 // Runs one frame of k steps (1..5) with the frame's key events (number of
 // Escape presses, window close), as the main loop would.
 void run_headless_frame(int k, int escapes = 0, int close = 0);

@@ -1,0 +1,66 @@
+#include "fingerprint.h"
+
+#include "events/special_events.h"
+#include "frame/game.h"
+#include "frame/title.h"
+#include "media/draw.h"
+#include "media/playfield_draw.h"
+#include "media/sound.h"
+#include "sim/balls.h"
+#include "sim/motion.h"
+#include "sim/pan.h"
+#include "sim/scoring.h"
+
+namespace kiv {
+
+void add_bytes(Fingerprint& f, const void* data, unsigned long size)
+{
+    const unsigned char* p = static_cast<const unsigned char*>(data);
+    for (unsigned long i = 0; i < size; i++) {
+        f.hash ^= p[i];
+        f.hash *= 1099511628211ull;
+    }
+}
+
+template <typename T>
+static void add(Fingerprint& f, const T& value)
+{
+    add_bytes(f, &value, sizeof value);
+}
+
+void add_step(Fingerprint& f)
+{
+    f.steps++;
+    add(f, balls);
+    add(f, ball_cursor);
+    add(f, pan);
+    add(f, pan_bottom);
+    add(f, pan_left_wall);
+    add(f, pan_right_wall);
+    add(f, popups);
+    add(f, popup_cursor);
+    add(f, events);
+    add(f, event_cursor);
+    add(f, multiplier);
+    add(f, last_multiplier);
+    add(f, combo_timer);
+    add(f, miss_x);
+    const int counters[] = {game_state, score, shown_score, high_score, next_milestone, pace,
+                            spawn_timer, event_pressure, end_timer, game_over_timer,
+                            title_wave, hover_start, hover_quit, menu_x, menu_y, menu_buttons,
+                            pointer_x, pointer_y, combo_label_y, combo_label_value,
+                            next_track.load(), current_track.load()};
+    add(f, counters);
+    for (int k = 0; k < EFFECT_COUNT; k++) {
+        if (effect_requested[k])
+            f.effect_requests[k]++;
+        add(f, effect_requested[k]);
+        effect_requested[k] = 0;
+    }
+    if (game_state != f.last_state) {
+        f.state_changes++;
+        f.last_state = game_state;
+    }
+}
+
+} // namespace kiv
