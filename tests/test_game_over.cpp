@@ -93,18 +93,6 @@ TEST(GameOverUpdate, LeftButtonEndsItInTheFirstStep)
     expect_back_on_title();
 }
 
-TEST(GameOverUpdate, KeepsScoresAndLeavesTheTitleShowingTheLastOne)
-{
-    enter_screen();
-    score = 4321;
-    shown_score = 4321;
-    high_score = 9999;
-    step(0, 0, 1);
-    EXPECT_EQ(score, 4321);
-    EXPECT_EQ(shown_score, 4321);
-    EXPECT_EQ(high_score, 9999);
-}
-
 namespace {
 
 struct Place {
@@ -154,24 +142,6 @@ void expect_caption_frame(int t, unsigned seed)
 
 } // namespace
 
-TEST(GameOverCaption, FlightLineRunsFromBottomCentreToRest)
-{
-    for (int k = 0; k < CAPTION_PIECES; ++k) {
-        Place start = caption_place(k, 0);
-        EXPECT_EQ(start.x, 320);
-        EXPECT_EQ(start.y, 480);
-    }
-    // Piece 0 (24, 0): half way at t = 15 is (320 - 92, 480 - 165).
-    EXPECT_EQ(caption_place(0, 15).x, 228);
-    EXPECT_EQ(caption_place(0, 15).y, 315);
-    // Piece 43 (390, 80) lies right of the centre: the run is negative and
-    // the division truncates toward zero: 320 + 182 * 29 / 30 = 320 + 175.
-    EXPECT_EQ(caption_place(43, 29).x, 495);
-    EXPECT_EQ(caption_place(43, 29).y, 480 - 250 * 29 / 30);
-    EXPECT_EQ(caption_place(43, 30).x, 502);
-    EXPECT_EQ(caption_place(43, 30).y, 230);
-}
-
 TEST(GameOverCaption, FramesInFlightAndAtRestMatchTheirPositions)
 {
     kiv_test::open_screen();
@@ -179,25 +149,6 @@ TEST(GameOverCaption, FramesInFlightAndAtRestMatchTheirPositions)
     unsigned seed = 500;
     for (int t : {0, 1, 15, 29, 30, 31, 200, 361})
         expect_caption_frame(t, seed++);
-}
-
-TEST(GameOverCaption, DrawCountsPerFrame)
-{
-    kiv_test::open_screen();
-    shown_score = 0;
-    // Flying: six terms of size 4 per piece; resting: two terms of size 2.
-    for (int t : {0, 29}) {
-        game_over_timer = t;
-        RandTape tape(9);
-        game_over_draw();
-        EXPECT_EQ(tape.draws_taken(), 45 * 12) << "t = " << t;
-    }
-    for (int t : {30, 360}) {
-        game_over_timer = t;
-        RandTape tape(9);
-        game_over_draw();
-        EXPECT_EQ(tape.draws_taken(), 45 * 4) << "t = " << t;
-    }
 }
 
 TEST(GameOverCaption, TableHoldsTheCaptionAndRestsOnScreen)

@@ -108,14 +108,3 @@ TEST_F(TitleFlow, GameOverEndsByHeldButtonAndTheTitleFollowsInTheSameFrame)
     EXPECT_EQ(game_state, STATE_PLAYING);
 }
 
-TEST_F(TitleFlow, GameOverLasts361StepsWithoutInput)
-{
-    enter_game_over();
-    for (int frame = 0; frame < 72; ++frame)
-        run_headless_frame(5);   // 360 steps
-    EXPECT_EQ(game_state, STATE_GAME_OVER);
-    EXPECT_EQ(game_over_timer, 360);
-    run_headless_frame(1);
-    EXPECT_EQ(game_state, STATE_TITLE);
-    EXPECT_EQ(title_wave, -48);
-}
