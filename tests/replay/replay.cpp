@@ -2,7 +2,7 @@
 // code: title, Start, play, a lost ball, the ending, the game-over screen and
 // back to the title.
 //
-//   kiv_replay record FILE --seed S [--bot idle|catcher] [--min-score N]
+//   kiv_replay record FILE --seed S [--bot idle|catcher] [--load N] [--min-score N] ...
 //   kiv_replay check FILE
 //   kiv_replay soak [--seed S] [--steps N]
 //
