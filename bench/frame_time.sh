@@ -16,12 +16,13 @@
 # heap allocations per frame after start-up (game code / libraries / other
 # threads) and the number of pixels that differ from what the game drew.
 #
-# The runs: sdl12-compat as installed; Debian's classic SDL 1.2 library
+# The runs: sdl12-compat as installed, with the present path the game picks
+# and with SDL's default OpenGL present; Debian's classic SDL 1.2 library
 # (downloaded with apt-get download and unpacked beside the build, never
-# installed) first on LD_LIBRARY_PATH; the same two with sound. --hints adds
-# runs with SDL hints set in the environment; --quick only runs the two
-# silent ones; --run adds a silent run of your own (its label and the
-# environment assignments it runs with).
+# installed) first on LD_LIBRARY_PATH; sdl12-compat and classic with sound.
+# --hints adds runs with single SDL hints set in the environment; --quick
+# only runs the three silent ones; --run adds a silent run of your own (its
+# label and the environment assignments it runs with).
 #
 # This is a benchmark, not a test: it prints figures and asserts nothing.
 set -u
@@ -121,6 +122,8 @@ run() {
     local sdl
     sdl=$(grep -o '/[^ ]*libSDL-1\.2\.so[^ ]*' "/proc/$GAME_PID/maps" | sort -u | tr '\n' ' ')
     sleep 1   # the title screen
+    local gl_threads
+    gl_threads=$(cat /proc/$GAME_PID/task/*/comm 2>/dev/null | grep -c '^llvmpipe')
     xdotool mousemove --window "$wid" 520 316 sleep 0.1 mousedown 1 sleep 0.3 mouseup 1
     local t_start x0 t_end x1
     t_start=$(( $(date +%s%N) + 500000000 ))
@@ -153,8 +156,8 @@ run() {
     local xcpu figures
     xcpu=$(awk -v a="$x0" -v b="$x1" 'BEGIN { print b - a }')
     figures=$(python3 "$SRC/bench/probe/analyse.py" "$probe_out" "$t_exec" "$t_start" "$t_end" "$xcpu")
-    RESULTS+=("$label|$figures pixels_differing=$pixels sdl=$sdl")
-    report_one "$label" "$figures pixels_differing=$pixels sdl=$sdl"
+    RESULTS+=("$label|$figures pixels_differing=$pixels gl_threads=$gl_threads sdl=$sdl")
+    report_one "$label" "$figures pixels_differing=$pixels gl_threads=$gl_threads sdl=$sdl"
 }
 
 field() { echo "$1" | tr ' ' '\n' | awk -F= -v k="$2" '$1 == k { print $2 }'; }
@@ -164,6 +167,7 @@ report_one() {
     echo "== $label"
     if [ -n "$(field "$f" error)" ]; then echo "   error: $(field "$f" error)"; return; fi
     echo "   SDL library loaded: $(field "$f" sdl)"
+    echo "   SDL2 renderer: $(field "$f" renderer); software-GL threads: $(field "$f" gl_threads)"
     echo "   exec to first frame: $(field "$f" first_frame_ms) ms"
     echo "   frames/s: $(field "$f" fps)   frame time ms: median $(field "$f" frame_median_ms)  p99 $(field "$f" frame_p99_ms)  max $(field "$f" frame_max_ms)"
     echo "   CPU s per s of play: game $(field "$f" cpu_game)  present $(field "$f" cpu_present)  whole process $(field "$f" cpu_process)  X server $(field "$f" cpu_xserver)"
@@ -177,7 +181,12 @@ XVFB_SCREEN=640x480x24 start_xvfb
 CLASSIC_DIR=$(classic_lib) || CLASSIC_DIR=
 SOUND_ENV="SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=/dev/null"
 
+# In a window the game asks for SDL's software renderer on the window's own
+# framebuffer (see init_video); GL_PATH is SDL's default, presenting through
+# OpenGL, which the game used before.
+GL_PATH="SDL_RENDER_DRIVER=opengl SDL_FRAMEBUFFER_ACCELERATION=1"
 run "sdl12-compat" "" "-window -nosound"
+run "sdl12-compat, OpenGL present" "$GL_PATH" "-window -nosound"
 if [ -n "$CLASSIC_DIR" ]; then
     run "classic SDL 1.2" "LD_LIBRARY_PATH=$CLASSIC_DIR" "-window -nosound"
 else
@@ -188,11 +197,12 @@ if [ $QUICK -eq 0 ]; then
     [ -n "$CLASSIC_DIR" ] && run "classic SDL 1.2, sound" "LD_LIBRARY_PATH=$CLASSIC_DIR $SOUND_ENV" "-window"
 fi
 if [ $HINTS -eq 1 ]; then
-    run "hint SDL12COMPAT_OPENGL_SCALING=0" "SDL12COMPAT_OPENGL_SCALING=0" "-window -nosound"
-    run "hint SDL_RENDER_DRIVER=software" "SDL_RENDER_DRIVER=software" "-window -nosound"
-    run "hint SDL_FRAMEBUFFER_ACCELERATION=0" "SDL_FRAMEBUFFER_ACCELERATION=0" "-window -nosound"
-    run "hint SDL_RENDER_VSYNC=0" "SDL_RENDER_VSYNC=0" "-window -nosound"
-    run "hint SDL12COMPAT_SYNC_TO_VBLANK=0" "SDL12COMPAT_SYNC_TO_VBLANK=0" "-window -nosound"
+    # Each hint on its own, from SDL's default path.
+    run "hint SDL_RENDER_DRIVER=software" "SDL_RENDER_DRIVER=software SDL_FRAMEBUFFER_ACCELERATION=1" "-window -nosound"
+    run "hint SDL_FRAMEBUFFER_ACCELERATION=0" "SDL_RENDER_DRIVER=opengl SDL_FRAMEBUFFER_ACCELERATION=0" "-window -nosound"
+    run "hint SDL12COMPAT_OPENGL_SCALING=0" "$GL_PATH SDL12COMPAT_OPENGL_SCALING=0" "-window -nosound"
+    run "hint SDL_RENDER_VSYNC=0" "$GL_PATH SDL_RENDER_VSYNC=0" "-window -nosound"
+    run "hint SDL12COMPAT_SYNC_TO_VBLANK=0" "$GL_PATH SDL12COMPAT_SYNC_TO_VBLANK=0" "-window -nosound"
 fi
 for spec in "${EXTRA[@]}"; do
     IFS='|' read -r label envs <<<"$spec"

@@ -82,6 +82,7 @@ def main():
         "allocs_other_threads_per_frame": "%.2f" % (allocs_other / frames),
         "allocs_startup": header.get("allocs_startup", "?"),
         "sdl_flip_from": header.get("sdl_flip_from", "?"),
+        "renderer": header.get("renderer", "-"),
         "libs": ",".join("%s:%d" % (name.rsplit("/", 1)[-1], count)
                          for count, name in sorted(libs, reverse=True)[:5]) or "-",
         "game_sites": ",".join("%s:%d" % (offset, count)

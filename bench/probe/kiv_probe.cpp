@@ -98,6 +98,38 @@ std::atomic<long> frees_total{0};
 volatile sig_atomic_t snapshot_state;
 
 int (*real_flip)(SDL_Surface*);
+char renderer_name[64] = "-";
+
+// Under sdl12-compat, the SDL2 renderer that presents the window.
+void find_renderer()
+{
+    void* sdl2 = dlopen("libSDL2-2.0.so.0", RTLD_NOW | RTLD_NOLOAD);
+    if (!sdl2)
+        return;
+    struct RendererInfo {
+        const char* name;
+        Uint32 flags;
+        Uint32 num_texture_formats;
+        Uint32 texture_formats[16];
+        int max_texture_width;
+        int max_texture_height;
+    };
+    auto window_from_id = reinterpret_cast<void* (*)(Uint32)>(dlsym(sdl2, "SDL_GetWindowFromID"));
+    auto get_renderer = reinterpret_cast<void* (*)(void*)>(dlsym(sdl2, "SDL_GetRenderer"));
+    auto get_info = reinterpret_cast<int (*)(void*, RendererInfo*)>(dlsym(sdl2, "SDL_GetRendererInfo"));
+    if (window_from_id && get_renderer && get_info) {
+        for (Uint32 id = 1; id < 8; id++) {
+            void* window = window_from_id(id);
+            void* renderer = window ? get_renderer(window) : nullptr;
+            RendererInfo info;
+            if (renderer && get_info(renderer, &info) == 0 && info.name) {
+                std::snprintf(renderer_name, sizeof renderer_name, "%s", info.name);
+                break;
+            }
+        }
+    }
+    dlclose(sdl2);
+}
 
 int64_t now_ns(clockid_t clock)
 {
@@ -293,6 +325,7 @@ void write_report()
     Dl_info info;
     if (real_flip && dladdr(reinterpret_cast<void*>(real_flip), &info) && info.dli_fname)
         std::fprintf(f, "# sdl_flip_from=%s\n", info.dli_fname);
+    std::fprintf(f, "# renderer=%s\n", renderer_name);
     for (int i = 0; i < range_count; i++) {
         // Several ranges per object: report each object once.
         bool first = true;
@@ -383,6 +416,7 @@ int SDL_Flip(SDL_Surface* surface)
         main_thread = pthread_self();
         busy = 1;
         scan_objects();
+        find_renderer();
         busy = 0;
         recording.store(true);
     }
