@@ -7,6 +7,7 @@
 
 #include "frame/game.h"
 #include "frame/loop.h"
+#include "media/draw.h"
 #include "media/video.h"
 
 namespace kiv {
@@ -50,6 +51,7 @@ int start_headless(unsigned seed)
         init_video(windowed);
     }
     input_source = scripted_input;
+    present_screen = [] {};   // the frame is drawn into the surface, not shown
     step_input = StepInput{0, 0, 0};
     headless_steps = 0;
     quit_requested = 0;

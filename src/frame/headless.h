@@ -9,8 +9,9 @@ namespace kiv {
 // The first call opens the dummy video driver (a real 8-bit surface in
 // memory) as a full-screen game with sound off, loading the pictures from
 // images/ in the working directory (a missing picture ends the process, as in
-// the game). Every call seeds rand, takes input from the step script and
-// enters the title. Other globals keep their values: a replay that must match
+// the game). Frames are drawn into that surface but not presented. Every call
+// seeds rand, takes input from the step script and enters the title. Other
+// globals keep their values: a replay that must match
 // a recording starts in a fresh process. Returns 1 when the screen is open.
 int start_headless(unsigned seed);
 

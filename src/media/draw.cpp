@@ -80,9 +80,16 @@ void clear_screen()
     SDL_FillRect(screen, &r, 0);
 }
 
-void flip_screen()
+static void sdl_present()
 {
     SDL_Flip(screen);
+}
+
+void (*present_screen)() = sdl_present;
+
+void flip_screen()
+{
+    present_screen();
 }
 
 void show_cursor()

@@ -16,6 +16,9 @@ void fill_panel_rect(int x, int y, int w, int h);
 void fill_side_panel();
 void clear_screen();
 void flip_screen();
+// How flip_screen presents the frame: SDL_Flip in the game. A seam, so that
+// headless runs, whose screen nobody looks at, can leave the present out.
+extern void (*present_screen)();
 void show_cursor();
 
 // Full screen: (320, 240); windowed: where the system mouse is.
