@@ -5,7 +5,8 @@ set -e
 PKGS="cmake g++ make pkg-config
 libsdl1.2-compat-dev libsdl-image1.2-dev libsdl-mixer1.2-dev
 libpng-dev libvorbis-dev libgtest-dev libgmock-dev libbenchmark-dev
-xvfb xdotool x11-utils imagemagick python3"
+xvfb xdotool x11-utils imagemagick python3
+dpkg-dev file desktop-file-utils appstream man-db"
 missing=""
 for p in $PKGS; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

@@ -23,7 +23,7 @@ start_xvfb
 t0=$(date +%s%N)
 "$KIV" -window -nosound 2>"$ART/stderr-window.txt" &
 GAME_PID=$!
-wid=$(wait_window Kiv 15) || fail "no window named Kiv"
+wid=$(wait_window Kiv 15 $GAME_PID) || fail "no window named Kiv"
 t1=$(date +%s%N)
 echo "window after $(( (t1 - t0) / 1000000 )) ms"
 sleep 0.5
@@ -43,7 +43,7 @@ GAME_PID=
 printf '\x00\x10\x00\x00' > kiv.prf
 "$KIV" -nosound 2>"$ART/stderr-full.txt" &
 GAME_PID=$!
-wid=$(wait_window Kiv 15) || fail "no full-screen window"
+wid=$(wait_window Kiv 15 $GAME_PID) || fail "no full-screen window"
 sleep 0.5
 import -window root "$ART/title-full.png"
 xdotool windowfocus --sync "$wid" 2>/dev/null

@@ -3,6 +3,7 @@
 Every case checks the exact message on the standard error stream, the exit
 status 1, and that kiv.prf is neither lost nor corrupted.
 """
+import concurrent.futures
 import os
 import pwd
 import random
@@ -86,6 +87,17 @@ def run_game(cwd, args, env_extra=None, play=None, user=None, timeout=15.0):
     return p.returncode, err.decode("utf-8", "replace"), had_window
 
 
+def run_failing(cwd, args, env_extra=None, timeout=30.0):
+    """Starts the game where it must end by itself; returns (status, stderr)."""
+    env = dict(os.environ)
+    env.update(env_extra or {})
+    try:
+        p = subprocess.run([KIV] + args, cwd=cwd, env=env, capture_output=True, timeout=timeout)
+    except subprocess.TimeoutExpired:
+        return -999, "timeout"
+    return p.returncode, p.stderr.decode("utf-8", "replace")
+
+
 def prf(d):
     path = os.path.join(d, "kiv.prf")
     if os.path.isdir(path):
@@ -144,22 +156,28 @@ def options():
                 args.append(b"x" * rng.randint(1000, 100000))
         lists.append(args)
     started = 0
+    env = dict(os.environ)
+    env.pop("DISPLAY", None)
+
+    def usage_case(args):
+        p = subprocess.run([KIV.encode()] + args, cwd=d, env=env, capture_output=True, timeout=20)
+        return args, p.returncode, p.stderr
+
+    invalid = [a for a in lists if not model(a)[0]]
+    with concurrent.futures.ThreadPoolExecutor(4) as pool:
+        for args, st, err in pool.map(usage_case, invalid):
+            check(st == 1 and err == USAGE.encode(), "options %r: %r %r" % ([a[:20] for a in args], st, err[:200]))
     for args in lists:
         valid, windowed = model(args)
-        what = "options %r" % ([a[:20] for a in args],)
-        if valid:
-            if not windowed:
-                args = args + [b"-window"]
-            started += 1
-            st, err, had_window = run_game(d, [a.decode("latin-1") if False else os.fsdecode(a) for a in args]
-                                           + ["-nosound"])
-            check(st == 1 and had_window and own_lines(err) == [], what + " should start: %r %r" % (st, err))
-        else:
-            env = dict(os.environ)
-            env.pop("DISPLAY", None)
-            p = subprocess.run([KIV.encode()] + args, cwd=d, env=env, capture_output=True, timeout=20)
-            check(p.returncode == 1 and p.stderr == USAGE.encode(), what + ": %r %r" % (p.returncode, p.stderr[:200]))
-        check(prf(d) == b"\x00\x00\x30\x39", what + " changed kiv.prf")
+        if not valid:
+            continue
+        if not windowed:
+            args = args + [b"-window"]
+        started += 1
+        st, err, had_window = run_game(d, [os.fsdecode(a) for a in args] + ["-nosound"])
+        check(st == 1 and had_window and own_lines(err) == [],
+              "options %r should start: %r %r" % ([a[:20] for a in args], st, err))
+    check(prf(d) == b"\x00\x00\x30\x39", "the options changed kiv.prf: %r" % (prf(d),))
     print("options: %d lists, %d valid ones started" % (len(lists), started), flush=True)
     shutil.rmtree(d)
 
@@ -218,18 +236,26 @@ def pictures():
     with open(os.path.join(d, "kiv.prf"), "wb") as f:
         f.write(b"\x00\x00\x00\x07")
     images = os.path.join(d, "images")
-    for name in IMAGES:
-        path = os.path.join(images, name + ".png")
-        os.rename(path, path + ".away")
-        st, err, _ = run_game(d, ["-window", "-nosound"])
-        os.rename(path + ".away", path)
-        check(st == 1 and own_lines(err) == ["Unable to load: images/%s.png" % name],
-              "missing %s: %r %r" % (name, st, err))
+    def missing_case(name):
+        # Each case in a directory of its own, so that they can run together.
+        case = tempfile.mkdtemp(prefix="kiv-bad-", dir=d)
+        os.mkdir(os.path.join(case, "images"))
+        for other in IMAGES:
+            if other != name:
+                os.symlink(os.path.join(images, other + ".png"), os.path.join(case, "images", other + ".png"))
+        st, err = run_failing(case, ["-window", "-nosound"])
+        shutil.rmtree(case)
+        return name, st, err
+
+    with concurrent.futures.ThreadPoolExecutor(4) as pool:
+        for name, st, err in pool.map(missing_case, IMAGES):
+            check(st == 1 and own_lines(err) == ["Unable to load: images/%s.png" % name],
+                  "missing %s: %r %r" % (name, st, err))
     # The first missing one in catalogue order is reported.
     for a, b in (("ball_g10", "cursor"), ("pr0", "fire")):
         for n in (a, b):
             os.rename(os.path.join(images, n + ".png"), os.path.join(images, n + ".away"))
-        st, err, _ = run_game(d, ["-window", "-nosound"])
+        st, err = run_failing(d, ["-window", "-nosound"])
         for n in (a, b):
             os.rename(os.path.join(images, n + ".away"), os.path.join(images, n + ".png"))
         check(st == 1 and own_lines(err) == ["Unable to load: images/%s.png" % a], "missing %s and %s: %r" % (a, b, err))
@@ -239,7 +265,7 @@ def pictures():
                         ("text", b"this is not a picture\n")):
         with open(os.path.join(images, "tree.png"), "wb") as f:
             f.write(data)
-        st, err, _ = run_game(d, ["-window", "-nosound"])
+        st, err = run_failing(d, ["-window", "-nosound"])
         check(st == 1 and own_lines(err) == ["Unable to load: images/tree.png"], "%s tree.png: %r %r" % (label, st, err))
     # A huge but valid picture loads and the game runs.
     subprocess.run(["convert", "-size", "4000x4000", "xc:rgb(0,0,255)", "-fill", "rgb(30,135,30)",

@@ -40,11 +40,14 @@ make_workdir() {
 }
 
 # Waits up to $2 seconds (default 10) for a window named $1; prints its id.
+# Gives up early when process $3, if given, has ended.
 wait_window() {
-    local name=$1 limit=${2:-10} id
-    for _ in $(seq 1 $((limit * 20))); do
+    local name=$1 limit=${2:-10} pid=${3:-} id end
+    end=$(( $(date +%s) + limit ))
+    while [ "$(date +%s)" -lt "$end" ]; do
         id=$(xdotool search --name "^$name\$" 2>/dev/null | head -n 1)
         if [ -n "$id" ]; then echo "$id"; return 0; fi
+        if [ -n "$pid" ] && ! kill -0 "$pid" 2>/dev/null; then return 1; fi
         sleep 0.05
     done
     return 1
