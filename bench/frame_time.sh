@@ -115,7 +115,7 @@ run() {
         >"$OUT/$name.stdout" 2>"$OUT/$name.stderr") &
     GAME_PID=$!
     local wid
-    if ! wid=$(wait_window Kiv 20); then
+    if ! wid=$(wait_window Kiv 20 $GAME_PID); then
         echo "$label: no window (see $OUT/$name.stderr)" >&2
         kill -9 $GAME_PID 2>/dev/null; GAME_PID=; rm -rf "$WORKDIR"; return
     fi
