@@ -168,7 +168,7 @@ report_one() {
     if [ -n "$(field "$f" error)" ]; then echo "   error: $(field "$f" error)"; return; fi
     echo "   SDL library loaded: $(field "$f" sdl)"
     echo "   SDL2 renderer: $(field "$f" renderer); software-GL threads: $(field "$f" gl_threads)"
-    echo "   exec to first frame: $(field "$f" first_frame_ms) ms"
+    echo "   exec to first frame: $(field "$f" first_frame_ms) ms (ms in: $(field "$f" startup))"
     echo "   frames/s: $(field "$f" fps)   frame time ms: median $(field "$f" frame_median_ms)  p99 $(field "$f" frame_p99_ms)  max $(field "$f" frame_max_ms)"
     echo "   CPU s per s of play: game $(field "$f" cpu_game)  present $(field "$f" cpu_present)  whole process $(field "$f" cpu_process)  X server $(field "$f" cpu_xserver)"
     echo "   allocations per frame: game $(field "$f" allocs_game_per_frame)  libraries $(field "$f" allocs_lib_per_frame)  other threads $(field "$f" allocs_other_threads_per_frame)  (start-up: $(field "$f" allocs_startup))"

@@ -83,6 +83,13 @@ def main():
         "allocs_startup": header.get("allocs_startup", "?"),
         "sdl_flip_from": header.get("sdl_flip_from", "?"),
         "renderer": header.get("renderer", "-"),
+        "startup": "exec>probe:%.0f,SDL_Init:%.0f,SetVideoMode:%.0f,IMG_Load:%.0f(%s),ConvertSurface:%.0f" % (
+            (int(header["load_real_ns"]) - exec_ns) / 1e6,
+            int(header.get("startup_sdl_init_ns", 0)) / 1e6,
+            int(header.get("startup_set_video_mode_ns", 0)) / 1e6,
+            int(header.get("startup_img_load_ns", 0)) / 1e6,
+            header.get("startup_images", "?"),
+            int(header.get("startup_convert_ns", 0)) / 1e6),
         "libs": ",".join("%s:%d" % (name.rsplit("/", 1)[-1], count)
                          for count, name in sorted(libs, reverse=True)[:5]) or "-",
         "game_sites": ",".join("%s:%d" % (offset, count)

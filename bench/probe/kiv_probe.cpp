@@ -7,6 +7,9 @@
 //     (steps and drawing; sleeping in SDL_Delay costs no CPU), the process
 //     CPU time, and the heap allocations made since the previous present,
 //     split into the game's own code, libraries, and other threads;
+//   - the wall time spent before the first frame in SDL_Init,
+//     SDL_SetVideoMode, IMG_Load and SDL_ConvertSurface;
+//   - the SDL2 renderer that presents the window (under sdl12-compat);
 //   - the libraries that allocated on the main thread after the first frame,
 //     and the game's own allocation sites (offsets into the executable, for
 //     addr2line).
@@ -98,6 +101,9 @@ std::atomic<long> frees_total{0};
 volatile sig_atomic_t snapshot_state;
 
 int (*real_flip)(SDL_Surface*);
+// Start-up: wall time spent in the slow calls before the first frame.
+int64_t init_ns, set_mode_ns, image_load_ns, image_convert_ns;
+int image_loads;
 char renderer_name[64] = "-";
 
 // Under sdl12-compat, the SDL2 renderer that presents the window.
@@ -326,6 +332,9 @@ void write_report()
     if (real_flip && dladdr(reinterpret_cast<void*>(real_flip), &info) && info.dli_fname)
         std::fprintf(f, "# sdl_flip_from=%s\n", info.dli_fname);
     std::fprintf(f, "# renderer=%s\n", renderer_name);
+    std::fprintf(f, "# startup_sdl_init_ns=%lld startup_set_video_mode_ns=%lld startup_img_load_ns=%lld startup_convert_ns=%lld startup_images=%d\n",
+        static_cast<long long>(init_ns), static_cast<long long>(set_mode_ns),
+        static_cast<long long>(image_load_ns), static_cast<long long>(image_convert_ns), image_loads);
     for (int i = 0; i < range_count; i++) {
         // Several ranges per object: report each object once.
         bool first = true;
@@ -377,7 +386,54 @@ __attribute__((destructor)) void probe_stop()
 
 } // namespace
 
+// Calls timed on their way to the real library.
+template <typename F>
+F next_symbol(const char* name)
+{
+    busy = 1;
+    F f = reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
+    busy = 0;
+    return f;
+}
+
 extern "C" {
+
+int SDL_Init(Uint32 flags)
+{
+    static auto real = next_symbol<int (*)(Uint32)>("SDL_Init");
+    int64_t t = now_ns(CLOCK_MONOTONIC);
+    int result = real ? real(flags) : -1;
+    init_ns += now_ns(CLOCK_MONOTONIC) - t;
+    return result;
+}
+
+SDL_Surface* SDL_SetVideoMode(int width, int height, int bpp, Uint32 flags)
+{
+    static auto real = next_symbol<SDL_Surface* (*)(int, int, int, Uint32)>("SDL_SetVideoMode");
+    int64_t t = now_ns(CLOCK_MONOTONIC);
+    SDL_Surface* result = real ? real(width, height, bpp, flags) : nullptr;
+    set_mode_ns += now_ns(CLOCK_MONOTONIC) - t;
+    return result;
+}
+
+SDL_Surface* IMG_Load(const char* file)
+{
+    static auto real = next_symbol<SDL_Surface* (*)(const char*)>("IMG_Load");
+    int64_t t = now_ns(CLOCK_MONOTONIC);
+    SDL_Surface* result = real ? real(file) : nullptr;
+    image_load_ns += now_ns(CLOCK_MONOTONIC) - t;
+    image_loads++;
+    return result;
+}
+
+SDL_Surface* SDL_ConvertSurface(SDL_Surface* src, SDL_PixelFormat* fmt, Uint32 flags)
+{
+    static auto real = next_symbol<SDL_Surface* (*)(SDL_Surface*, SDL_PixelFormat*, Uint32)>("SDL_ConvertSurface");
+    int64_t t = now_ns(CLOCK_MONOTONIC);
+    SDL_Surface* result = real ? real(src, fmt, flags) : nullptr;
+    image_convert_ns += now_ns(CLOCK_MONOTONIC) - t;
+    return result;
+}
 
 int SDL_Flip(SDL_Surface* surface)
 {
