@@ -24,5 +24,8 @@ void request_effect(int k);
 // Once per drawn frame, after the flip; also starts the next music track
 // when the last one has ended.
 void play_requested_effects();
+// The mixer's music-finished hook (audio thread): notes that the track has
+// ended, for play_requested_effects to start the next one.
+void on_music_finished();
 
 } // namespace kiv
