@@ -313,12 +313,12 @@ def durability(rounds=100):
         old = struct.pack(">i", rng.randint(-5, 999999999))
         with open(os.path.join(d, "kiv.prf"), "wb") as f:
             f.write(old)
-        p = subprocess.Popen([KIV, "-window", "-nosound"], cwd=d, stderr=subprocess.DEVNULL)
-        wid = window_id()
+        p = subprocess.Popen([KIV, "-window", "-nosound"], cwd=d, stderr=subprocess.PIPE)
+        wid = window_id(30.0)   # generous: CI machines can be busy
         if not wid:
             p.kill()
-            p.wait()
-            check(False, "durability: no window")
+            _, err = p.communicate()
+            check(False, "durability: no window; status %r, %r" % (p.returncode, err[-300:]))
             continue
         subprocess.run(["xdotool", "windowfocus", "--sync", wid], capture_output=True)
         subprocess.run(["xdotool", "key", "Escape"], capture_output=True)
@@ -327,7 +327,7 @@ def durability(rounds=100):
             os.kill(p.pid, signal.SIGKILL)
         except ProcessLookupError:
             pass
-        p.wait()
+        p.communicate()
         now = prf(d)
         if now != old:
             bad += 1
