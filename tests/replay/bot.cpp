@@ -5,52 +5,102 @@
 #include "frame/game.h"
 #include "media/draw.h"
 #include "sim/balls.h"
+#include "sim/motion.h"
 #include "sim/pan.h"
 
 namespace kiv {
 
+namespace {
+
+// Where the pan waits and carries its load.
+// Low in the damping zone, where balls settle in the pan instead of bouncing
+// out of it.
+constexpr float PAN_Y = 440.0f;
+// Pointer travel per step with a load: faster throws balls out of the pan.
+constexpr float CARRY = 10.0f;
+// The inner face of a level pan lies 17.8 px above its centre, and its walls
+// 48 px either side.
+constexpr float FACE = 17.8f;
+constexpr float HALF = 48.0f;
+// Beyond this x the pan's load is over the catch line.
+constexpr float DUMP_X = 634.0f;
+
 // Relative motion that brings the game pointer to (x, y), at most `limit`
 // pixels of pointer travel per step.
-static StepInput move_towards(float x, float y, int buttons, float limit = 60.0f)
+StepInput move_towards(float x, float y, int buttons, float limit)
 {
     float dx = x - static_cast<float>(pointer_x);
     float dy = y - static_cast<float>(pointer_y);
-    if (dx > limit) dx = limit;
-    if (dx < -limit) dx = -limit;
-    if (dy > limit) dy = limit;
-    if (dy < -limit) dy = -limit;
-    return StepInput{static_cast<int>(dx / mouse_speed), static_cast<int>(dy / mouse_speed), buttons};
+    dx = dx > limit ? limit : (dx < -limit ? -limit : dx);
+    dy = dy > limit ? limit : (dy < -limit ? -limit : dy);
+    return StepInput{static_cast<int>(std::lround(dx / mouse_speed)), static_cast<int>(std::lround(dy / mouse_speed)),
+                     buttons};
 }
 
-// The ball the pan should go for: the lowest one still falling towards the
-// pan's height, left of the catch line.
-static int ball_to_catch()
+bool in_pan(const Ball& b)
+{
+    return b.colour >= 0 && std::fabs(b.x - pan.pos.x) < HALF + 6.0f && b.y > pan.pos.y - FACE - 45.0f &&
+           b.y < pan.pos.y + 5.0f;
+}
+
+int held_balls()
+{
+    int n = 0;
+    for (const Ball& b : balls)
+        if (in_pan(b))
+            n++;
+    return n;
+}
+
+// Follows a free ball until its centre comes down to height y; returns the
+// number of steps (a large number when it never does) and its x then.
+int arrival(const Ball& ball, float y, float& x)
+{
+    float bx = ball.x, by = ball.y, vx = ball.vx, vy = ball.vy;
+    float g = gravity[ball.colour];
+    for (int t = 1; t < 800; t++) {
+        vy += g;
+        by += vy;
+        bx += vx;
+        if (by < 0.0f) {
+            vx *= 0.99f;
+            vy *= 0.99f;
+        }
+        if (bx < 0.0f) {
+            bx = 0.0f;
+            vx = -0.8f * vx;
+        }
+        if (bx > 576.0f && by >= 0.0f)
+            return 100000;   // leaves to the right by itself: a catch
+        if (vy > 0.0f && by >= y) {
+            x = bx;
+            return t;
+        }
+    }
+    return 100000;
+}
+
+// The free ball that reaches the pan's height first, with where it will be.
+int next_arrival(float& x, int& when)
 {
     int best = -1;
-    float best_y = -1e9f;
+    when = 100000;
     for (int i = 0; i < MAX_BALLS; i++) {
         const Ball& b = balls[i];
-        if (b.colour < 0 || b.x > 560.0f)
+        if (b.colour < 0 || in_pan(b))
             continue;
-        bool resting = std::fabs(b.x - pan.pos.x) < 60.0f && b.y > pan.pos.y - 40.0f && b.y < pan.pos.y;
-        if (resting || b.y > pan.pos.y + 10.0f)
-            continue;
-        if (b.y > best_y) {
-            best_y = b.y;
+        float bx = 0.0f;
+        int t = arrival(b, PAN_Y - FACE, bx);
+        if (t < when) {
+            when = t;
+            x = bx;
             best = i;
         }
     }
     return best;
 }
 
-static int balls_in_pan()
-{
-    int n = 0;
-    for (const Ball& b : balls)
-        if (b.colour >= 0 && std::fabs(b.x - pan.pos.x) < 60.0f && b.y > pan.pos.y - 40.0f && b.y < pan.pos.y)
-            n++;
-    return n;
-}
+} // namespace
 
 StepInput bot_input(Bot& bot)
 {
@@ -62,30 +112,29 @@ StepInput bot_input(Bot& bot)
             bot.wait_title--;
             return move_towards(520.0f, 316.0f, 0, 20.0f);
         }
-        return move_towards(520.0f, 316.0f, pointer_x >= 457 && pointer_x <= 585 && pointer_y >= 301 && pointer_y <= 331 ? 1 : 0);
+        return move_towards(520.0f, 316.0f,
+                            pointer_x >= 457 && pointer_x <= 585 && pointer_y >= 301 && pointer_y <= 331 ? 1 : 0,
+                            20.0f);
     case STATE_PLAYING: {
         if (bot.kind == BOT_IDLE)
             return StepInput{0, 0, 0};
-        if (bot.toss > 0) {
-            // A quick sweep to the right and up throws what the pan holds.
-            bot.toss--;
-            return bot.toss > 4 ? move_towards(pointer_x + 40.0f, pointer_y - 25.0f, 0, 40.0f)
-                                : move_towards(pointer_x - 10.0f, pointer_y + 20.0f, 0, 40.0f);
+        int held = held_balls();
+        float x = 0.0f;
+        int when = 0;
+        next_arrival(x, when);
+        float speed = held > 0 ? CARRY : 30.0f;
+        // Time to carry the load out and come back for the next ball.
+        float trip = (DUMP_X - pan.pos.x) / CARRY + (DUMP_X - (x < 48.0f ? 48.0f : x)) / 30.0f + 20.0f;
+        if (bot.toss > 0 || (held >= bot.load && when > trip) || (held > 0 && when > trip + 150.0f)) {
+            // Carry the load to the right until it has crossed the catch line.
+            bot.toss = held > 0 ? 1 : 0;
+            return move_towards(DUMP_X, PAN_Y, 0, speed);
         }
-        int i = ball_to_catch();
-        if (balls_in_pan() >= 4 || (i < 0 && balls_in_pan() > 0 && pointer_x > 300)) {
-            bot.toss = 10;
-            return StepInput{0, 0, 0};
-        }
-        if (i < 0)
-            return move_towards(250.0f, 380.0f, 0, 15.0f);
-        const Ball& b = balls[i];
-        // Aim where the ball will be when it reaches the pan's height.
-        float t = (b.vy > 0.2f) ? (380.0f - b.y) / b.vy : 20.0f;
-        if (t > 60.0f) t = 60.0f;
-        if (t < 0.0f) t = 0.0f;
-        float x = b.x + b.vx * t;
-        return move_towards(x, 380.0f, 0);
+        if (when >= 100000)
+            return move_towards(pan.pos.x, PAN_Y, 0, speed);
+        // Meet the ball with the middle of the pan.
+        float target = x < HALF ? HALF : (x > 560.0f ? 560.0f : x);
+        return move_towards(target, PAN_Y, 0, speed);
     }
     case STATE_ENDING:
         return StepInput{0, 0, 0};

@@ -14,7 +14,9 @@ enum BotKind {
 struct Bot {
     BotKind kind = BOT_CATCHER;
     long step = 0;
-    int toss = 0;          // steps left of a toss in progress
+    int toss = 0;          // 1 while carrying a load out to the right
+    int load = 30;         // balls to gather before carrying them out: a big
+                           // load out at once makes a long combo
     int wait_title = 40;   // steps to linger on the title before pressing Start
 };
 

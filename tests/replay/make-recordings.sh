@@ -15,5 +15,5 @@ find_seed() {   # out, first seed, arguments...
     echo "no seed found for $out" >&2; return 1
 }
 find_seed tests/replays/short.rec 1 --bot idle
-find_seed tests/replays/long.rec 100 --bot catcher --min-multiplier 10 --min-events 2
+find_seed tests/replays/long.rec 100 --bot catcher --load 12 --min-multiplier 10 --min-events 2
 find_seed tests/replays/million.rec 500 --bot catcher --min-score 1000001

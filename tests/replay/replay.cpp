@@ -2,7 +2,7 @@
 // code: title, Start, play, a lost ball, the ending, the game-over screen and
 // back to the title.
 //
-//   kiv_replay record FILE --seed S [--bot idle|catcher] [--min-score N]
+//   kiv_replay record FILE --seed S [--bot idle|catcher] [--load N] [--min-score N] ...
 //   kiv_replay check FILE
 //   kiv_replay soak [--seed S] [--steps N]
 //
@@ -24,6 +24,8 @@
 #include "frame/loop.h"
 #include "media/draw.h"
 #include "sim/balls.h"
+#include "sim/motion.h"
+#include "sim/pan.h"
 #include "sim/scoring.h"
 
 namespace {
@@ -98,22 +100,38 @@ void after_step(void* context)
     }
 }
 
+bool verbose = false;
+
+int balls_in_play()
+{
+    int n = 0;
+    for (const Ball& b : balls)
+        n += b.colour >= 0;
+    return n;
+}
+
 // Plays one scenario with a bot: until the title comes back after a game.
-Recording record(unsigned seed, BotKind kind, long max_steps)
+Recording record(unsigned seed, BotKind kind, int load, long max_steps)
 {
     Recording rec;
     rec.seed = seed;
     Run run;
     run.rec = &rec;
     run.bot.kind = kind;
+    run.bot.load = load;
     start_headless(seed);
     set_step_script(input_for_step, &run);
     set_step_observer(after_step, &run);
     bool played = false;
+    int before = game_state;
     for (long f = 0; headless_steps < max_steps; f++) {
         rec.frames.push_back(Frame{steps_of_frame(f), 0, 0, {}});
         run.recording_frame = &rec.frames.back();
         run_headless_frame(rec.frames.back().steps);
+        if (verbose && before == STATE_PLAYING && game_state == STATE_ENDING)
+            std::printf("lost a ball at step %ld: x %.1f, pan at (%.1f, %.1f), %d balls in play, score %d\n",
+                        headless_steps, miss_x, pan.pos.x, pan.pos.y, balls_in_play(), score);
+        before = game_state;
         if (game_state != STATE_TITLE)
             played = true;
         if (played && game_state == STATE_TITLE)
@@ -327,7 +345,9 @@ int main(int argc, char** argv)
         long min_multiplier = arg_long(argc, argv, "--min-multiplier", 0);
         long min_events = arg_long(argc, argv, "--min-events", 0);
         long max_steps = arg_long(argc, argv, "--max-steps", 400000);
-        Recording rec = record(seed, kind, max_steps);
+        verbose = arg_long(argc, argv, "--verbose", 0) != 0;
+        int load = static_cast<int>(arg_long(argc, argv, "--load", 30));
+        Recording rec = record(seed, kind, load, max_steps);
         int fewest = 1 << 30;
         for (int n : rec.event_kinds)
             fewest = n < fewest ? n : fewest;
@@ -368,7 +388,7 @@ int main(int argc, char** argv)
         return soak(seed, steps);
     }
     std::fprintf(stderr,
-                 "usage: kiv_replay record FILE --seed S [--bot idle|catcher] [--min-score N] "
+                 "usage: kiv_replay record FILE --seed S [--bot idle|catcher] [--load N] [--min-score N] "
                  "[--min-multiplier N] [--min-events N] [--max-steps N]\n"
                  "       kiv_replay check FILE\n       kiv_replay soak [--seed S] [--steps N]\n");
     return 2;

@@ -289,7 +289,7 @@ def sounds():
                 os.remove(path)
             else:
                 with open(path, "wb") as f:
-                    f.write(good[:40] + b"\x00garbage" * 16)
+                    f.write(good[:12] + b"\x00garbage" * 16)   # the header, then junk
             st, err, had_window = run_game(d, ["-window"], env_extra=env)
             check(st == 1 and had_window and own_lines(err) == ["Couldn't load: sounds/%s" % name],
                   "%s %s: %r %r" % (label, name, st, err))
@@ -313,12 +313,12 @@ def durability(rounds=100):
         old = struct.pack(">i", rng.randint(-5, 999999999))
         with open(os.path.join(d, "kiv.prf"), "wb") as f:
             f.write(old)
-        p = subprocess.Popen([KIV, "-window", "-nosound"], cwd=d, stderr=subprocess.DEVNULL)
-        wid = window_id()
+        p = subprocess.Popen([KIV, "-window", "-nosound"], cwd=d, stderr=subprocess.PIPE)
+        wid = window_id(30.0)   # generous: CI machines can be busy
         if not wid:
             p.kill()
-            p.wait()
-            check(False, "durability: no window")
+            _, err = p.communicate()
+            check(False, "durability: no window; status %r, %r" % (p.returncode, err[-300:]))
             continue
         subprocess.run(["xdotool", "windowfocus", "--sync", wid], capture_output=True)
         subprocess.run(["xdotool", "key", "Escape"], capture_output=True)
@@ -327,7 +327,7 @@ def durability(rounds=100):
             os.kill(p.pid, signal.SIGKILL)
         except ProcessLookupError:
             pass
-        p.wait()
+        p.communicate()
         now = prf(d)
         if now != old:
             bad += 1
