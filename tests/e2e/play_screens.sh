@@ -188,8 +188,7 @@ while :; do
         sleep 0.5
         shot "g$game-to-title"
         state=$(screen_of "$ART/g$game-to-title.png")
-        [ "$state" != title ] && continue
-        break
+        [ "$state" = title ] && break
     done
     [ "$state" = title ] || fail "game $game did not go back to the title"
 done
