@@ -303,4 +303,13 @@ TEST_F(StartupFailure, NoVideoDriver)
                 ::testing::ExitedWithCode(1), "(^|\n)Unable to initialize SDL: .*\n$");
 }
 
+TEST_F(StartupFailure, NoDisplayIsAFailureNotAnInvisibleGame)
+{
+    // Without a display SDL would fall back to drawing offscreen, and the game
+    // would run with no window for ever.
+    EXPECT_EXIT((unsetenv("SDL_VIDEODRIVER"), unsetenv("DISPLAY"), unsetenv("WAYLAND_DISPLAY"), in_dir(),
+                 kiv::init_video(1)),
+                ::testing::ExitedWithCode(1), "(^|\n)Unable to initialize SDL: no display to open a window on\n$");
+}
+
 } // namespace

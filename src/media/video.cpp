@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "media/draw.h"
 #include "media/palette.h"
@@ -80,6 +81,32 @@ static void load_catalogue_image(int k)
     }
 }
 
+// SDL_Init, with one mend: when the display cannot be reached for a moment
+// (an X server may drop a connection while it is busy), SDL quietly falls back
+// to its "offscreen" driver, and the game would run with no window at all.
+// Unless a driver was asked for, try again a few times, and fail plainly if
+// the display stays out of reach.
+static void open_display()
+{
+    const bool chosen = std::getenv("SDL_VIDEODRIVER") != nullptr;
+    for (int tries = 1;; tries++) {
+        if (SDL_Init(SDL_INIT_VIDEO) < 0) {
+            std::fprintf(stderr, "Unable to initialize SDL: %s\n", SDL_GetError());
+            std::exit(1);
+        }
+        char driver[32] = "";
+        SDL_VideoDriverName(driver, sizeof driver);
+        if (chosen || std::strcmp(driver, "offscreen") != 0)
+            return;
+        SDL_Quit();
+        if (tries == 5) {
+            std::fprintf(stderr, "Unable to initialize SDL: %s\n", "no display to open a window on");
+            std::exit(1);
+        }
+        SDL_Delay(20);
+    }
+}
+
 void init_video(int windowed)
 {
     if (windowed) {
@@ -95,10 +122,7 @@ void init_video(int windowed)
         setenv("SDL_RENDER_DRIVER", "software", 0);
         setenv("SDL_FRAMEBUFFER_ACCELERATION", "0", 0);
     }
-    if (SDL_Init(SDL_INIT_VIDEO) < 0) {
-        std::fprintf(stderr, "Unable to initialize SDL: %s\n", SDL_GetError());
-        std::exit(1);
-    }
+    open_display();
     std::atexit(SDL_Quit);
 
     Uint32 flags = SDL_HWSURFACE | SDL_HWPALETTE | SDL_DOUBLEBUF;

@@ -94,8 +94,8 @@ play() {
   done
   if [ -n "$wid" ]; then
     sleep 0.5
-    xdotool windowfocus --sync "$wid" 2>/dev/null
-    xdotool key Escape
+    xdo windowfocus --sync "$wid" 2>/dev/null
+    xdo key Escape
   else
     fail "$2: no window: $(cat "$tmp/game.log")"
   fi

@@ -109,18 +109,18 @@ trap 'stop_sweep; stop_all' EXIT
 press_start() {
     local p i
     for p in 320,240 250,180 180,120 110,60 40,10 0,0 0,0; do
-        xdotool mousemove --window "$wid" "${p%,*}" "${p#*,}"
+        xdo mousemove --window "$wid" "${p%,*}" "${p#*,}"
         sleep 0.05
     done
     sleep 0.2
     for i in $(seq 1 20); do
-        xdotool mousemove --window "$wid" $((i * 520 / 20)) $((i * 316 / 20))
+        xdo mousemove --window "$wid" $((i * 520 / 20)) $((i * 316 / 20))
         sleep 0.05
     done
     sleep 0.3
-    xdotool mousedown 1
+    xdo mousedown 1
     sleep 0.4
-    xdotool mouseup 1
+    xdo mouseup 1
 }
 
 # One xdotool process sweeps the pan for the rest of the time allowed: 3
@@ -196,7 +196,7 @@ done
 
 # Still playing: leave the pan in a corner until a ball is lost.
 if [ "$state" = playing ]; then
-    xdotool mousemove --window "$wid" 639 0
+    xdo mousemove --window "$wid" 639 0
     for i in $(seq 1 40); do
         sleep 0.5
         name=$(printf 'g%d-idle-%02d' $game $i)
@@ -222,8 +222,8 @@ for _ in $(seq 1 16); do
 done
 [ $back = 1 ] || fail "the game-over screen did not return to the title"
 
-xdotool windowfocus --sync "$wid" 2>/dev/null
-xdotool key Escape
+xdo windowfocus --sync "$wid" 2>/dev/null
+xdo key Escape
 wait_exit $GAME_PID 10 || fail "Escape on the title did not end the game"
 GAME_PID=
 [ $EXIT_STATUS -eq 1 ] || fail "exit status $EXIT_STATUS"

@@ -27,13 +27,13 @@ wid=$(wait_window Kiv 15 $GAME_PID) || fail "no window named Kiv"
 t1=$(date +%s%N)
 echo "window after $(( (t1 - t0) / 1000000 )) ms"
 sleep 0.5
-geom=$(xdotool getwindowgeometry "$wid" | grep Geometry | awk '{print $2}')
+geom=$(xdo getwindowgeometry "$wid" | grep Geometry | awk '{print $2}')
 [ "$geom" = "640x480" ] || fail "window is $geom"
 import -window root "$ART/title-window.png"
 # The title state's first frames: a white screen with the game's drawing on it.
 [ "$(pixel_of "$ART/title-window.png" 320 20)" != "0,0,0" ] || fail "the window shows nothing"
-xdotool windowfocus --sync "$wid" 2>/dev/null
-xdotool key Escape
+xdo windowfocus --sync "$wid" 2>/dev/null
+xdo key Escape
 wait_exit $GAME_PID 10 || fail "Escape did not end the game"
 GAME_PID=
 [ $EXIT_STATUS -eq 1 ] || fail "exit status $EXIT_STATUS after Escape"
@@ -46,8 +46,8 @@ GAME_PID=$!
 wid=$(wait_window Kiv 15 $GAME_PID) || fail "no full-screen window"
 sleep 0.5
 import -window root "$ART/title-full.png"
-xdotool windowfocus --sync "$wid" 2>/dev/null
-xdotool key Escape
+xdo windowfocus --sync "$wid" 2>/dev/null
+xdo key Escape
 wait_exit $GAME_PID 10 || fail "Escape did not end the full-screen game"
 GAME_PID=
 [ $EXIT_STATUS -eq 1 ] || fail "exit status $EXIT_STATUS after Escape (full screen)"

@@ -49,22 +49,22 @@ echo "title: right strip $strip, top right corner $corner (per mille panel colou
 # edges. Push the mouse into the top left corner, where the game pointer
 # stops at (0, 0) too, then walk it in small steps onto Start.
 for p in 320,240 250,180 180,120 110,60 40,10 0,0 0,0; do
-    xdotool mousemove --window "$wid" "${p%,*}" "${p#*,}"
+    xdo mousemove --window "$wid" "${p%,*}" "${p#*,}"
     sleep 0.05
 done
 sleep 0.2
 for i in $(seq 1 20); do
-    xdotool mousemove --window "$wid" $((i * 520 / 20)) $((i * 316 / 20))
+    xdo mousemove --window "$wid" $((i * 520 / 20)) $((i * 316 / 20))
     sleep 0.05
 done
 sleep 0.3
 import -window root "$ART/2-over-start.png"
-xdotool mousedown 1
+xdo mousedown 1
 sleep 0.4
 import -window root "$ART/3-playing.png"
 sleep 0.3
 import -window root "$ART/4-playing.png"
-xdotool mouseup 1
+xdo mouseup 1
 
 playing=0
 for shot in 3-playing 4-playing; do
@@ -75,13 +75,13 @@ done
 [ $playing = 1 ] || fail "no playing frame with the side panel after clicking Start"
 
 # Escape in a game goes back to the title; Escape on the title quits.
-xdotool windowfocus --sync "$wid" 2>/dev/null
-xdotool key Escape
+xdo windowfocus --sync "$wid" 2>/dev/null
+xdo key Escape
 sleep 0.5
 import -window root "$ART/5-after-escape.png"
 strip=$(panel_share "$ART/5-after-escape.png" 240x92+400+80)
 [ "$strip" -ge 900 ] || fail "Escape in the game did not show the title ($strip)"
-xdotool key Escape
+xdo key Escape
 wait_exit $GAME_PID 10 || fail "the second Escape did not end the game"
 GAME_PID=
 [ $EXIT_STATUS -eq 1 ] || fail "exit status $EXIT_STATUS"

@@ -44,6 +44,29 @@ def workdir(copy_images=False, copy_sounds=False):
     return d
 
 
+def xdo(*args):
+    """xdotool, tried again when Xvfb drops the new connection (it now and
+    then does while busy)."""
+    for _ in range(5):
+        if subprocess.run(["xdotool"] + list(args), capture_output=True).returncode == 0:
+            return True
+        time.sleep(0.1)
+    return False
+
+
+def quit_with_escape(p, wid, timeout):
+    """Escape until the game has ended, or the time is up."""
+    end = time.time() + timeout
+    while time.time() < end:
+        xdo("windowfocus", "--sync", wid)
+        xdo("key", "Escape")
+        try:
+            p.wait(timeout=3.0)
+            return
+        except subprocess.TimeoutExpired:
+            pass
+
+
 def window_id(timeout=10.0):
     end = time.time() + timeout
     while time.time() < end:
@@ -76,8 +99,7 @@ def run_game(cwd, args, env_extra=None, play=None, user=None, timeout=15.0):
         time.sleep(0.3)
         if play:
             play(wid)
-        subprocess.run(["xdotool", "windowfocus", "--sync", wid], capture_output=True)
-        subprocess.run(["xdotool", "key", "Escape"], capture_output=True)
+        quit_with_escape(p, wid, timeout)
     try:
         _, err = p.communicate(timeout=timeout)
     except subprocess.TimeoutExpired:
@@ -320,8 +342,8 @@ def durability(rounds=100):
             _, err = p.communicate()
             check(False, "durability: no window; status %r, %r" % (p.returncode, err[-300:]))
             continue
-        subprocess.run(["xdotool", "windowfocus", "--sync", wid], capture_output=True)
-        subprocess.run(["xdotool", "key", "Escape"], capture_output=True)
+        xdo("windowfocus", "--sync", wid)
+        xdo("key", "Escape")
         time.sleep(rng.random() * 0.03)
         try:
             os.kill(p.pid, signal.SIGKILL)

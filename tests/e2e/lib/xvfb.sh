@@ -74,3 +74,14 @@ hex_of() { od -An -tx1 -v "$1" | tr -d ' \n'; }
 pixel_of() {
     convert "$1" -format "%[fx:int(255*p{$2,$3}.r)],%[fx:int(255*p{$2,$3}.g)],%[fx:int(255*p{$2,$3}.b)]" info:
 }
+
+# xdotool, tried again when it cannot reach the X server: Xvfb now and then
+# drops a new connection while it is busy.
+xdo() {
+    local i
+    for i in 1 2 3 4 5; do
+        xdotool "$@" 2>/dev/null && return 0
+        sleep 0.1
+    done
+    xdotool "$@"
+}
