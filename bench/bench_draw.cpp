@@ -11,7 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "events/special_events.h"
+#include "events/events.h"
 #include "media/draw.h"
 #include "media/playfield_draw.h"
 #include "media/video.h"

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "events/spawner.h"
-#include "events/special_events.h"
+#include "events/events.h"
 #include "frame/game.h"
 #include "media/draw.h"
 #include "media/input.h"

@@ -2,7 +2,7 @@
 // and exactly how many random draws each frame takes.
 #include "test_playfield_draw_check.h"
 
-#include "events/special_events.h"
+#include "events/events.h"
 
 using kiv_test::Blit;
 using kiv_test::rand_calls;

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "events/special_events.h"
+#include "events/events.h"
 #include "media/sound.h"
 #include "sim/balls.h"
 #include "test_playfield_draw_check.h"

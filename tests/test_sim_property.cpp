@@ -8,7 +8,7 @@
 #include <random>
 
 #include "events/spawner.h"
-#include "events/special_events.h"
+#include "events/events.h"
 #include "frame/game.h"
 #include "media/draw.h"
 #include "media/input.h"

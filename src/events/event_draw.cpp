@@ -2,7 +2,7 @@
 // go, their own picture in full play, every one shaking a little.
 #include <cstdlib>
 
-#include "events/special_events.h"
+#include "events/events.h"
 #include "media/draw.h"
 #include "media/video.h"
 

@@ -3,7 +3,7 @@
 
 #include <cstdlib>
 
-#include "events/special_events.h"
+#include "events/events.h"
 #include "frame/game.h"
 #include "sim/balls.h"
 

@@ -1,7 +1,7 @@
 // Shared game globals and the transitions between the game states.
 #include "frame/game.h"
 
-#include "events/special_events.h"
+#include "events/events.h"
 #include "frame/title.h"
 #include "media/draw.h"
 #include "media/sound.h"

@@ -4,7 +4,7 @@
 #include <SDL.h>
 
 #include "events/spawner.h"
-#include "events/special_events.h"
+#include "events/events.h"
 #include "frame/game.h"
 #include "frame/game_over.h"
 #include "frame/startup.h"

@@ -1,6 +1,6 @@
 #include "fingerprint.h"
 
-#include "events/special_events.h"
+#include "events/events.h"
 #include "frame/game.h"
 #include "frame/title.h"
 #include "media/draw.h"

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "bot.h"
-#include "events/special_events.h"
+#include "events/events.h"
 #include "fingerprint.h"
 #include "frame/game.h"
 #include "frame/headless.h"

@@ -1,6 +1,6 @@
 // Special events: fixed objects that appear somewhere on the field for a
 // while and throw balls of their kind's colour into play.
-#include "events/special_events.h"
+#include "events/events.h"
 
 #include <cstdlib>
 
