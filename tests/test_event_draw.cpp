@@ -1,6 +1,6 @@
 // Drawing of the special events: which picture, where, how much it shakes,
 // and exactly how many random draws each frame takes.
-#include "test_playfield_draw_check.h"
+#include "test_screen.h"
 
 #include "events/events.h"
 

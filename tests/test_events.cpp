@@ -2,7 +2,6 @@
 // timing of each kind, the stages of a record, and the balls each kind throws.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -10,7 +9,7 @@
 #include "events/events.h"
 #include "media/sound.h"
 #include "sim/balls.h"
-#include "test_playfield_draw_check.h"
+#include "test_screen.h"
 
 using kiv::SpecialEvent;
 using kiv_test::rand_calls;
@@ -341,65 +340,6 @@ TEST_F(Events, EachKindThrowsItsBallFromTheListedDraws)
         int count = 0;
         only_ball(&count);
         EXPECT_EQ(count, 0);
-    }
-}
-
-TEST_F(Events, ThrownBallsCoverTheirRangesAndNoMore)
-{
-    // Long runs of one record in full play, kept alive by hand; the spread of
-    // the thrown balls, relative to the event at (200, 150), must match each
-    // kind's ranges exactly, both ends reached.
-    struct Range {
-        float dx0, dx1, dy0, dy1, vx0, vx1, vy0, vy1;
-        int colour, size0, size1;
-    };
-    const Range want[6] = {
-        {48, 48, 0, 0, -1.8f, 1.8f, -3.0f, -0.3f, 0, 0, 1},
-        {48 - 91, 48 + 91, -47, 47, -0.9f, 0.9f, -6.5f, -2.0f, 0, 0, 2},
-        {48 - 127, 48 + 127, 48, 48, -2.9f, 2.9f, 1.0f, 1.0f, 1, 2, 2},
-        {-31, 0, 80, 80, -6.9f, -1.1f, 0.0f, 0.0f, 1, 0, 1},
-        {48 - 159, 48 + 159, 48, 48, -1.9f, 1.9f, 1.0f, 3.7f, 2, 0, 2},
-        {96, 96, 90, 90, -2.9f, 2.9f, 3.0f, 4.8f, 2, 0, 0},
-    };
-    srand(12345);
-    for (int kind = 0; kind < 6; ++kind) {
-        Range got{1e9f, -1e9f, 1e9f, -1e9f, 1e9f, -1e9f, 1e9f, -1e9f, -1, 99, -99};
-        int thrown = 0;
-        for (int step = 0; step < 60000; ++step) {
-            kiv::clear_balls();
-            set_event(0, 200, 150, 50, 16, kind);
-            kiv::update_events();
-            int count = 0;
-            Thrown t = only_ball(&count);
-            if (count == 0)
-                continue;
-            ++thrown;
-            got.dx0 = std::min(got.dx0, t.x - 200);
-            got.dx1 = std::max(got.dx1, t.x - 200);
-            got.dy0 = std::min(got.dy0, t.y - 150);
-            got.dy1 = std::max(got.dy1, t.y - 150);
-            got.vx0 = std::min(got.vx0, t.vx);
-            got.vx1 = std::max(got.vx1, t.vx);
-            got.vy0 = std::min(got.vy0, t.vy);
-            got.vy1 = std::max(got.vy1, t.vy);
-            got.size0 = std::min(got.size0, t.size);
-            got.size1 = std::max(got.size1, t.size);
-            EXPECT_EQ(t.colour, want[kind].colour);
-        }
-        // Chance per step: 1 in 20, 18, 32, 16, 18, 12.
-        const int period[6] = {20, 18, 32, 16, 18, 12};
-        EXPECT_NEAR(thrown, 60000 / period[kind], 60000 / period[kind] / 8) << "kind " << kind;
-        const float eps = 1e-5f;
-        EXPECT_NEAR(got.dx0, want[kind].dx0, eps) << "kind " << kind;
-        EXPECT_NEAR(got.dx1, want[kind].dx1, eps) << "kind " << kind;
-        EXPECT_NEAR(got.dy0, want[kind].dy0, eps) << "kind " << kind;
-        EXPECT_NEAR(got.dy1, want[kind].dy1, eps) << "kind " << kind;
-        EXPECT_NEAR(got.vx0, want[kind].vx0, eps) << "kind " << kind;
-        EXPECT_NEAR(got.vx1, want[kind].vx1, eps) << "kind " << kind;
-        EXPECT_NEAR(got.vy0, want[kind].vy0, eps) << "kind " << kind;
-        EXPECT_NEAR(got.vy1, want[kind].vy1, eps) << "kind " << kind;
-        EXPECT_EQ(got.size0, want[kind].size0) << "kind " << kind;
-        EXPECT_EQ(got.size1, want[kind].size1) << "kind " << kind;
     }
 }
 

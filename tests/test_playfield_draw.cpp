@@ -1,7 +1,7 @@
 // The playfield drawing on the dummy screen: pan pieces, balls, the
 // multiplier label and the score popups, each compared pixel for pixel with
 // the pictures expected at their places.
-#include "test_playfield_draw_check.h"
+#include "test_screen.h"
 
 #include "media/playfield_draw.h"
 #include "sim/balls.h"

@@ -277,34 +277,4 @@ TEST_F(MixerRecording, RealTrackRestartsFromItsBeginningAfterAStop) {
     EXPECT_LT(diff, energy * 1e-4) << "the restart differs from the first start";
 }
 
-// Measures the seam of the real tracks (each is about 41 s): run by hand,
-// with --gtest_also_run_disabled_tests.
-TEST_F(MixerRecording, DISABLED_RealTrackSeams) {
-    Session s = record(KIV_SOURCE_DIR, [] {
-        start_music(0);
-        advance_music();
-        run_frames(84000);
-        stop_music();
-        run_frames(300);
-    }, temp);
-    ASSERT_EQ(s.result.exit_code, 0) << s.result.err;
-    const Recording& r = s.rec;
-    size_t first = r.first_sound(0, 5);
-    const double plays[2] = {651248.0 + 16, 659440.0 + 16};   // samples at 16 kHz, plus the shortfall
-    size_t seam1 = first + r.frame(plays[0] / 16.0);
-    size_t seam2 = seam1 + r.frame(plays[1] / 16.0);
-    for (size_t seam : {seam1, seam2}) {
-        size_t quiet = 0, run = 0, last_loud = 0;
-        for (size_t i = seam - r.frame(30); i < seam + r.frame(30) && i < r.left.size(); i++) {
-            run = std::abs(r.left[i]) < 30 ? run + 1 : 0;
-            quiet = std::max(quiet, run);
-            if (std::abs(r.left[i]) >= 30) last_loud = i;
-        }
-        std::printf("seam at %.1f ms: longest near-silence %.2f ms, RMS 20 ms before %.0f, after %.0f\n",
-                    r.ms(seam - first), r.ms(quiet), r.rms(seam - r.frame(20), r.frame(20)),
-                    r.rms(seam, r.frame(20)));
-        (void)last_loud;
-    }
-}
-
 } // namespace

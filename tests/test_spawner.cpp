@@ -1,7 +1,6 @@
 // The ball spawner: intervals, the draws of a new ball, event pressure.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstdlib>
 
 #include "events/spawner.h"
@@ -87,68 +86,37 @@ TEST(SpawnInterval, FollowsThePaceAtTheSpawn)
 
 TEST(SpawnDraws, SevenDrawsInOrderThenTheEventTest)
 {
-    start_of_game();
-    spawn_timer = 0;
-    srand(1234);
-    int colour = rand() % 3;
-    int size = rand() % 3;
-    int x = rand() % 320;
-    int y = rand() % 16;
-    int sign = rand();
-    int m = rand() % 8;
-    int v = rand() % 10;
-    rand();                 // the event test
-    int next = rand();
-
-    srand(1234);
-    update_spawner();
-    EXPECT_EQ(rand(), next);
-    const Ball& b = balls[95];
-    EXPECT_EQ(b.colour, colour);
-    EXPECT_EQ(b.size, size);
-    EXPECT_EQ(b.x, (float)x);
-    EXPECT_EQ(b.y, (float)(-y - 32));
-    EXPECT_EQ(b.vx, (sign % 2 == 1 ? 1.0f : -1.0f) * ((float)m * 0.1f));
-    EXPECT_EQ(b.vy, (float)v * 0.1f);
-    EXPECT_EQ(spawn_timer, 960000 / 20000 - 1);
-}
-
-TEST(SpawnDraws, RangesOfManyBalls)
-{
-    bool seen_neg = false, seen_pos = false, seen_zero_vy = false;
-    int colours[3] = {0, 0, 0}, sizes[3] = {0, 0, 0};
-    srand(77);
-    for (int round = 0; round < 40; round++) {
+    // Enough seeds to see both signs of vx and every colour and size.
+    int seen_sign[2] = {0, 0};
+    for (unsigned seed = 1; seed <= 30; seed++) {
         start_of_game();
-        pace = 1000000;   // a ball every call
-        for (int i = 0; i < 50; i++)
-            update_spawner();
-        for (const Ball& b : balls) {
-            if (b.colour == -1)
-                continue;
-            ASSERT_GE(b.x, 0.0f);
-            ASSERT_LE(b.x, 319.0f);
-            ASSERT_EQ(b.x, std::floor(b.x));
-            ASSERT_GE(b.y, -47.0f);
-            ASSERT_LE(b.y, -32.0f);
-            ASSERT_EQ(b.y, std::floor(b.y));
-            ASSERT_LE(std::fabs(b.vx), 0.7f + 1e-6f);
-            float tenths = b.vx * 10.0f;
-            ASSERT_NEAR(tenths, std::round(tenths), 1e-4f);
-            ASSERT_GE(b.vy, 0.0f);
-            ASSERT_LE(b.vy, 0.9f + 1e-6f);
-            seen_neg |= b.vx < 0.0f;
-            seen_pos |= b.vx > 0.0f;
-            seen_zero_vy |= b.vy == 0.0f;
-            colours[b.colour]++;
-            sizes[b.size]++;
-        }
+        spawn_timer = 0;
+        srand(seed);
+        int colour = rand() % 3;
+        int size = rand() % 3;
+        int x = rand() % 320;
+        int y = rand() % 16;
+        int sign = rand();
+        int m = rand() % 8;
+        int v = rand() % 10;
+        rand();                 // the event test
+        int next = rand();
+        seen_sign[sign % 2]++;
+
+        srand(seed);
+        update_spawner();
+        EXPECT_EQ(rand(), next);
+        const Ball& b = balls[95];
+        EXPECT_EQ(b.colour, colour);
+        EXPECT_EQ(b.size, size);
+        EXPECT_EQ(b.x, (float)x);
+        EXPECT_EQ(b.y, (float)(-y - 32));
+        EXPECT_EQ(b.vx, (sign % 2 == 1 ? 1.0f : -1.0f) * ((float)m * 0.1f)) << "seed " << seed;
+        EXPECT_EQ(b.vy, (float)v * 0.1f);
+        EXPECT_EQ(spawn_timer, 960000 / 20000 - 1);
     }
-    EXPECT_TRUE(seen_neg && seen_pos && seen_zero_vy);
-    for (int k = 0; k < 3; k++) {
-        EXPECT_GT(colours[k], 400);
-        EXPECT_GT(sizes[k], 400);
-    }
+    EXPECT_GT(seen_sign[0], 0);
+    EXPECT_GT(seen_sign[1], 0);
 }
 
 TEST(EventPressure, GrowsByPaceOver4000AndOneDrawPerQuietCall)

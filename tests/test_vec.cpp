@@ -24,7 +24,7 @@ TEST(VecArithmetic, AddSubScaleChangeTheFirstOperandOnly)
     EXPECT_EQ(b.x, 0.25f);
 }
 
-TEST(VecProject, OntoAxesAndDiagonals)
+TEST(VecProject, OntoAxesDiagonalsAndZero)
 {
     Vec2 p = vec_project(Vec2{3.0f, 4.0f}, Vec2{10.0f, 0.0f});
     EXPECT_EQ(p.x, 3.0f);
@@ -40,11 +40,8 @@ TEST(VecProject, OntoAxesAndDiagonals)
     p = vec_project(Vec2{1.0f, -1.0f}, Vec2{1.0f, 1.0f});
     EXPECT_EQ(p.x, 0.0f);
     EXPECT_EQ(p.y, 0.0f);
-}
-
-TEST(VecProject, OntoTheZeroVectorIsZero)
-{
-    Vec2 p = vec_project(Vec2{123.0f, -7.5f}, Vec2{0.0f, 0.0f});
+    // onto the zero vector: zero
+    p = vec_project(Vec2{123.0f, -7.5f}, Vec2{0.0f, 0.0f});
     EXPECT_EQ(p.x, 0.0f);
     EXPECT_EQ(p.y, 0.0f);
     // a direction too short to square in single precision counts as zero
@@ -53,19 +50,15 @@ TEST(VecProject, OntoTheZeroVectorIsZero)
     EXPECT_EQ(p.y, 0.0f);
 }
 
-TEST(VecSide, PointsAboveAndBelowALeftToRightLine)
+TEST(VecSide, PointsAboveAndBelowALeftToRightLineAndDegenerateLines)
 {
     const Vec2 a{0.0f, 10.0f}, b{10.0f, 10.0f};
     EXPECT_EQ(vec_side(Vec2{5.0f, 0.0f}, a, b), 10.0f);
     EXPECT_EQ(vec_side(Vec2{5.0f, 20.0f}, a, b), -10.0f);
     EXPECT_EQ(vec_side(Vec2{5.0f, 10.0f}, a, b), 0.0f);
-}
-
-TEST(VecSide, DegenerateLineGivesZero)
-{
-    const Vec2 a{3.0f, 4.0f};
+    // a degenerate line gives zero
     EXPECT_EQ(vec_side(Vec2{100.0f, -50.0f}, a, a), 0.0f);
-    EXPECT_EQ(vec_side(Vec2{3.0f, 4.0f}, a, a), 0.0f);
+    EXPECT_EQ(vec_side(a, a, a), 0.0f);
 }
 
 TEST(VecSide, VerticalAndSlopedLines)

@@ -17,28 +17,12 @@
 #include "media/input.h"
 #include "media/palette.h"
 #include "media/video.h"
+#include "test_screen.h"
 
 namespace {
 
-void open_video()
-{
-    static bool open = false;
-    if (!open) {
-        kiv::init_video(1);
-        open = true;
-    }
-}
-
-std::vector<Uint8> pixels()
-{
-    SDL_LockSurface(kiv::screen);
-    std::vector<Uint8> p(kiv::SCREEN_W * kiv::SCREEN_H);
-    for (int y = 0; y < kiv::SCREEN_H; y++)
-        std::memcpy(&p[y * kiv::SCREEN_W], static_cast<Uint8*>(kiv::screen->pixels) + y * kiv::screen->pitch,
-                    kiv::SCREEN_W);
-    SDL_UnlockSurface(kiv::screen);
-    return p;
-}
+using kiv_test::open_video;
+std::vector<Uint8> pixels() { return kiv_test::grab_screen(); }
 
 // Renders with the routine under test and with plain blits of the pictures
 // where they belong; the two screens must be the same.
