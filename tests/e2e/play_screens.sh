@@ -11,33 +11,13 @@
 set -u
 KIV=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 SRC=$(cd "$2" && pwd) BUILD=$(cd "$3" && pwd)
-if ! command -v Xvfb >/dev/null 2>&1; then
-    echo "SKIP: Xvfb is not installed"
-    exit 77
-fi
 . "$(dirname "$0")/lib/xvfb.sh"
-for tool in xdotool import convert; do
-    command -v $tool >/dev/null || fail "$tool is not installed"
-done
-ART=$BUILD/e2e-artefacts/play_screens
-rm -rf "$ART"
-mkdir -p "$ART"
-make_workdir
-cd "$WORKDIR" || fail "no work dir"
+start_e2e play_screens
 
 PLAY_LIMIT_MS=${KIV_PLAY_LIMIT_MS:-90000}   # all games together
 SWEEP_Y=440                # low, where balls slow down and settle
 SWEEP_LEFT=30 SWEEP_RIGHT=560 SWEEP_STEP=3
 EVENT_PIXELS=25            # event-only pixels that make a screenshot an event one
-
-# Per mille of the pixels in a rectangle (WxH+X+Y) of a screenshot that
-# have the panel colour (255, 255, 135).
-panel_share() {
-    local size=${2%%+*} hits
-    hits=$(convert "$1" -crop "$2" +repage -format %c histogram:info:- |
-        sed -nE 's/^ *([0-9]+):.*\(255,255,135(,[0-9]+)?\).*/\1/p')
-    echo $(( ${hits:-0} * 1000 / (${size%x*} * ${size#*x}) ))
-}
 
 # The screen a screenshot shows: the full-height side panel while playing
 # (and in the short ending), the panel strip at the top right on the title,

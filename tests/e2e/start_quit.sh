@@ -4,10 +4,7 @@
 set -u
 KIV=$1 SRC=$2 BUILD=$3
 . "$(dirname "$0")/lib/xvfb.sh"
-ART=$BUILD/e2e-artefacts/start_quit
-mkdir -p "$ART"
-make_workdir
-cd "$WORKDIR" || fail "no work dir"
+start_e2e start_quit
 
 # Bad options: the usage line, status 1, before any window (no DISPLAY here).
 for args in "-Window" "-mousespeed" "kiv.prf" "-window -nosound --help"; do

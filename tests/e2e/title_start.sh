@@ -5,30 +5,8 @@
 # Usage: title_start.sh <kiv-binary> <source-dir> <build-dir>
 set -u
 KIV=$1 SRC=$2 BUILD=$3
-if ! command -v Xvfb >/dev/null 2>&1; then
-    echo "SKIP: Xvfb is not installed"
-    exit 77
-fi
 . "$(dirname "$0")/lib/xvfb.sh"
-for tool in xdotool import convert; do
-    command -v $tool >/dev/null || fail "$tool is not installed"
-done
-ART=$BUILD/e2e-artefacts/title_start
-rm -rf "$ART"
-mkdir -p "$ART"
-make_workdir
-cd "$WORKDIR" || fail "no work dir"
-
-# Per mille of the pixels in a rectangle (WxH+X+Y) of a screenshot that
-# have the panel colour (255, 255, 135).
-panel_share() {
-    local pixels total hits
-    pixels=$(convert "$1" -crop "$2" +repage txt:-) || { echo 0; return; }
-    total=$(grep -c '^[0-9]' <<<"$pixels")
-    hits=$(grep -c '(255,255,135)' <<<"$pixels")
-    [ "$total" -gt 0 ] || { echo 0; return; }
-    echo $((hits * 1000 / total))
-}
+start_e2e title_start
 
 start_xvfb
 "$KIV" -window -nosound >"$ART/kiv-output.txt" 2>&1 &

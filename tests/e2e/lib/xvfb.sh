@@ -85,3 +85,28 @@ xdo() {
     done
     xdotool "$@"
 }
+
+# The common start of a test: the tools it needs (without Xvfb it is skipped,
+# status 77), a fresh folder $ART for its screenshots under the build
+# directory, and a scratch working directory to run the game in.
+start_e2e() {
+    command -v Xvfb >/dev/null 2>&1 || { echo "SKIP: Xvfb is not installed"; exit 77; }
+    local tool
+    for tool in xdotool import convert; do
+        command -v $tool >/dev/null || fail "$tool is not installed"
+    done
+    ART=$BUILD/e2e-artefacts/$1
+    rm -rf "$ART"
+    mkdir -p "$ART"
+    make_workdir
+    cd "$WORKDIR" || fail "no work dir"
+}
+
+# Per mille of the pixels in a rectangle (WxH+X+Y) of a screenshot that
+# have the panel colour (255, 255, 135).
+panel_share() {
+    local size=${2%%+*} hits
+    hits=$(convert "$1" -crop "$2" +repage -format %c histogram:info:- |
+        sed -nE 's/^ *([0-9]+):.*\(255,255,135(,[0-9]+)?\).*/\1/p')
+    echo $(( ${hits:-0} * 1000 / (${size%x*} * ${size#*x}) ))
+}
