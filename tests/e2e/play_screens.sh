@@ -84,20 +84,9 @@ stop_sweep() {
 }
 trap 'stop_sweep; stop_all' EXIT
 
-# The game pointer moves by relative motion only and stops at the edges:
-# push it into the top left corner, then walk onto Start and hold the button.
+# Walk onto Start and hold the button.
 press_start() {
-    local p i
-    for p in 320,240 250,180 180,120 110,60 40,10 0,0 0,0; do
-        xdo mousemove --window "$wid" "${p%,*}" "${p#*,}"
-        sleep 0.05
-    done
-    sleep 0.2
-    for i in $(seq 1 20); do
-        xdo mousemove --window "$wid" $((i * 520 / 20)) $((i * 316 / 20))
-        sleep 0.05
-    done
-    sleep 0.3
+    walk_to_start "$wid"
     xdo mousedown 1
     sleep 0.4
     xdo mouseup 1

@@ -23,19 +23,7 @@ echo "title: right strip $strip, top right corner $corner (per mille panel colou
 [ "$strip" -ge 900 ] || fail "the title's right strip is missing ($strip)"
 [ "$corner" -le 100 ] || fail "the top right corner is panel coloured on the title ($corner)"
 
-# The game pointer follows relative motion only and stops at the screen
-# edges. Push the mouse into the top left corner, where the game pointer
-# stops at (0, 0) too, then walk it in small steps onto Start.
-for p in 320,240 250,180 180,120 110,60 40,10 0,0 0,0; do
-    xdo mousemove --window "$wid" "${p%,*}" "${p#*,}"
-    sleep 0.05
-done
-sleep 0.2
-for i in $(seq 1 20); do
-    xdo mousemove --window "$wid" $((i * 520 / 20)) $((i * 316 / 20))
-    sleep 0.05
-done
-sleep 0.3
+walk_to_start "$wid"
 import -window root "$ART/2-over-start.png"
 xdo mousedown 1
 sleep 0.4

@@ -110,3 +110,20 @@ panel_share() {
         sed -nE 's/^ *([0-9]+):.*\(255,255,135(,[0-9]+)?\).*/\1/p')
     echo $(( ${hits:-0} * 1000 / (${size%x*} * ${size#*x}) ))
 }
+
+# The game pointer follows relative motion only and stops at the screen
+# edges. Push the mouse into the top left corner of window $1, where the game
+# pointer stops at (0, 0) too, then walk it in small steps onto Start.
+walk_to_start() {
+    local p i
+    for p in 320,240 250,180 180,120 110,60 40,10 0,0 0,0; do
+        xdo mousemove --window "$1" "${p%,*}" "${p#*,}"
+        sleep 0.05
+    done
+    sleep 0.2
+    for i in $(seq 1 20); do
+        xdo mousemove --window "$1" $((i * 520 / 20)) $((i * 316 / 20))
+        sleep 0.05
+    done
+    sleep 0.3
+}
