@@ -97,6 +97,12 @@ void show_cursor()
     SDL_ShowCursor(SDL_ENABLE);
 }
 
+const unsigned char* screen_pixels(int* pitch)
+{
+    *pitch = screen->pitch;
+    return static_cast<const unsigned char*>(screen->pixels);
+}
+
 void reset_pointer()
 {
     if (windowed) {

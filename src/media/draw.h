@@ -20,6 +20,9 @@ void flip_screen();
 // headless runs, whose screen nobody looks at, can leave the present out.
 extern void (*present_screen)();
 void show_cursor();
+// The screen's pixel values, row after row, *pitch bytes apart: what the
+// replays and tests look at.
+const unsigned char* screen_pixels(int* pitch);
 
 // Full screen: (320, 240); windowed: where the system mouse is.
 void reset_pointer();

@@ -1,6 +1,7 @@
-// A running hash of the game's records after every step, with the effect
-// requests and the state changes: two runs with the same fingerprint went
-// through the same states step for step.
+// Running hashes of a game: of the records after every step, with the effect
+// requests and the state changes, and of the pictures drawn. Two runs with
+// the same fingerprint went through the same states and drew the same
+// frames.
 #pragma once
 
 #include <cstdint>
@@ -8,16 +9,19 @@
 namespace kiv {
 
 struct Fingerprint {
-    std::uint64_t hash = 1469598103934665603ull;   // FNV-1a 64
+    std::uint64_t hash = 1469598103934665603ull;      // FNV-1a 64 over the records
+    std::uint64_t screens = 1469598103934665603ull;   // over sampled frames
     long steps = 0;
+    long frames = 0;
     long state_changes = 0;
     long effect_requests[3] = {0, 0, 0};
     int last_state = -1;
 };
 
-void add_bytes(Fingerprint& f, const void* data, unsigned long size);
 // Folds in the records after one step and takes the step's effect requests
 // (clearing them: with sound off nobody else does).
 void add_step(Fingerprint& f);
+// Counts a drawn frame and folds in every sixteenth screen.
+void add_frame(Fingerprint& f);
 
 } // namespace kiv
