@@ -1,0 +1,122 @@
+# Shared by the end-to-end scripts: a private X server, a scratch working
+# directory with the game's data, screenshots and waits.
+# Usage: KIV=... SRC=... BUILD=...; . lib.sh; start_e2e NAME [x]
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+# Every process the script started ends with it, however it ends.
+stop_all() {
+    local pids
+    pids=$(jobs -p)
+    [ -n "$pids" ] && kill -9 $pids 2>/dev/null
+    [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null
+    [ -n "${WORKDIR:-}" ] && rm -rf "$WORKDIR"
+    return 0
+}
+
+# The script's own SDL setup, whatever the caller's environment says; the
+# game finds the X server by itself (and retries when Xvfb is busy).
+clean_env() {
+    local v
+    for v in $(env | sed -n 's/^\(SDL[A-Za-z0-9_]*\)=.*/\1/p'); do unset "$v"; done
+    unset WAYLAND_DISPLAY DISPLAY
+}
+
+# Runs a command in the background that is killed when this script dies,
+# even when it is killed before its exit trap can run.
+tied() { setpriv --pdeathsig KILL "$@" & }
+
+# Starts Xvfb on a free display and exports DISPLAY.
+start_xvfb() {
+    command -v Xvfb >/dev/null || fail "Xvfb is not installed"
+    local n fd=$WORKDIR/display
+    tied Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp 3>"$fd" >/dev/null 2>&1
+    XVFB_PID=$!
+    for _ in $(seq 1 100); do
+        n=$(cat "$fd" 2>/dev/null)
+        [ -n "$n" ] && { export DISPLAY=:$n; return 0; }
+        sleep 0.05
+    done
+    fail "could not start Xvfb"
+}
+
+# NAME: artefacts go to $BUILD/e2e-artefacts/NAME; "x" also starts Xvfb.
+start_e2e() {
+    trap stop_all EXIT
+    clean_env
+    ART=$BUILD/e2e-artefacts/$1
+    rm -rf "$ART" && mkdir -p "$ART" || fail "no artefact folder"
+    WORKDIR=$(mktemp -d /tmp/kiv-e2e-XXXXXX) || fail "no scratch folder"
+    ln -s "$SRC/images" "$WORKDIR/images"
+    ln -s "$SRC/sounds" "$WORKDIR/sounds"
+    cd "$WORKDIR" || fail "no work dir"
+    [ "${2:-}" = x ] && start_xvfb
+    return 0
+}
+
+# xdotool, tried again: Xvfb now and then drops a new connection when busy.
+xdo() {
+    local i
+    for i in 1 2 3 4 5; do
+        xdotool "$@" 2>/dev/null && return 0
+        sleep 0.1
+    done
+    xdotool "$@"
+}
+
+# Waits up to $1 seconds for the window "Kiv" while process $2 lives; prints its id.
+wait_window() {
+    local end=$((SECONDS + $1)) id
+    while [ $SECONDS -lt $end ] && kill -0 "$2" 2>/dev/null; do
+        id=$(xdotool search --name '^Kiv$' 2>/dev/null | head -n 1)
+        [ -n "$id" ] && { echo "$id"; return 0; }
+        sleep 0.05
+    done
+    return 1
+}
+
+# Waits up to $2 seconds for process $1 to end; sets EXIT_STATUS.
+wait_exit() {
+    local end=$((SECONDS + $2))
+    while [ $SECONDS -lt $end ]; do
+        if ! kill -0 "$1" 2>/dev/null; then
+            wait "$1"
+            EXIT_STATUS=$?
+            return 0
+        fi
+        sleep 0.05
+    done
+    return 1
+}
+
+# Sends Escape to window $1 until process $2 has ended (at most $3 presses).
+escape_until_gone() {
+    local i
+    for i in $(seq 1 "${3:-1}"); do
+        xdo windowfocus --sync "$1"
+        xdo key Escape
+        wait_exit "$2" 5 && return 0
+    done
+    return 1
+}
+
+hex_of() { od -An -tx1 -v "$1" | tr -d ' \n'; }
+
+shot() { import -window root "$ART/$1.png" || fail "no screenshot $1"; }
+
+# Per mille of the pixels in a rectangle (WxH+X+Y) of screenshot $1 that
+# have the side-panel colour (255, 255, 135).
+panel_share() {
+    local size=${2%%+*} hits
+    hits=$(convert "$ART/$1.png" -crop "$2" +repage -format %c histogram:info:- |
+        sed -nE 's/^ *([0-9]+):.*\(255,255,135(,[0-9]+)?\).*/\1/p')
+    echo $(( ${hits:-0} * 1000 / (${size%x*} * ${size#*x}) ))
+}
+
+# Which screen a screenshot shows: the full-height side panel while playing,
+# the panel strip at the top right on the title, neither on the game-over screen.
+screen_of() {
+    if [ "$(panel_share "$1" 45x480+595+0)" -ge 900 ]; then echo playing
+    elif [ "$(panel_share "$1" 240x92+400+80)" -ge 900 ]; then echo title
+    else echo over; fi
+}

@@ -1,0 +1,66 @@
+#!/bin/bash
+# The real binary from the command line: bad options, the options that
+# start it (in a window and full screen), what it makes of kiv.prf, a missing
+# picture, and a kiv.prf that survives the game being killed while it quits.
+# Usage: options.sh <kiv-binary> <source-dir> <build-dir>
+set -u
+KIV=$(cd "$(dirname "$1")" && pwd)/$(basename "$1") SRC=$(cd "$2" && pwd) BUILD=$(cd "$3" && pwd)
+. "$(dirname "$0")/lib.sh"
+start_e2e options
+
+# Bad options: the usage line and status 1 before any window (no display).
+for args in "-Window" "-mousespeed" "kiv.prf" "-window -nosound --help" "-window -mousespeed" "-nosound x -window"; do
+    err=$("$KIV" $args 2>&1 >/dev/null); st=$?
+    [ $st -eq 1 ] || fail "'$args' exited $st"
+    [ "$err" = "Usage: $KIV [-nosound] [-mousespeed num] [-window]" ] || fail "'$args' printed '$err'"
+done
+err=$("$KIV" "" 2>&1 >/dev/null)
+[ "$err" = "Usage: $KIV [-nosound] [-mousespeed num] [-window]" ] || fail "an empty argument printed '$err'"
+[ ! -e kiv.prf ] || fail "a usage error wrote kiv.prf"
+
+# The last picture missing: reported after the other 47 loaded, nothing written.
+mkdir -p broken/images && ln -s "$SRC"/images/*.png broken/images/ && rm broken/images/cursor.png
+printf '\0\0\0\7' >broken/kiv.prf
+err=$(cd broken && SDL_VIDEODRIVER=dummy "$KIV" -window -nosound 2>&1 >/dev/null); st=$?
+[ $st -eq 1 ] && [ "$err" = "Unable to load: images/cursor.png" ] || fail "missing cursor.png: $st '$err'"
+[ "$(hex_of broken/kiv.prf)" = 00000007 ] || fail "a failed start changed kiv.prf"
+
+start_xvfb
+# run <kiv.prf bytes or -> <expected kiv.prf after quitting> <options...>
+run() {
+    local before=$1 after=$2 wid
+    shift 2
+    rm -f kiv.prf
+    [ "$before" = - ] || printf "$before" >kiv.prf
+    tied "$KIV" "$@" 2>"$ART/stderr.txt"
+    GAME_PID=$!
+    wid=$(wait_window 15 $GAME_PID) || fail "$*: no window: $(cat "$ART/stderr.txt")"
+    sleep 0.3
+    escape_until_gone "$wid" $GAME_PID 3 || fail "$*: Escape did not end the game"
+    [ "$EXIT_STATUS" -eq 1 ] || fail "$*: exit status $EXIT_STATUS"
+    [ ! -s "$ART/stderr.txt" ] || fail "$*: printed $(cat "$ART/stderr.txt")"
+    [ "$(hex_of kiv.prf)" = "$after" ] || fail "$*: kiv.prf holds $(hex_of kiv.prf), not $after"
+    ls | grep -q tmp && fail "$*: a temporary file was left behind"
+    return 0
+}
+run - 000f4240 -window -nosound
+run '\0\20\0\0' 00100000 -nosound                                   # full screen
+run '\0\0\1' ffffffff -nosound -mousespeed 15 -window -mousespeed 99  # a short file reads as -1
+run '\0\0\0\5\1\2\3\4' 00000005 -mousespeed -window -nosound        # -window taken as the speed
+
+# Killed at any moment after Escape, the game leaves the old score or the
+# new one, never a damaged file.
+for i in $(seq 1 20); do
+    printf '\0\0\0\11' >kiv.prf
+    tied "$KIV" -window -nosound 2>/dev/null
+    GAME_PID=$!
+    wid=$(wait_window 15 $GAME_PID) || fail "no window in round $i"
+    xdo windowfocus --sync "$wid"
+    xdo key Escape
+    sleep "0.0$((RANDOM % 4))"
+    kill -9 $GAME_PID 2>/dev/null
+    wait $GAME_PID 2>/dev/null
+    [ "$(hex_of kiv.prf)" = 00000009 ] || fail "round $i: kiv.prf holds $(hex_of kiv.prf)"
+    rm -f kiv.prf.*.tmp
+done
+echo PASS
