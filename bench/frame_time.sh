@@ -55,7 +55,7 @@ KIV=$BUILD/kiv
 PROBE=$BUILD/bench/kiv_probe.so
 [ -f "$PROBE" ] || { echo "no $PROBE" >&2; exit 1; }
 
-. "$SRC/tests/e2e/lib/xvfb.sh"
+. "$SRC/tests/e2e/lib.sh"
 OUT=$BUILD/bench-frame-time
 mkdir -p "$OUT"
 
@@ -115,7 +115,7 @@ run() {
         >"$OUT/$name.stdout" 2>"$OUT/$name.stderr") &
     GAME_PID=$!
     local wid
-    if ! wid=$(wait_window Kiv 20 $GAME_PID); then
+    if ! wid=$(wait_window 20 $GAME_PID); then
         echo "$label: no window (see $OUT/$name.stderr)" >&2
         kill -9 $GAME_PID 2>/dev/null; GAME_PID=; rm -rf "$WORKDIR"; return
     fi
@@ -177,7 +177,8 @@ report_one() {
     echo "   pixels differing from the game's screen: $(field "$f" pixels_differing)"
 }
 
-XVFB_SCREEN=640x480x24 start_xvfb
+trap stop_all EXIT
+start_xvfb
 CLASSIC_DIR=$(classic_lib) || CLASSIC_DIR=
 SOUND_ENV="SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=/dev/null"
 

@@ -29,14 +29,16 @@ tied() { setpriv --pdeathsig KILL "$@" & }
 # Starts Xvfb on a free display and exports DISPLAY.
 start_xvfb() {
     command -v Xvfb >/dev/null || fail "Xvfb is not installed"
-    local n fd=$WORKDIR/display
+    local n fd
+    fd=$(mktemp /tmp/kiv-display-XXXXXX)
     tied Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp 3>"$fd" >/dev/null 2>&1
     XVFB_PID=$!
     for _ in $(seq 1 100); do
-        n=$(cat "$fd" 2>/dev/null)
-        [ -n "$n" ] && { export DISPLAY=:$n; return 0; }
+        n=$(cat "$fd")
+        [ -n "$n" ] && { rm -f "$fd"; export DISPLAY=:$n; return 0; }
         sleep 0.05
     done
+    rm -f "$fd"
     fail "could not start Xvfb"
 }
 
