@@ -103,16 +103,6 @@ TEST(Flow, TitleButtonRegionsAreInclusiveAndBeginLeftOfThePictures)
         EXPECT_EQ(hover_quit, r.quit) << r.x << ", " << r.y;
         EXPECT_EQ(menu_x, r.x);
     }
-    // The wave runs through 172 values, one per step.
-    title_wave = -48;
-    std::vector<int> seen;
-    for (int i = 0; i < 173; i++) {
-        seen.push_back(title_wave);
-        title_update();
-    }
-    EXPECT_EQ(seen[1], -47);
-    EXPECT_EQ(seen[171], 123);
-    EXPECT_EQ(seen[172], -48);
 }
 
 // Start held on the title, a game, a lost ball, the ending, the game-over
