@@ -158,16 +158,6 @@ TEST(Flow, FromTheTitleThroughAGameAndBack)
     set_step_script(nullptr, nullptr);
 }
 
-TEST(Flow, InputFromTheSystemMouseAddsToWhatNobodyReadYet)
-{
-    ASSERT_TRUE(start_headless(1));
-    StepInput input{5, -7, 0};
-    read_sdl_input(&input);   // no motion on the dummy driver
-    EXPECT_EQ(input.dx, 5);
-    EXPECT_EQ(input.dy, -7);
-    EXPECT_EQ(input.buttons, 0);
-}
-
 TEST(FlowDeathTest, QuitButtonEndsWithStatusOneAndWritesTheHighScore)
 {
     GTEST_FLAG_SET(death_test_style, "fast");

@@ -1,13 +1,11 @@
-// What reaches the screen: the palette, the pictures as loaded, the drawing
-// primitives and the playfield's pieces, compared pixel by pixel with the
-// pictures placed where they belong. The dummy video driver gives a real
-// 8-bit screen in memory.
+// What reaches the screen: the pictures as loaded, the numbers, the popups
+// and the multiplier label, compared pixel by pixel with the pictures placed
+// where they belong. The dummy video driver gives a real 8-bit screen.
 #include <gtest/gtest.h>
 
 #include <SDL.h>
 #include <SDL_image.h>
 
-#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -17,7 +15,6 @@
 #include "media/playfield_draw.h"
 #include "media/video.h"
 #include "sim/balls.h"
-#include "sim/pan.h"
 #include "sim/scoring.h"
 
 using namespace kiv;
@@ -69,30 +66,6 @@ protected:
 };
 
 } // namespace
-
-TEST_F(Screen, PaletteIsThirteenRampsAndSDLsColourCube)
-{
-    struct Row {
-        int entry, r, g, b;
-    } rows[] = {
-        {0, 255, 255, 255},   {15, 30, 30, 30},    {16, 255, 255, 255}, {31, 255, 30, 30},
-        {72, 255, 255, 135},  {127, 255, 135, 30}, {200, 135, 191, 255}, {207, 30, 135, 255},
-        {208, 219, 146, 0},   {227, 255, 0, 255},  {255, 255, 255, 255},
-    };
-    const SDL_Palette* pal = screen->format->palette;
-    for (const Row& r : rows) {
-        const SDL_Color& c = pal->colors[r.entry];
-        EXPECT_EQ(c.r * 65536 + c.g * 256 + c.b, r.r * 65536 + r.g * 256 + r.b) << "entry " << r.entry;
-    }
-    EXPECT_EQ(panel_colour, 72u);
-    std::vector<Uint8> p = pixels_of(screen);
-    EXPECT_EQ(std::count(p.begin(), p.end(), 0), SCREEN_W * SCREEN_H) << "clearing fills with 0, white";
-    fill_side_panel();
-    p = pixels_of(screen);
-    EXPECT_EQ(std::count(p.begin(), p.end(), 72), 45 * SCREEN_H) << "the panel is clipped to x 595..639";
-    EXPECT_EQ(p[594], 0);
-    EXPECT_EQ(p[595], 72);
-}
 
 // Loading keys out exactly the transparent colour of the moment (red for the
 // blue balls, blue for everything else) and keeps every other colour.
@@ -151,25 +124,6 @@ TEST_F(Screen, NumbersInDigitsAndPips)
         EXPECT_EQ(x, r.returned) << r.value;
         EXPECT_TRUE(shows(r.blits)) << r.value;
     }
-}
-
-TEST_F(Screen, PanPiecesSpanTheirSegments)
-{
-    pan_bottom.start = Vec2{100, 400};
-    pan_bottom.end = Vec2{200, 400};
-    pan_left_wall.start = Vec2{100, 300};
-    pan_left_wall.end = Vec2{100, 400};
-    pan_right_wall.start = Vec2{-10.5f, 20.7f};   // positions truncate toward zero
-    pan_right_wall.end = Vec2{-10.5f, 30.7f};
-    draw_pan();
-    std::vector<Blit> want;
-    for (int x = 80; x <= 220; x += 20)
-        want.push_back({IMAGE_PAN_H, x, 400});
-    for (int y : {300, 370, 440})
-        want.push_back({IMAGE_PAN_V, 100, y});
-    for (int y : {20, 27, 34})
-        want.push_back({IMAGE_PAN_V, -10, y});
-    EXPECT_TRUE(shows(want));
 }
 
 TEST_F(Screen, PopupsAndTheMultiplierLabelUnderTheBalls)

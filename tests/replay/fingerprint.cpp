@@ -51,16 +51,9 @@ void add_step(Fingerprint& f)
                             pointer_x, pointer_y, combo_label_y, combo_label_value,
                             next_track.load(), current_track.load()};
     add(f, counters);
-    for (int k = 0; k < EFFECT_COUNT; k++) {
-        if (effect_requested[k])
-            f.effect_requests[k]++;
-        add(f, effect_requested[k]);
-        effect_requested[k] = 0;
-    }
-    if (game_state != f.last_state) {
-        f.state_changes++;
-        f.last_state = game_state;
-    }
+    add(f, effect_requested);
+    for (int& k : effect_requested)
+        k = 0;
 }
 
 void add_frame(Fingerprint& f)

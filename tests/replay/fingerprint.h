@@ -1,7 +1,6 @@
-// Running hashes of a game: of the records after every step, with the effect
-// requests and the state changes, and of the pictures drawn. Two runs with
-// the same fingerprint went through the same states and drew the same
-// frames.
+// Running hashes of a game: of the records and the effect requests after
+// every step, and of the pictures drawn. Two runs with the same fingerprint
+// went through the same states and drew the same frames.
 #pragma once
 
 #include <cstdint>
@@ -13,9 +12,6 @@ struct Fingerprint {
     std::uint64_t screens = 1469598103934665603ull;   // over sampled frames
     long steps = 0;
     long frames = 0;
-    long state_changes = 0;
-    long effect_requests[3] = {0, 0, 0};
-    int last_state = -1;
 };
 
 // Folds in the records after one step and takes the step's effect requests
