@@ -116,8 +116,9 @@ TEST_F(Scratch, TracksRepeatSwitchAtAMilestoneAndEffectsPlayOncePerFrame)
         ok = ok && Mix_PlayingMusic() && current_track == 1 && next_track == 1;
         end_of_track();
         ok = ok && current_track == 1;
-        stop_music();
-        end_of_track();   // nothing follows a stopped track
+        stop_music();     // silent at once
+        ok = ok && Mix_VolumeMusic(-1) == 0;
+        end_of_track();   // and nothing follows a stopped track
         ok = ok && !Mix_PlayingMusic() && next_track == -1;
         request_effect(EFFECT_SCORE);
         request_effect(EFFECT_SCORE);
