@@ -25,7 +25,7 @@ namespace {
 // build tree, fall back to the source tree this file lives in.
 bool open_screen()
 {
-    if (kiv::screen)
+    if (kiv::video_ready)
         return true;
     struct stat st;
     if (stat("images", &st) != 0) {
@@ -37,7 +37,7 @@ bool open_screen()
     }
     setenv("SDL_VIDEODRIVER", "dummy", 0);
     kiv::init_video(1);
-    return kiv::screen != nullptr;
+    return kiv::video_ready != 0;
 }
 
 void set_segment(kiv::PanSegment& s, float x0, float y0, float x1, float y1)

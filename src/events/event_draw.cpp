@@ -4,7 +4,7 @@
 
 #include "events/events.h"
 #include "media/draw.h"
-#include "media/video.h"
+#include "media/catalogue.h"
 
 namespace kiv {
 

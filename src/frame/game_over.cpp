@@ -2,7 +2,7 @@
 
 #include "frame/game.h"
 #include "media/draw.h"
-#include "media/video.h"
+#include "media/catalogue.h"
 
 namespace kiv {
 

@@ -1,14 +1,12 @@
 // Runs the real game frame by frame with scripted input and no window.
 #include "frame/headless.h"
 
-#include <SDL.h>
-
 #include <cstdlib>
 
 #include "frame/game.h"
 #include "frame/loop.h"
 #include "media/draw.h"
-#include "media/video.h"
+#include "media/catalogue.h"
 
 namespace kiv {
 
@@ -43,12 +41,11 @@ void set_step_observer(StepObserver observer, void* context)
 
 int start_headless(unsigned seed)
 {
-    if (!screen) {
-        setenv("SDL_VIDEODRIVER", "dummy", 1);
+    if (!video_ready) {
         sound_off = 1;
         windowed = 0;
         mouse_speed = 3.0f;
-        init_video(windowed);
+        init_offscreen_video();
     }
     input_source = scripted_input;
     present_screen = [] {};   // the frame is drawn into the surface, not shown
@@ -57,7 +54,7 @@ int start_headless(unsigned seed)
     quit_requested = 0;
     std::srand(seed);
     go_to_title();
-    return screen != nullptr;
+    return video_ready;
 }
 
 void run_headless_frame(int k, int escapes, int close)

@@ -1,8 +1,6 @@
 // The fixed-step main loop.
 #include "frame/loop.h"
 
-#include <SDL.h>
-
 #include "events/spawner.h"
 #include "events/events.h"
 #include "frame/game.h"
@@ -21,12 +19,6 @@ namespace kiv {
 
 int step_clock;
 int quit_requested;
-
-static unsigned sdl_clock() { return SDL_GetTicks(); }
-static void sdl_sleep(unsigned ms) { SDL_Delay(ms); }
-
-unsigned (*read_clock)() = sdl_clock;
-void (*sleep_for)(unsigned ms) = sdl_sleep;
 
 int steps_due()
 {
@@ -120,17 +112,6 @@ void handle_window_close()
     quit_requested = 1;
 }
 
-void poll_events()
-{
-    SDL_Event event;
-    while (SDL_PollEvent(&event)) {
-        if (event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_ESCAPE)
-            handle_escape();
-        else if (event.type == SDL_QUIT)
-            handle_window_close();
-    }
-}
-
 void run_frame()
 {
     int k = steps_due();
@@ -140,12 +121,6 @@ void run_frame()
     poll_events();
     if (quit_requested)
         quit_game();
-}
-
-void main_loop()
-{
-    for (;;)
-        run_frame();
 }
 
 } // namespace kiv

@@ -9,8 +9,8 @@ constexpr int MAX_STEPS_PER_FRAME = 5;
 extern int step_clock;       // ms up to which steps have been accounted
 extern int quit_requested;   // set by Escape on the title or closing the window
 
-// The clock is a seam: the game uses SDL_GetTicks and SDL_Delay, tests a
-// fake clock.
+// The clock is a seam: the game uses the platform's millisecond clock and
+// sleep, tests a fake clock.
 extern unsigned (*read_clock)();
 extern void (*sleep_for)(unsigned ms);
 
@@ -25,12 +25,14 @@ void draw_frame();
 // Key and window events of a frame.
 void handle_escape();
 void handle_window_close();
-// Drains SDL's event queue into the handlers above.
+// Drains the platform's queue of key and window events into the handlers
+// above.
 void poll_events();
 // One whole frame: steps due, the steps, the drawing, the events, and the
 // quit when one was requested.
 void run_frame();
-// Runs frames for ever; the program ends in quit_game.
+// Runs frames for ever, as the platform drives them; the program ends in
+// quit_game.
 [[noreturn]] void main_loop();
 
 } // namespace kiv

@@ -1,7 +1,6 @@
 // Entry and exit: the command line, the high-score file and quitting.
 #include "frame/startup.h"
 
-#include <SDL.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -14,7 +13,7 @@
 #include "frame/loop.h"
 #include "media/draw.h"
 #include "media/sound.h"
-#include "media/video.h"
+#include "media/catalogue.h"
 
 namespace kiv {
 
@@ -93,7 +92,7 @@ void quit_game()
     if (!sound_off)
         shutdown_sound();
     show_cursor();
-    SDL_Quit();
+    close_video();
     write_high_score();
     std::exit(1);   // every exit of the game has status 1, a normal quit included
 }
@@ -109,7 +108,7 @@ int run_game(int argc, char** argv)
         init_sound();
     // Without a high-score file the default random sequence is used.
     if (read_high_score())
-        std::srand(SDL_GetTicks());
+        std::srand(read_clock());
     go_to_title();
     main_loop();
 }

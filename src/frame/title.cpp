@@ -5,7 +5,7 @@
 #include "frame/game.h"
 #include "frame/startup.h"
 #include "media/draw.h"
-#include "media/video.h"
+#include "media/catalogue.h"
 
 namespace kiv {
 

@@ -1,11 +1,10 @@
-// Drawing primitives and the game pointer.
+// Numbers drawn from digit pictures and pips, and the game pointer; the
+// blits and fills themselves belong to the platform's screen.
 #include "media/draw.h"
 
-#include <SDL.h>
-
 #include "frame/game.h"
+#include "media/catalogue.h"
 #include "media/input.h"
-#include "media/video.h"
 
 namespace kiv {
 
@@ -16,12 +15,6 @@ int pointer_y;
 constexpr int DIGIT_ADVANCE = 50;
 constexpr int LONE_ZERO_ADVANCE = 52;
 constexpr int LARGEST_NUMBER = 999999999;
-
-void draw_image(int k, int x, int y)
-{
-    SDL_Rect at = {static_cast<Sint16>(x), static_cast<Sint16>(y), 0, 0};
-    SDL_BlitSurface(images[k], nullptr, screen, &at);
-}
 
 int draw_number(int value, int x, int y)
 {
@@ -62,55 +55,9 @@ int draw_pips(int value, int x, int y, int k)
     return x;
 }
 
-void fill_panel_rect(int x, int y, int w, int h)
-{
-    SDL_Rect r = {static_cast<Sint16>(x), static_cast<Sint16>(y), static_cast<Uint16>(w), static_cast<Uint16>(h)};
-    SDL_FillRect(screen, &r, panel_colour);
-}
-
-void fill_side_panel()
-{
-    SDL_Rect r = panel_rect;   // SDL clips the rectangle it is given
-    SDL_FillRect(screen, &r, panel_colour);
-}
-
-void clear_screen()
-{
-    SDL_Rect r = screen_rect;
-    SDL_FillRect(screen, &r, 0);
-}
-
-static void sdl_present()
-{
-    SDL_Flip(screen);
-}
-
-void (*present_screen)() = sdl_present;
-
 void flip_screen()
 {
     present_screen();
-}
-
-void show_cursor()
-{
-    SDL_ShowCursor(SDL_ENABLE);
-}
-
-const unsigned char* screen_pixels(int* pitch)
-{
-    *pitch = screen->pitch;
-    return static_cast<const unsigned char*>(screen->pixels);
-}
-
-void reset_pointer()
-{
-    if (windowed) {
-        SDL_GetMouseState(&pointer_x, &pointer_y);
-    } else {
-        pointer_x = SCREEN_W / 2;
-        pointer_y = SCREEN_H / 2;
-    }
 }
 
 // Truncates toward zero and keeps the result on the screen. The float is

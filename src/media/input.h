@@ -13,10 +13,10 @@ struct StepInput {
 extern StepInput step_input;
 
 // Where a step's input comes from: it adds the motion since the last call to
-// dx, dy and sets buttons. The game's default reads SDL's relative mouse state.
+// dx, dy and sets buttons. The game's default is the platform's mouse.
 using InputSource = void (*)(StepInput* input);
 extern InputSource input_source;
-void read_sdl_input(StepInput* input);
+void read_system_input(StepInput* input);
 
 // Called by the main loop before every step.
 void gather_step_input();

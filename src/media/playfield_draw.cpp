@@ -4,7 +4,7 @@
 #include "media/playfield_draw.h"
 
 #include "media/draw.h"
-#include "media/video.h"
+#include "media/catalogue.h"
 #include "sim/balls.h"
 #include "sim/pan.h"
 #include "sim/scoring.h"

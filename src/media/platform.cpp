@@ -1,0 +1,45 @@
+// The desktop's side of the main loop: SDL's millisecond clock, its event
+// queue, the mouse's relative motion, and a loop that runs frames for ever.
+#include <SDL.h>
+
+#include "frame/loop.h"
+#include "media/input.h"
+
+namespace kiv {
+
+static unsigned sdl_clock() { return SDL_GetTicks(); }
+static void sdl_sleep(unsigned ms) { SDL_Delay(ms); }
+
+unsigned (*read_clock)() = sdl_clock;
+void (*sleep_for)(unsigned ms) = sdl_sleep;
+
+void read_system_input(StepInput* input)
+{
+    int dx = 0;
+    int dy = 0;
+    Uint8 buttons = SDL_GetRelativeMouseState(&dx, &dy);
+    // Motion nobody read in earlier steps (the ending countdown reads no
+    // pointer) is kept for the next reader, as SDL itself would keep it.
+    input->dx += dx;
+    input->dy += dy;
+    input->buttons = buttons;
+}
+
+void poll_events()
+{
+    SDL_Event event;
+    while (SDL_PollEvent(&event)) {
+        if (event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_ESCAPE)
+            handle_escape();
+        else if (event.type == SDL_QUIT)
+            handle_window_close();
+    }
+}
+
+void main_loop()
+{
+    for (;;)
+        run_frame();
+}
+
+} // namespace kiv
