@@ -1,0 +1,171 @@
+// The page around the web build (emitted before the game's own script): the
+// options from the page address, the high score kept in the browser, the
+// canvas scaled to the window, the mouse (relative motion, under pointer
+// lock once the canvas is clicked), touch and keys, and what the page shows
+// when the game ends.
+(function () {
+  var canvas = document.getElementById('canvas');
+  var notice = document.getElementById('notice');
+  var messages = [];
+  var running = false;
+  var scale = 1;        // CSS pixels per screen pixel
+  var rest = [0, 0];    // motion not yet handed over, in screen pixels
+  var last = null;      // the pointer's last position over the canvas, CSS pixels
+  var buttons = 0;
+  var lastEscape = -1e9;
+  var finger = null;    // the touch that moves the pointer
+
+  // ?-nosound&-mousespeed=15: each part one option, "=" separating a value.
+  // The page is the game's window.
+  var args = ['-window'];
+  location.search.replace(/^\?/, '').split('&').forEach(function (part) {
+    if (part === '') return;
+    decodeURIComponent(part.replace(/\+/g, ' ')).split('=').forEach(function (word, i, all) {
+      if (i < 2) args.push(i === 1 ? all.slice(1).join('=') : word);
+    });
+  });
+
+  Module['arguments'] = args;
+  Module['thisProgram'] = 'kiv';
+  Module['canvas'] = canvas;
+  Module['kivPointer'] = [0, 0];
+  Module['print'] = function (text) { console.log(text); };
+  Module['printErr'] = function (text) { console.error(text); messages.push(text); };
+
+  // kiv.prf: four bytes kept in the browser as hex, put in place before the
+  // game reads them and taken back when it quits.
+  Module['preRun'] = [function () {
+    var hex = null;
+    try { hex = localStorage.getItem('kiv.prf'); } catch (e) {}
+    if (hex && /^([0-9a-f]{2})*$/.test(hex)) {
+      var bytes = new Uint8Array(hex.length / 2);
+      for (var i = 0; i < bytes.length; i++) bytes[i] = parseInt(hex.substr(2 * i, 2), 16);
+      FS.writeFile('kiv.prf', bytes);
+    }
+  }];
+  Module['onRuntimeInitialized'] = function () {
+    running = true;
+    notice.hidden = true;
+  };
+  Module['onExit'] = function () {
+    running = false;
+    if (document.pointerLockElement) document.exitPointerLock();
+    canvas.style.cursor = 'auto';
+    notice.textContent = '';
+    var title = document.createElement('p');
+    title.textContent = 'Kiv has ended.';
+    notice.appendChild(title);
+    messages.forEach(function (text) {
+      var line = document.createElement('pre');
+      line.textContent = text;
+      notice.appendChild(line);
+    });
+    var again = document.createElement('button');
+    again.textContent = 'Play again';
+    again.onclick = function () { location.reload(); };
+    notice.appendChild(again);
+    notice.hidden = false;
+  };
+
+  function fit() {
+    var s = Math.min(window.innerWidth / 640, window.innerHeight / 480);
+    scale = s >= 1 ? Math.floor(s) : s;   // whole multiples stay sharp
+    canvas.style.width = 640 * scale + 'px';
+    canvas.style.height = 480 * scale + 'px';
+  }
+  window.addEventListener('resize', fit);
+  fit();
+
+  function move(dx, dy) {
+    rest[0] += dx / scale;
+    rest[1] += dy / scale;
+    var x = Math.trunc(rest[0]), y = Math.trunc(rest[1]);
+    rest[0] -= x;
+    rest[1] -= y;
+    if (running && (x || y)) _web_pointer_motion(x, y);
+  }
+  function place(clientX, clientY) {
+    var r = canvas.getBoundingClientRect();
+    var x = Math.floor((clientX - r.left) / scale), y = Math.floor((clientY - r.top) / scale);
+    Module['kivPointer'] = [Math.max(0, Math.min(639, x)), Math.max(0, Math.min(479, y))];
+  }
+  function press(mask) {
+    buttons = mask;
+    if (running) _web_pointer_buttons(buttons);
+  }
+  function escape() {
+    var now = performance.now();
+    if (running && now - lastEscape > 250) _web_escape();
+    lastEscape = now;
+  }
+  var locked = function () { return document.pointerLockElement === canvas; };
+
+  canvas.addEventListener('mousemove', function (e) {
+    if (locked()) {
+      move(e.movementX, e.movementY);
+    } else {
+      if (last) move(e.clientX - last[0], e.clientY - last[1]);
+      last = [e.clientX, e.clientY];
+      place(e.clientX, e.clientY);
+    }
+  });
+  canvas.addEventListener('mousedown', function (e) {
+    if (!locked() && running && canvas.requestPointerLock) {
+      var p = canvas.requestPointerLock();
+      if (p && p.catch) p.catch(function () {});
+    }
+    press(buttons | [1, 2, 4][e.button]);
+    e.preventDefault();
+  });
+  window.addEventListener('mouseup', function (e) { press(buttons & ~[1, 2, 4][e.button]); });
+  canvas.addEventListener('contextmenu', function (e) { e.preventDefault(); });
+  // The browser takes the first Escape to release the pointer: that is the
+  // game's Escape too, unless the page merely lost the focus.
+  document.addEventListener('pointerlockchange', function () {
+    if (!locked() && document.hasFocus() && !document.hidden) escape();
+  });
+  document.addEventListener('keydown', function (e) {
+    if (e.key === 'Escape') {
+      escape();
+      e.preventDefault();
+    }
+  });
+
+  // A finger moves the pointer by its own motion and holds the left button.
+  function touchOf(list) {
+    for (var i = 0; i < list.length; i++) if (finger && list[i].identifier === finger.id) return list[i];
+    return null;
+  }
+  canvas.addEventListener('touchstart', function (e) {
+    if (!finger) {
+      var t = e.changedTouches[0];
+      finger = {id: t.identifier, x: t.clientX, y: t.clientY};
+      press(buttons | 1);
+    }
+    e.preventDefault();
+  }, {passive: false});
+  canvas.addEventListener('touchmove', function (e) {
+    var t = touchOf(e.changedTouches);
+    if (t) {
+      move(t.clientX - finger.x, t.clientY - finger.y);
+      finger.x = t.clientX;
+      finger.y = t.clientY;
+    }
+    e.preventDefault();
+  }, {passive: false});
+  function lift(e) {
+    if (touchOf(e.changedTouches)) {
+      finger = null;
+      press(buttons & ~1);
+    }
+    e.preventDefault();
+  }
+  canvas.addEventListener('touchend', lift, {passive: false});
+  canvas.addEventListener('touchcancel', lift, {passive: false});
+
+  // Leaving the page closes the game's window: it quits and keeps its score.
+  window.addEventListener('pagehide', function () {
+    if (!running) return;
+    try { _web_close(); } catch (e) {}
+  });
+})();
