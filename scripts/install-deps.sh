@@ -1,16 +1,27 @@
 #!/bin/sh
-# Installs the Debian packages Kiv needs to build, play and test.
-# Quick when everything is already there: apt is only called for what is missing.
+# Installs the Debian packages Kiv needs: `desktop` to build and play the
+# game, `web` to build and serve the web version, `test` (the default) for
+# all of that and the whole test suite. Quick when everything is already
+# there: apt is only called for what is missing.
 set -e
-PKGS="cmake g++ make pkg-config
-libsdl1.2-compat-dev libsdl-image1.2-dev libsdl-mixer1.2-dev
-libpng-dev libvorbis-dev libgtest-dev libgmock-dev libbenchmark-dev
-xvfb xdotool x11-utils imagemagick python3
-dpkg-dev file desktop-file-utils appstream man-db"
+DESKTOP="cmake g++ make pkg-config libsdl1.2-compat-dev libsdl-image1.2-dev libsdl-mixer1.2-dev
+libpng-dev libvorbis-dev libgtest-dev libgmock-dev libbenchmark-dev"
+WEB="cmake make emscripten python3"
+TEST="$DESKTOP $WEB xvfb xdotool x11-utils imagemagick dpkg-dev file desktop-file-utils appstream man-db
+chromium"
+case ${1:-test} in
+  desktop) PKGS=$DESKTOP ;;
+  web) PKGS=$WEB ;;
+  test) PKGS=$TEST ;;
+  *) echo "usage: $0 [desktop|web|test]" >&2; exit 2 ;;
+esac
 missing=""
 for p in $PKGS; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
 done
+# npm for the browser test's driver, unless a Node.js of another origin
+# already brings its own.
+[ "${1:-test}" = test ] && ! command -v npm >/dev/null && missing="$missing npm"
 [ -z "$missing" ] && exit 0
 if [ "$(id -u)" -eq 0 ]; then SUDO=""; else SUDO="sudo"; fi
 echo "Installing:$missing"

@@ -3,7 +3,7 @@
 # Extra arguments go to the game, e.g. scripts/play.sh -window
 set -e
 cd "$(dirname "$0")/.."
-sh scripts/install-deps.sh
+sh scripts/install-deps.sh desktop
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$(nproc)" --target kiv
 exec ./build/kiv "$@"

@@ -34,5 +34,7 @@ void run_frame();
 // Runs frames for ever, as the platform drives them; the program ends in
 // quit_game.
 [[noreturn]] void main_loop();
+// Ends the program with this status, at once.
+[[noreturn]] void exit_program(int status);
 
 } // namespace kiv

@@ -94,7 +94,7 @@ void quit_game()
     show_cursor();
     close_video();
     write_high_score();
-    std::exit(1);   // every exit of the game has status 1, a normal quit included
+    exit_program(1);   // every exit of the game has status 1, a normal quit included
 }
 
 int run_game(int argc, char** argv)

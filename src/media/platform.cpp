@@ -2,6 +2,8 @@
 // queue, the mouse's relative motion, and a loop that runs frames for ever.
 #include <SDL.h>
 
+#include <cstdlib>
+
 #include "frame/loop.h"
 #include "media/input.h"
 
@@ -40,6 +42,11 @@ void main_loop()
 {
     for (;;)
         run_frame();
+}
+
+void exit_program(int status)
+{
+    std::exit(status);
 }
 
 } // namespace kiv

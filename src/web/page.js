@@ -34,7 +34,7 @@
 
   // kiv.prf: four bytes kept in the browser as hex, put in place before the
   // game reads them and taken back when it quits.
-  Module['preRun'] = [function () {
+  (Module['preRun'] = Module['preRun'] || []).push(function () {
     var hex = null;
     try { hex = localStorage.getItem('kiv.prf'); } catch (e) {}
     if (hex && /^([0-9a-f]{2})*$/.test(hex)) {
@@ -42,7 +42,7 @@
       for (var i = 0; i < bytes.length; i++) bytes[i] = parseInt(hex.substr(2 * i, 2), 16);
       FS.writeFile('kiv.prf', bytes);
     }
-  }];
+  });
   Module['onRuntimeInitialized'] = function () {
     running = true;
     notice.hidden = true;
@@ -103,11 +103,16 @@
   canvas.addEventListener('mousemove', function (e) {
     if (locked()) {
       move(e.movementX, e.movementY);
-    } else {
-      if (last) move(e.clientX - last[0], e.clientY - last[1]);
-      last = [e.clientX, e.clientY];
-      place(e.clientX, e.clientY);
+      return;
     }
+    // Unlocked, the pointer follows the mouse from where it was placed.
+    if (!last) {
+      var r = canvas.getBoundingClientRect();
+      last = [r.left + Module['kivPointer'][0] * scale, r.top + Module['kivPointer'][1] * scale];
+    }
+    move(e.clientX - last[0], e.clientY - last[1]);
+    last = [e.clientX, e.clientY];
+    place(e.clientX, e.clientY);
   });
   canvas.addEventListener('mousedown', function (e) {
     if (!locked() && running && canvas.requestPointerLock) {
@@ -122,6 +127,7 @@
   // The browser takes the first Escape to release the pointer: that is the
   // game's Escape too, unless the page merely lost the focus.
   document.addEventListener('pointerlockchange', function () {
+    last = null;
     if (!locked() && document.hasFocus() && !document.hidden) escape();
   });
   document.addEventListener('keydown', function (e) {

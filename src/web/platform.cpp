@@ -61,6 +61,15 @@ void close_video()
     emscripten_cancel_main_loop();
 }
 
+// Shuts the page's runtime down at once (the runtime would otherwise wait for
+// the next animation frame, which does not come when the page is going
+// away): the high score is stored and the page says that the game ended.
+void exit_program(int status)
+{
+    emscripten_force_exit(status);
+    __builtin_unreachable();
+}
+
 } // namespace kiv
 
 extern "C" {

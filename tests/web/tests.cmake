@@ -1,7 +1,13 @@
 # The web build's tests: the recorded games replayed under node to the same
 # fingerprints as on the desktop, and the page played in headless Chromium.
+find_program(KIV_NODE NAMES node nodejs REQUIRED)
 file(GLOB KIV_RECORDINGS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/replays/*.rec)
 foreach(recording ${KIV_RECORDINGS})
   get_filename_component(name ${recording} NAME_WE)
-  add_test(NAME web_replay_${name} COMMAND kiv_replay check ${recording} WORKING_DIRECTORY ${CMAKE_SOURCE_DIR})
+  add_test(NAME web_replay_${name} COMMAND ${KIV_NODE} $<TARGET_FILE:kiv_replay> check ${recording}
+    WORKING_DIRECTORY ${CMAKE_SOURCE_DIR})
 endforeach()
+add_test(NAME web_browser COMMAND ${KIV_NODE} ${CMAKE_SOURCE_DIR}/tests/web/browser.js
+  ${KIV_WEB_OUT} ${CMAKE_BINARY_DIR}/e2e-artefacts/browser)
+set_tests_properties(web_browser PROPERTIES ENVIRONMENT "NODE_PATH=${CMAKE_BINARY_DIR}/node_modules"
+  TIMEOUT 300 RUN_SERIAL TRUE)

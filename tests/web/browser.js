@@ -1,0 +1,171 @@
+// The web build played in headless Chromium: the title, Start held with the
+// mouse, the pan following it, Escape, a game started and played with a
+// finger, a lost ball, the game-over screen, a reload that keeps the high
+// score, Quit, and the page's options. Screenshots go to <artefacts>.
+// Usage: node browser.js <web-dir> <artefacts-dir>   (puppeteer-core on NODE_PATH)
+const fs = require('fs'), http = require('http'), os = require('os'), path = require('path');
+const puppeteer = require('puppeteer-core');
+
+const [webDir, art] = process.argv.slice(2);
+fs.mkdirSync(art, {recursive: true});
+const types = {'.html': 'text/html', '.js': 'text/javascript', '.wasm': 'application/wasm'};
+const server = http.createServer((req, res) => {
+  const file = path.join(webDir, path.normalize(decodeURIComponent(req.url.split('?')[0])).replace(/\/$/, '/index.html'));
+  fs.readFile(file, (e, data) => {
+    res.writeHead(e ? 404 : 200, {'Content-Type': e ? 'text/plain' : types[path.extname(file)] || 'application/octet-stream'});
+    res.end(e ? 'not here' : data);
+  });
+});
+const sleep = ms => new Promise(r => setTimeout(r, ms));
+function check(ok, what) { if (!ok) throw new Error(what); console.log('ok: ' + what); }
+
+// What the canvas shows, from a few pixels: the side panel (255, 255, 135)
+// fills the right edge while playing; the title has its strip at the top.
+const PANEL = '255,255,135';
+async function screenOf(page) {
+  return page.evaluate(PANEL => {
+    const c = document.getElementById('canvas').getContext('2d');
+    const at = (x, y) => Array.from(c.getImageData(x, y, 1, 1).data.slice(0, 3)).join(',');
+    // the pan: the longest row of its greys, and where its middle is
+    const d = c.getImageData(0, 0, 590, 480).data, greys = [60, 75, 90, 120, 225];
+    let pan = {run: 0, x: -1};
+    for (let y = 0; y < 480; y++) {
+      for (let x = 0, run = 0; x < 590; x++) {
+        const i = 4 * (y * 590 + x), g = d[i];
+        run = d[i + 1] === g && d[i + 2] === g && greys.includes(g) ? run + 1 : 0;
+        if (run > pan.run) pan = {run, x: x - run / 2};
+      }
+    }
+    const name = at(630, 450) === PANEL ? 'playing' : at(500, 120) === PANEL ? 'title' : 'over';
+    // the high score's second digit, 50 px right of its first at (10, 410)
+    const digit = c.getImageData(60, 410, 48, 48).data.filter((v, i) => i % 4 === 0 && v !== 255).length;
+    return {name, pan: pan.run > 100 ? pan.x : -1, second_digit: digit > 50};
+  }, PANEL);
+}
+async function waitFor(page, name, ms) {
+  for (const end = Date.now() + ms; Date.now() < end; await sleep(100))
+    if ((await screenOf(page)).name === name) return true;
+  return false;
+}
+async function canvasAt(page) {
+  const r = await page.$eval('canvas', c => { const b = c.getBoundingClientRect(); return [b.left, b.top, b.width / 640]; });
+  return (x, y) => [r[0] + x * r[2], r[1] + y * r[2]];
+}
+
+(async () => {
+  await new Promise(r => server.listen(0, '127.0.0.1', r));
+  const url = `http://127.0.0.1:${server.address().port}/`;
+  const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'kiv-chromium-'));
+  const browser = await puppeteer.launch({
+    executablePath: '/usr/bin/chromium', headless: true, pipe: true,
+    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
+           '--disable-component-update', '--disable-sync', '--user-data-dir=' + profile]});
+  try {
+    const page = await browser.newPage();
+    page.on('console', m => { if (!m.text().includes('willReadFrequently')) console.log('page: ' + m.text()); });
+    await page.setViewport({width: 800, height: 600});
+    await page.goto(url);
+    check(await waitFor(page, 'title', 10000), 'the title comes up');
+    check((await screenOf(page)).second_digit, 'without a stored score the high score is 1,000,000');
+    // A stored score of three bytes reads as -1: any finished game beats it.
+    // (Set from another page of the site: leaving the game stores its own.)
+    await page.goto(url + 'elsewhere');
+    await page.evaluate(() => localStorage.setItem('kiv.prf', '000000'));
+    await page.goto(url);
+    check(await waitFor(page, 'title', 10000), 'the title after a reload');
+    check(!(await screenOf(page)).second_digit, 'a short kiv.prf shows a high score of one digit');
+    await page.screenshot({path: path.join(art, '1-title.png')});
+
+    // The mouse: a click locks the pointer; held over Start, it starts a game.
+    let at = await canvasAt(page);
+    await page.mouse.move(...at(10, 10));
+    await page.mouse.down();
+    check(await page.evaluate(() => document.pointerLockElement !== null), 'a click locks the pointer');
+    await page.mouse.move(...at(10 + 520, 10 + 316), {steps: 20});
+    check(await waitFor(page, 'playing', 3000), 'Start held with the mouse begins a game');
+    await page.mouse.up();
+    check(await page.evaluate(() => Module.kivAudio.context.state) === 'running', 'sound runs after the click');
+    await page.mouse.move(...at(530 - 200, 326), {steps: 10});
+    await sleep(800);
+    const before = (await screenOf(page)).pan;
+    await page.mouse.move(...at(530 - 100, 326), {steps: 10});
+    await sleep(800);
+    const after = (await screenOf(page)).pan;
+    check(before > 0 && Math.abs(after - before - 100) < 8, `the pan follows the mouse (${before} to ${after})`);
+    await page.screenshot({path: path.join(art, '2-play.png')});
+    await page.keyboard.press('Escape');
+    check(await waitFor(page, 'title', 3000), 'Escape in a game returns to the title');
+
+    // A finger: dragging moves the pointer, touching holds the button.
+    const touch = await browser.newPage();
+    await touch.setViewport({width: 844, height: 390, hasTouch: true, isMobile: true});
+    await touch.goto(url);
+    check(await waitFor(touch, 'title', 10000), 'the title on a phone-sized screen');
+    at = await canvasAt(touch);
+    const [x0, y0] = at(5, 5);
+    await touch.touchscreen.touchStart(x0, y0);
+    for (let i = 1; i <= 20; i++) await touch.touchscreen.touchMove(...at(5 + i * 26, 5 + i * 16));
+    check(await waitFor(touch, 'playing', 3000), 'a finger dragged onto Start begins a game');
+    for (let i = 1; i <= 10; i++) await touch.touchscreen.touchMove(...at(525 - i * 10, 325));
+    await sleep(800);
+    const first = (await screenOf(touch)).pan;
+    for (let i = 1; i <= 10; i++) await touch.touchscreen.touchMove(...at(425 - i * 15, 325));
+    await sleep(800);
+    const moved = (await screenOf(touch)).pan;
+    await touch.screenshot({path: path.join(art, '3-touch.png')});
+    check(first > 0 && Math.abs(first - moved - 150) < 8, `the pan follows the finger (${first} to ${moved})`);
+    await touch.touchscreen.touchEnd();
+    await touch.close();
+
+    // Back in the first page: a game left alone until a ball is lost.
+    await page.bringToFront();
+    at = await canvasAt(page);
+    await page.mouse.move(...at(300, 100), {steps: 5});
+    await page.mouse.move(...at(300 + 240, 100 + 216), {steps: 20});
+    await page.mouse.down();
+    check(await waitFor(page, 'playing', 3000), 'a second game');
+    await page.mouse.up();
+    await page.mouse.move(...at(1000, -500), {steps: 5});
+    check(await waitFor(page, 'over', 30000), 'a lost ball ends the game');
+    await sleep(600);
+    await page.screenshot({path: path.join(art, '4-game-over.png')});
+    check(await waitFor(page, 'title', 6000), 'the title follows the game-over screen');
+    check(await page.evaluate(() => Module.kivAudio.stats.effects > 0 && Module.kivAudio.stats.tracks > 0),
+          'the game played effects and music');
+
+    // Leaving the page keeps the high score the game reached (0, above -1).
+    await page.reload();
+    check(await waitFor(page, 'title', 10000), 'the title after leaving the page');
+    const stored = await page.evaluate(() => localStorage.getItem('kiv.prf'));
+    check(stored === '00000000', 'kiv.prf holds the new score: ' + stored);
+    check(!(await screenOf(page)).second_digit, 'the title shows it');
+
+    // Quit ends the loop and the page says so.
+    at = await canvasAt(page);
+    await page.mouse.move(...at(10, 10));
+    await page.mouse.down();
+    await page.mouse.move(...at(10, 366), {steps: 10});
+    await page.mouse.move(...at(520, 366), {steps: 20});
+    await page.waitForSelector('#notice:not([hidden]) button', {timeout: 5000});
+    const text = await page.$eval('#notice', n => n.textContent);
+    check(text.includes('Kiv has ended.') && text.includes('Play again'), 'Quit leaves a page that offers to play again');
+    const frozen = await page.$eval('canvas', c => c.toDataURL());
+    await sleep(300);
+    check(await page.$eval('canvas', c => c.toDataURL()) === frozen, 'no frame is drawn after Quit');
+    await page.screenshot({path: path.join(art, '5-ended.png')});
+
+    // The page's options follow the game's rules.
+    await page.goto(url + '?-nosound&-mousespeed=15');
+    check(await waitFor(page, 'title', 10000), 'options from the address');
+    check(await page.evaluate(() => Module.kivAudio === undefined), '-nosound opens no sound');
+    await page.goto(url + '?-mousespeed');
+    await page.waitForSelector('#notice:not([hidden]) button', {timeout: 10000});
+    check((await page.$eval('#notice', n => n.textContent)).includes('Usage: kiv [-nosound] [-mousespeed num] [-window]'),
+          'a bad option shows the usage line');
+    console.log('PASS');
+  } finally {
+    await browser.close();
+    server.close();
+    fs.rmSync(profile, {recursive: true, force: true});
+  }
+})().catch(e => { console.error('FAIL: ' + e.message); process.exitCode = 1; server.close(); });
