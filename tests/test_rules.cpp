@@ -19,6 +19,7 @@
 #include "sim/pan.h"
 #include "sim/scoring.h"
 #include "sim/vec.h"
+#include "web/glibc_random.h"
 
 using namespace kiv;
 
@@ -403,4 +404,17 @@ TEST(Rules, EventsLastTheirLifeAndFillTheFreeRecords)
     std::memcpy(before, events, sizeof events);
     start_event(1);
     EXPECT_EQ(std::memcmp(before, events, sizeof events), 0);
+}
+
+// The web build's rand() gives the C library's sequence for every seed.
+TEST(Rules, WebRandomSequenceIsTheCLibrarys)
+{
+    for (unsigned seed : {0u, 1u, 2u, 12345u, 2147483647u, 2147483648u, 4294967295u}) {
+        std::srand(seed);
+        glibc_srand(seed);
+        int differ = 0;
+        for (int i = 0; i < 20000; i++)
+            differ += std::rand() != glibc_rand();
+        EXPECT_EQ(differ, 0) << "seed " << seed;
+    }
 }

@@ -4,7 +4,9 @@
 // follow it is queued to start exactly at its end.
 mergeInto(LibraryManager.library, {
   $KivAudio: {
+    Context: null,
     context: null,
+    files: [],       // the files' bytes, decoded once the context exists
     buffers: [],
     channels: [],
     play: null,      // the track playing: {track, source, end}
@@ -26,19 +28,36 @@ mergeInto(LibraryManager.library, {
     silence: function (play) {
       if (play) try { play.source.stop(); } catch (e) {}
     },
+    // Opening the audio device can take a good part of a second: it waits
+    // until the first frame is on the screen.
+    create: function () {
+      try {
+        KivAudio.context = new KivAudio.Context();
+      } catch (e) {
+        err("Couldn't open audio: " + e.message);
+        KivAudio.failed = true;
+        return;
+      }
+      KivAudio.files.forEach(function (file, slot) {
+        KivAudio.context.decodeAudioData(file.data.buffer.slice(file.data.byteOffset, file.data.byteOffset + file.data.length))
+          .then(function (buffer) { KivAudio.buffers[slot] = buffer; })
+          .catch(function () {
+            err("Couldn't load: " + file.name);
+            KivAudio.failed = true;
+          });
+      });
+      KivAudio.files = [];
+    },
   },
 
   kiv_audio_open__deps: ['$KivAudio'],
   kiv_audio_open: function () {
     var Context = typeof window !== 'undefined' && (window.AudioContext || window.webkitAudioContext);
     if (!Context) return 0;
-    try {
-      KivAudio.context = new Context();
-    } catch (e) {
-      return 0;
-    }
+    KivAudio.Context = Context;
+    requestAnimationFrame(function () { setTimeout(KivAudio.create, 50); });
     // Browsers start a page's sound only after a gesture.
-    var resume = function () { if (KivAudio.context) KivAudio.context.resume(); };
+    var resume = function () { if (KivAudio.context && !KivAudio.failed) KivAudio.context.resume(); };
     ['pointerdown', 'touchstart', 'keydown'].forEach(function (type) {
       document.addEventListener(type, resume, true);
     });
@@ -49,18 +68,11 @@ mergeInto(LibraryManager.library, {
   kiv_audio_load__deps: ['$KivAudio'],
   kiv_audio_load: function (path, slot) {
     var name = UTF8ToString(path);
-    var data;
     try {
-      data = FS.readFile(name);
+      KivAudio.files[slot] = {name: name, data: FS.readFile(name)};
     } catch (e) {
       return 0;
     }
-    KivAudio.context.decodeAudioData(data.buffer.slice(data.byteOffset, data.byteOffset + data.length))
-      .then(function (buffer) { KivAudio.buffers[slot] = buffer; })
-      .catch(function () {
-        err("Couldn't load: " + name);
-        KivAudio.failed = true;
-      });
     return 1;
   },
 
@@ -70,7 +82,8 @@ mergeInto(LibraryManager.library, {
     KivAudio.silence(KivAudio.follower);
     KivAudio.follower = null;
     KivAudio.lastTrack = track;
-    KivAudio.play = KivAudio.failed ? null : KivAudio.start(track, KivAudio.context.currentTime);
+    var context = KivAudio.context;
+    KivAudio.play = context && !KivAudio.failed ? KivAudio.start(track, context.currentTime) : null;
   },
 
   kiv_audio_stop_music__deps: ['$KivAudio'],
@@ -85,8 +98,9 @@ mergeInto(LibraryManager.library, {
   // the next track changed meanwhile. Returns the track playing.
   kiv_audio_frame__deps: ['$KivAudio'],
   kiv_audio_frame: function (next) {
-    var now = KivAudio.context.currentTime;
     var play = KivAudio.play;
+    if (!play) return KivAudio.lastTrack;
+    var now = KivAudio.context.currentTime;
     if (play && now >= play.end) {
       play = KivAudio.play = KivAudio.follower;
       KivAudio.follower = null;
@@ -121,7 +135,8 @@ mergeInto(LibraryManager.library, {
     KivAudio.silence(KivAudio.play);
     KivAudio.silence(KivAudio.follower);
     KivAudio.channels.forEach(KivAudio.silence);
-    KivAudio.context.close();
+    if (KivAudio.context) KivAudio.context.close();
     KivAudio.context = null;
+    KivAudio.failed = true;
   },
 });

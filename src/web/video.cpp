@@ -32,9 +32,14 @@ unsigned char panel_colour;
 namespace {
 
 Rgb entries[256];
+// Pictures have few colours, mostly in runs: the last answer is kept until
+// the palette changes.
+int last_r = -1, last_g, last_b;
+unsigned char last;
 
 void set_entry(int i, Rgb c)
 {
+    last_r = -1;
     entries[i] = c;
     palette[i] = 0xff000000u | (std::uint32_t)c.b << 16 | (std::uint32_t)c.g << 8 | c.r;
 }
@@ -87,6 +92,8 @@ EM_JS(void, store_high_score_file, (), {
 
 unsigned char nearest_entry(int r, int g, int b)
 {
+    if (r == last_r && g == last_g && b == last_b)
+        return last;
     int best = 0;
     long best_distance = -1;
     for (int i = 0; i < 256; i++) {
@@ -99,7 +106,11 @@ unsigned char nearest_entry(int r, int g, int b)
                 break;
         }
     }
-    return static_cast<unsigned char>(best);
+    last_r = r;
+    last_g = g;
+    last_b = b;
+    last = static_cast<unsigned char>(best);
+    return last;
 }
 
 void init_video(int windowed)
