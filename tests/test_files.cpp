@@ -35,23 +35,34 @@ void write_file(const std::string& path, const std::string& bytes)
 }
 
 // Each test works in a scratch directory of its own, open to everybody so
-// that an ordinary user can be tried in it too.
+// that an ordinary user can be tried in it too. It is removed also when the
+// process exits in the middle of a test, as a death test's child does.
+std::string scratch;
+void remove_scratch()
+{
+    if (!scratch.empty())
+        std::system(("chmod -R u+rwx '" + scratch + "'; rm -rf '" + scratch + "'").c_str());
+    scratch.clear();
+}
+
 struct InScratch : ::testing::Test {
     std::string old_dir, dir;
     void SetUp() override
     {
+        static int registered = std::atexit(remove_scratch);
+        (void)registered;
         char buf[4096];
         old_dir = getcwd(buf, sizeof buf);
         char templ[] = "/tmp/kiv-files-XXXXXX";
         ASSERT_NE(mkdtemp(templ), nullptr);
-        dir = templ;
+        scratch = dir = templ;
         chmod(dir.c_str(), 0777);
         ASSERT_EQ(chdir(dir.c_str()), 0);
     }
     void TearDown() override
     {
         ASSERT_EQ(chdir(old_dir.c_str()), 0);
-        std::system(("chmod -R u+rwx '" + dir + "'; rm -rf '" + dir + "'").c_str());
+        remove_scratch();
     }
     // Runs fn as an ordinary user (nobody, when the tests run as root) in a
     // child; returns what it returns.
