@@ -1,5 +1,6 @@
 # The web build's tests: the recorded games replayed under node to the same
-# fingerprints as on the desktop, and the page played in headless Chromium.
+# fingerprints as on the desktop, the music and effects on a stand-in for Web
+# Audio, and the page played in headless Chromium.
 find_program(KIV_NODE NAMES node nodejs REQUIRED)
 file(GLOB KIV_RECORDINGS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/replays/*.rec)
 foreach(recording ${KIV_RECORDINGS})
@@ -11,3 +12,4 @@ add_test(NAME web_browser COMMAND ${KIV_NODE} ${CMAKE_SOURCE_DIR}/tests/web/brow
   ${KIV_WEB_OUT} ${CMAKE_BINARY_DIR}/e2e-artefacts/browser)
 set_tests_properties(web_browser PROPERTIES ENVIRONMENT "NODE_PATH=${CMAKE_BINARY_DIR}/node_modules"
   TIMEOUT 300 RUN_SERIAL TRUE)
+add_test(NAME web_audio COMMAND ${KIV_NODE} ${CMAKE_SOURCE_DIR}/tests/web/audio.js ${CMAKE_SOURCE_DIR})
