@@ -9,6 +9,10 @@ sh scripts/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$(nproc)"
 sh scripts/build-web.sh
+# The browser test's driver (it downloads no browser: it drives Debian's).
+# Node trusts the system's certificates too, as apt and git do.
+[ -z "${NODE_EXTRA_CA_CERTS:-}" ] && [ -f /etc/ssl/certs/ca-certificates.crt ] &&
+    export NODE_EXTRA_CA_CERTS=/etc/ssl/certs/ca-certificates.crt
 [ -d build-web/node_modules/puppeteer-core ] ||
     npm install --prefix build-web --no-audit --no-fund --loglevel=error puppeteer-core@24.43.1
 status=0
