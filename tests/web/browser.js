@@ -93,8 +93,9 @@ async function canvasAt(page) {
     const after = (await screenOf(page)).pan;
     check(before > 0 && Math.abs(after - before - 100) < 8, `the pan follows the mouse (${before} to ${after})`);
     await page.screenshot({path: path.join(art, '2-play.png')});
-    await page.keyboard.press('Escape');
-    check(await waitFor(page, 'title', 3000), 'Escape in a game returns to the title');
+    // The browser's Escape: it releases the pointer, and that is the game's Escape.
+    await page.evaluate(() => document.exitPointerLock());
+    check(await waitFor(page, 'title', 3000), 'releasing the pointer in a game returns to the title');
 
     // A finger: dragging moves the pointer, touching holds the button.
     const touch = await browser.newPage();
@@ -115,6 +116,8 @@ async function canvasAt(page) {
     await touch.screenshot({path: path.join(art, '3-touch.png')});
     check(first > 0 && Math.abs(first - moved - 150) < 8, `the pan follows the finger (${first} to ${moved})`);
     await touch.touchscreen.touchEnd();
+    await touch.keyboard.press('Escape');
+    check(await waitFor(touch, 'title', 3000), 'Escape in a game returns to the title');
     await touch.close();
 
     // Back in the first page: a game left alone until a ball is lost.
@@ -153,6 +156,10 @@ async function canvasAt(page) {
     await sleep(300);
     check(await page.$eval('canvas', c => c.toDataURL()) === frozen, 'no frame is drawn after Quit');
     await page.screenshot({path: path.join(art, '5-ended.png')});
+
+    // A larger window scales the canvas by whole multiples.
+    await page.setViewport({width: 1400, height: 1000});
+    check(await page.$eval('canvas', c => c.getBoundingClientRect().width) === 1280, 'the canvas doubles in a larger window');
 
     // The page's options follow the game's rules.
     await page.goto(url + '?-nosound&-mousespeed=15');
