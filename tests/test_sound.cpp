@@ -15,6 +15,7 @@
 #include <functional>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include "media/sound.h"
 
@@ -135,66 +136,99 @@ TEST_F(Scratch, TracksRepeatSwitchAtAMilestoneAndEffectsPlayOncePerFrame)
     EXPECT_EQ(c.status, 0) << c.err;
 }
 
-// The disk driver's recording of a real run: track 0 from its beginning,
-// its repeat, the switch at the end of the play after a milestone, silence
-// after a stop, and a restart from the beginning.
-TEST_F(Scratch, RecordedMusicRestartsFromItsBeginningAndSwitchesAtTheEnd)
+// What the disk driver recorded of the music of a script run in dir: the
+// left channel at 44.1 kHz.
+std::vector<int> record_music(const std::string& dir, void (*script)())
 {
-    Child c = run_child(dir, "disk", [] {
+    Child c = run_child(dir, "disk", [script] {
         init_sound();
         if (!sound_ready)
             return 3;
         run_frames(300);
         start_music(0);
-        run_frames(800);
-        advance_music();
-        run_frames(900);
-        stop_music();     // in the middle of a play of track 1
-        run_frames(800);
-        start_music(0);
-        run_frames(600);
+        script();
         shutdown_sound();
         return 0;
     });
-    ASSERT_EQ(c.status, 0) << c.err;
-    // 44.1 kHz stereo 16-bit: the left channel, in 1 ms windows of pitch.
+    EXPECT_EQ(c.status, 0) << c.err;
     std::string raw = read_file(dir + "/played.raw");
-    const int rate = 44100;
-    auto sample = [&](size_t i) { return (int)(int16_t)((unsigned char)raw[4 * i] | (unsigned char)raw[4 * i + 1] << 8); };
-    size_t frames = raw.size() / 4;
-    ASSERT_GT(frames, (size_t)rate * 3);
-    auto pitch_at = [&](double ms, double len) {
-        size_t from = (size_t)(ms * rate / 1000), n = (size_t)(len * rate / 1000);
+    std::vector<int> left(raw.size() / 4);
+    for (size_t i = 0; i < left.size(); i++)
+        left[i] = (int16_t)((unsigned char)raw[4 * i] | (unsigned char)raw[4 * i + 1] << 8);
+    return left;
+}
+
+size_t first_sound(const std::vector<int>& s, size_t from, int level)
+{
+    while (from < s.size() && std::abs(s[from]) <= level)
+        from++;
+    return from;
+}
+
+// Track 0 repeats, a milestone lets the play end and track 1 follow, another
+// brings track 0 back, and after a stop nothing more plays.
+TEST_F(Scratch, RecordedTracksSwitchAtTheEndOfAPlayAndStop)
+{
+    std::vector<int> s = record_music(dir, [] {
+        run_frames(700);
+        advance_music();   // in the second play
+        run_frames(500);
+        advance_music();   // in the play of track 1
+        run_frames(600);
+        stop_music();
+        run_frames(900);
+    });
+    const double rate = 44.1;   // samples per ms
+    auto pitch_at = [&](double ms, double len) {   // Hz by zero crossings, 0 when quiet
+        size_t from = (size_t)(ms * rate), n = (size_t)(len * rate);
         int crossings = 0, loud = 0;
-        for (size_t i = from + 1; i < from + n && i < frames; i++) {
-            crossings += (sample(i - 1) < 0) != (sample(i) < 0);
-            loud += std::abs(sample(i)) > 300;
+        for (size_t i = from + 1; i < from + n && i < s.size(); i++) {
+            crossings += (s[i - 1] < 0) != (s[i] < 0);
+            loud += std::abs(s[i]) > 300;
         }
         return loud < (int)n / 4 ? 0 : (int)std::lround(crossings / 2.0 * 1000.0 / len / 100.0) * 100;
     };
-    size_t first = 0;
-    while (first < frames && std::abs(sample(first)) <= 40)
-        first++;
-    double t0 = 1000.0 * first / rate;
+    double t0 = first_sound(s, 0, 40) / rate;
     EXPECT_GT(t0, 250.0) << "music before start_music";
-    // The plays of 512 ms each, by their pitch in the middle and at the start.
+    // The plays of 512 ms: track 0 (A) is 500 Hz then 1000 Hz, track 1 (B) 1500 Hz.
     std::string plays;
-    for (int n = 0; n < 3; n++) {
-        int mid = pitch_at(t0 + 512.0 * n + 200, 100), start = pitch_at(t0 + 512.0 * n + 10, 80);
-        plays += mid == 1000 && start == 500 ? 'A' : mid == 1500 ? 'B' : '?';
+    double at = t0;
+    for (; pitch_at(at + 150, 80) != 0; at += 512) {
+        int start = pitch_at(at + 10, 80), mid = pitch_at(at + 150, 80);
+        plays += start == 500 && mid == 1000 ? 'A' : start == 1500 && mid == 1500 ? 'B' : '?';
     }
-    EXPECT_EQ(plays, "AAB") << "track 0 twice, then track 1 after the milestone";
-    // Silence from shortly after the stop until the restart, which begins
-    // with track 0's first tone.
-    double stop = t0 + 300 + 800 + 900 - 300;   // stop_music, 300 ms after the first sound
-    size_t again = (size_t)((stop + 600) * rate / 1000);
-    while (again < frames && std::abs(sample(again)) <= 40)
-        again++;
-    ASSERT_LT(again, frames) << "no restart";
-    double restart = 1000.0 * again / rate;
-    EXPECT_GT(restart - stop, 700.0) << "sound between the stop and the restart";
-    EXPECT_EQ(pitch_at(restart + 10, 80), 500) << "the restart did not begin at the beginning";
-    EXPECT_EQ(pitch_at(restart + 200, 100), 1000);
+    size_t b = plays.find('B'), a = plays.find('A', b);
+    EXPECT_TRUE(b != std::string::npos && b > 0 && plays.find_first_not_of('A') == b && a != std::string::npos &&
+                plays.find_first_not_of('B', b) == a && plays.find_first_not_of('A', a) == std::string::npos)
+        << plays << ": track 0 repeated, then track 1, then track 0";
+    EXPECT_EQ(first_sound(s, (size_t)(at * rate), 40), s.size()) << "sound after the stop";
+}
+
+// The game's own track 0 stopped in the middle and started again sounds
+// exactly as at its first start, not like where it was stopped.
+TEST_F(Scratch, RecordedTrackRestartsFromItsBeginning)
+{
+    std::system(("rm -r '" + dir + "/sounds' && ln -s '" + std::string(getcwd(nullptr, 0)) + "/sounds' '" + dir +
+                 "/sounds'").c_str());
+    std::vector<int> s = record_music(dir, [] {
+        run_frames(900);
+        stop_music();
+        run_frames(800);
+        start_music(0);
+        run_frames(700);
+    });
+    size_t first = first_sound(s, 0, 5), quiet = first + 22050;
+    while (quiet < s.size() && first_sound(s, quiet, 5) < quiet + 4410)
+        quiet += 441;
+    size_t again = first_sound(s, quiet, 5), length = 17640;   // 400 ms
+    ASSERT_LT(again + length, s.size()) << "no restart";
+    double diff = 0, energy = 0;
+    for (size_t i = 0; i < length; i++) {
+        diff += (double)(s[first + i] - s[again + i]) * (s[first + i] - s[again + i]);
+        energy += (double)s[first + i] * s[first + i];
+    }
+    EXPECT_GT(energy, 0.0);
+    EXPECT_LT(diff, energy * 1e-4) << "the restart differs from the first start";
 }
 
 TEST_F(Scratch, SilentWhenAFileOrTheDeviceIsMissing)

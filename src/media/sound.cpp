@@ -16,11 +16,6 @@
 
 namespace kiv {
 
-std::atomic<int> sound_ready{0};
-std::atomic<int> current_track{0};
-std::atomic<int> next_track{0};
-int effect_requested[EFFECT_COUNT];
-
 namespace {
 
 const char* const SOUND_DIR = "sounds/";
@@ -135,14 +130,6 @@ void stop_music() {
         music_running_out = 1;
     }
 }
-
-void advance_music() {
-    int next = current_track + 1;
-    if (next > TRACK_COUNT - 1) next = 0;
-    next_track = next;
-}
-
-void request_effect(int k) { effect_requested[k] = 1; }
 
 void play_requested_effects() {
     if (!sound_ready) return;

@@ -19,11 +19,6 @@ void kiv_audio_close();
 
 namespace kiv {
 
-std::atomic<int> sound_ready{0};
-std::atomic<int> current_track{0};
-std::atomic<int> next_track{0};
-int effect_requested[EFFECT_COUNT];
-
 namespace {
 
 // Slots of the audio library: the two tracks, then the three effects.
@@ -75,16 +70,6 @@ void stop_music()
     next_track = -1;
     kiv_audio_stop_music();
 }
-
-void advance_music()
-{
-    int next = current_track + 1;
-    if (next > TRACK_COUNT - 1)
-        next = 0;
-    next_track = next;
-}
-
-void request_effect(int k) { effect_requested[k] = 1; }
 
 void play_requested_effects()
 {
