@@ -82,7 +82,7 @@ EM_JS(void, store_high_score_file, (), {
         var bytes = FS.readFile("kiv.prf");
         var hex = "";
         for (var i = 0; i < bytes.length; i++)
-            hex += (bytes[i] < 16 ? "0" : "") + bytes[i].toString(16);
+            hex += (bytes[i] + 256).toString(16).substring(1);
         localStorage.setItem("kiv.prf", hex);
     } catch (e) {
     }

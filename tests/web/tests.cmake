@@ -13,3 +13,7 @@ add_test(NAME web_browser COMMAND ${KIV_NODE} ${CMAKE_SOURCE_DIR}/tests/web/brow
 set_tests_properties(web_browser PROPERTIES ENVIRONMENT "NODE_PATH=${CMAKE_BINARY_DIR}/node_modules"
   TIMEOUT 300 RUN_SERIAL TRUE)
 add_test(NAME web_audio COMMAND ${KIV_NODE} ${CMAKE_SOURCE_DIR}/tests/web/audio.js ${CMAKE_SOURCE_DIR})
+# Without its pictures the web build stops as the desktop does.
+add_test(NAME web_missing_picture COMMAND ${KIV_NODE} $<TARGET_FILE:kiv_replay> check ${CMAKE_SOURCE_DIR}/tests/replays/short.rec
+  WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
+set_tests_properties(web_missing_picture PROPERTIES PASS_REGULAR_EXPRESSION "^Unable to load: images/ball_b7.png\n$")
