@@ -208,8 +208,9 @@ TEST_F(Scratch, RecordedTracksSwitchAtTheEndOfAPlayAndStop)
 // exactly as at its first start, not like where it was stopped.
 TEST_F(Scratch, RecordedTrackRestartsFromItsBeginning)
 {
-    std::system(("rm -r '" + dir + "/sounds' && ln -s '" + std::string(getcwd(nullptr, 0)) + "/sounds' '" + dir +
-                 "/sounds'").c_str());
+    char here[4096];
+    ASSERT_NE(getcwd(here, sizeof here), nullptr);
+    std::system(("rm -r '" + dir + "/sounds' && ln -s '" + here + "/sounds' '" + dir + "/sounds'").c_str());
     std::vector<int> s = record_music(dir, [] {
         run_frames(900);
         stop_music();
