@@ -64,14 +64,6 @@ Picture load_picture(const char* file)
     return p;
 }
 
-// Entries of the palette at loading to the first of their colour in the
-// final palette.
-void map_to_final_palette(Picture& p, const Rgb* at_loading)
-{
-    for (int i = 0; i < p.w * p.h; i++)
-        if (p.opaque[i])
-            p.pixels[i] = nearest_entry(at_loading[p.pixels[i]].r, at_loading[p.pixels[i]].g, at_loading[p.pixels[i]].b);
-}
 
 // The high score lives in the browser's storage; the page puts it into
 // kiv.prf before the game starts, and this takes it back at the exit.
@@ -129,12 +121,18 @@ void init_video(int windowed)
     set_entry(0, KEY_BLUE);
     for (int k = BLUE_BALL_IMAGES; k < IMAGE_COUNT; k++)
         images[k] = load_picture(image_files[k]);
+    // Each entry of the palette at loading drawn as the first one of its
+    // colour in the final palette.
     Rgb at_loading[256];
     for (int i = 0; i < 256; i++)
         at_loading[i] = entries[i];
     set_entry(0, Rgb{255, 255, 255});
+    unsigned char drawn_as[256];
+    for (int i = 0; i < 256; i++)
+        drawn_as[i] = nearest_entry(at_loading[i].r, at_loading[i].g, at_loading[i].b);
     for (Picture& p : images)
-        map_to_final_palette(p, at_loading);
+        for (int i = 0; i < p.w * p.h; i++)
+            p.pixels[i] = drawn_as[p.pixels[i]];
 
     // The side panel is 64 wide; the screen clips it to its last 45 columns.
     panel_rect = Rect{595, 0, 64, SCREEN_H};

@@ -286,11 +286,11 @@ int soak(unsigned seed, long steps)
     return s.failure || s.games < 3 ? 1 : 0;
 }
 
-long arg(int argc, char** argv, const char* name, long fallback)
+const char* arg(int argc, char** argv, const char* name, const char* fallback)
 {
     for (int i = 0; i + 1 < argc; i++)
         if (std::strcmp(argv[i], name) == 0)
-            return std::strcmp(argv[i + 1], "idle") == 0 ? 0 : std::strcmp(argv[i + 1], "catcher") == 0 ? 1 : std::atol(argv[i + 1]);
+            return argv[i + 1];
     return fallback;
 }
 
@@ -300,9 +300,9 @@ int main(int argc, char** argv)
 {
     if (argc >= 3 && std::strcmp(argv[1], "record") == 0) {
         Run run;
-        run.bot.kind = arg(argc, argv, "--bot", 1) == 0 ? BOT_IDLE : BOT_CATCHER;
-        run.bot.load = static_cast<int>(arg(argc, argv, "--load", 30));
-        record(run, static_cast<unsigned>(arg(argc, argv, "--seed", 1)));
+        run.bot.kind = std::strcmp(arg(argc, argv, "--bot", "catcher"), "idle") == 0 ? BOT_IDLE : BOT_CATCHER;
+        run.bot.load = std::atoi(arg(argc, argv, "--load", "30"));
+        record(run, static_cast<unsigned>(std::atol(arg(argc, argv, "--seed", "1"))));
         std::printf("seed %u: %ld steps, score %d, best multiplier %d, %d events\n", run.rec.seed, run.rec.fp.steps,
                     score, run.best_multiplier, run.events_started);
         write_recording(run.rec, argv[2]);
@@ -311,7 +311,8 @@ int main(int argc, char** argv)
     if (argc == 3 && std::strcmp(argv[1], "check") == 0)
         return check(argv[2]);
     if (argc >= 2 && std::strcmp(argv[1], "soak") == 0)
-        return soak(static_cast<unsigned>(arg(argc, argv, "--seed", 7)), arg(argc, argv, "--steps", 120000));
+        return soak(static_cast<unsigned>(std::atol(arg(argc, argv, "--seed", "7"))),
+                    std::atol(arg(argc, argv, "--steps", "120000")));
     std::fprintf(stderr, "usage: kiv_replay record FILE --seed S [--bot idle|catcher] [--load N]\n"
                          "       kiv_replay check FILE\n       kiv_replay soak [--seed S] [--steps N]\n");
     return 2;
