@@ -14,7 +14,7 @@
 #include "events/events.h"
 #include "media/draw.h"
 #include "media/playfield_draw.h"
-#include "media/video.h"
+#include "platform/sdl/video.h"
 #include "sim/balls.h"
 #include "sim/pan.h"
 #include "sim/scoring.h"

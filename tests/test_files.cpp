@@ -17,7 +17,7 @@
 
 #include "frame/game.h"
 #include "frame/startup.h"
-#include "media/video.h"
+#include "platform/sdl/video.h"
 
 using namespace kiv;
 

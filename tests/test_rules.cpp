@@ -19,7 +19,7 @@
 #include "sim/pan.h"
 #include "sim/scoring.h"
 #include "sim/vec.h"
-#include "web/glibc_random.h"
+#include "platform/web/glibc_random.h"
 
 using namespace kiv;
 

@@ -13,7 +13,7 @@
 #include "frame/game.h"
 #include "media/draw.h"
 #include "media/playfield_draw.h"
-#include "media/video.h"
+#include "platform/sdl/video.h"
 #include "sim/balls.h"
 #include "sim/scoring.h"
 

@@ -1,4 +1,4 @@
-// The web version's music and effects (src/web/audio.js) on a stand-in for
+// The web version's music and effects (src/platform/web/audio.js) on a stand-in for
 // Web Audio whose clock the test moves: a track repeats end to end, a
 // milestone before the end changes the track that follows, a stopped track
 // is silent and nothing follows it, and an effect restarts its channel.
@@ -26,7 +26,7 @@ Object.assign(global, {
   UTF8ToString: s => s, FS: {readFile: name => new Uint8Array(files[path.basename(name)])},
   window: {AudioContext: FakeContext}, document: {addEventListener() {}}, requestAnimationFrame() {},
 });
-eval(fs.readFileSync(path.join(process.argv[2], 'src/web/audio.js'), 'utf8'));
+eval(fs.readFileSync(path.join(process.argv[2], 'src/platform/web/audio.js'), 'utf8'));
 const lib = LibraryManager.library;
 global.KivAudio = lib.$KivAudio;
 

@@ -7,7 +7,7 @@
 
 #include "frame/game.h"
 #include "media/draw.h"
-#include "web/screen.h"
+#include "platform/web/screen.h"
 
 namespace kiv {
 

@@ -2,7 +2,7 @@
 // the desktop: these definitions take the place of the browser C library's.
 #include <cstdlib>
 
-#include "web/glibc_random.h"
+#include "platform/web/glibc_random.h"
 
 extern "C" int rand(void)
 {

@@ -1,5 +1,5 @@
 // The screen, its palette and the catalogue of pictures.
-#include "media/video.h"
+#include "platform/sdl/video.h"
 
 #include <SDL_image.h>
 

@@ -13,7 +13,7 @@
 #include "frame/game.h"
 #include "media/draw.h"
 #include "media/palette.h"
-#include "web/screen.h"
+#include "platform/web/screen.h"
 
 extern "C" {
 unsigned char* stbi_load(const char* path, int* w, int* h, int* channels, int wanted);

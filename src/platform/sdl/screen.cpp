@@ -4,7 +4,7 @@
 
 #include "frame/game.h"
 #include "media/draw.h"
-#include "media/video.h"
+#include "platform/sdl/video.h"
 
 namespace kiv {
 

@@ -2,7 +2,7 @@
 // r[i] = r[i-3] + r[i-31] (mod 2^32), giving r[i] >> 1. srand(s) fills
 // r[0..30] with a Park-Miller sequence from s (0 counts as 1), continues the
 // feedback from there and skips its first 310 values.
-#include "web/glibc_random.h"
+#include "platform/web/glibc_random.h"
 
 #include <cstdint>
 
