@@ -14,7 +14,7 @@ target_link_libraries(kiv PRIVATE kiv_core)
 set_target_properties(kiv PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${KIV_WEB_OUT})
 # The sound library is part of every program linked with the web build.
 set(KIV_WEB_LIBRARY "SHELL:--js-library ${CMAKE_SOURCE_DIR}/src/platform/web/audio.js")
-target_link_options(kiv PRIVATE -sENVIRONMENT=web -sEXIT_RUNTIME=1 -sSTB_IMAGE=1 ${KIV_WEB_LIBRARY}
+target_link_options(kiv PRIVATE -sENVIRONMENT=web -sEXIT_RUNTIME=1 -sINITIAL_MEMORY=33554432 -sSTB_IMAGE=1 ${KIV_WEB_LIBRARY}
   "SHELL:--pre-js ${CMAKE_SOURCE_DIR}/src/platform/web/page.js"
   "SHELL:--preload-file ${CMAKE_SOURCE_DIR}/images@/images"
   "SHELL:--preload-file ${CMAKE_SOURCE_DIR}/sounds@/sounds")
@@ -25,9 +25,9 @@ configure_file(${CMAKE_SOURCE_DIR}/web/index.html ${KIV_WEB_OUT}/index.html COPY
 include(CTest)
 if(BUILD_TESTING)
   add_executable(kiv_replay ${CMAKE_SOURCE_DIR}/tests/replay/replay.cpp ${CMAKE_SOURCE_DIR}/tests/replay/bot.cpp
-    ${CMAKE_SOURCE_DIR}/tests/replay/fingerprint.cpp)
+    ${CMAKE_SOURCE_DIR}/tests/web/replay_file.cpp)
   target_link_libraries(kiv_replay PRIVATE kiv_core)
   target_link_options(kiv_replay PRIVATE -sENVIRONMENT=node -sNODERAWFS=1 -sEXIT_RUNTIME=1 -sSTB_IMAGE=1
-    -sWASM_ASYNC_COMPILATION=0 -sALLOW_MEMORY_GROWTH=1 ${KIV_WEB_LIBRARY})
+    -sWASM_ASYNC_COMPILATION=0 -sINITIAL_MEMORY=33554432 -sALLOW_MEMORY_GROWTH=1 ${KIV_WEB_LIBRARY})
   include(${CMAKE_SOURCE_DIR}/tests/web/tests.cmake)
 endif()

@@ -6,42 +6,30 @@
 //   kiv_replay check FILE
 //   kiv_replay soak [--seed S] [--steps N]
 //
-// A recording holds the seed and, per frame, its number of steps, the frame's
-// key events and each step's input record; its header holds the fingerprint
-// the run must reproduce.
+// A recording is a session replay: the seed and, per frame, its number of
+// steps, the frame's key events and each step's input; its header holds the
+// fingerprints of the records and of the drawn screens the run must
+// reproduce.
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 
 #include "bot.h"
 #include "events/events.h"
-#include "fingerprint.h"
 #include "frame/game.h"
 #include "frame/headless.h"
 #include "frame/loop.h"
+#include "media/catalogue.h"
 #include "media/draw.h"
+#include "replay/file.h"
+#include "replay/run.h"
 #include "sim/balls.h"
 #include "sim/scoring.h"
 
 namespace {
 
 using namespace kiv;
-
-struct Frame {
-    int steps, escapes, close;
-    std::vector<StepInput> inputs;
-};
-
-struct Recording {
-    unsigned seed = 0;
-    std::vector<Frame> frames;
-    Fingerprint fp;
-    std::vector<unsigned long long> checkpoints;   // record hash every 1000 steps
-};
-
-constexpr long CHECKPOINT = 1000;
 
 // How many steps a frame runs: mostly one, sometimes a slow frame.
 int steps_of_frame(long frame)
@@ -52,162 +40,72 @@ int steps_of_frame(long frame)
     return 1;
 }
 
-// One run: inputs come from a bot (and are recorded) or from a recording.
-struct Run {
-    Recording rec;
-    Bot bot;
-    bool from_bot = true;
-    Frame* frame = nullptr;
-    int step_in_frame = 0;
+Bot recording_bot;
+
+void bot_step_input(StepInput* input)
+{
+    StepInput in = bot_input(recording_bot);
+    replay.input[replay_run.step] = in;
+    input->dx += in.dx;
+    input->dy += in.dy;
+    input->buttons = in.buttons;
+}
+
+// Plays one game with the bot, until the title comes back after it.
+int record(const char* path, unsigned seed)
+{
+    replay.header = ReplayHeader{};
+    replay.header.kind = REPLAY_SESSION;
+    replay.header.rules = RULES_VERSION;
+    replay.header.seed = seed;
+    replay.header.pointer_x = SCREEN_W / 2;
+    replay.header.pointer_y = SCREEN_H / 2;
+    replay.header.mouse_speed = 3.0f;
+    replay.frames = replay.steps = 0;
+    start_replay(true, true);
+    input_source = bot_step_input;
+    bool played = false;
     int best_multiplier = 1, events_started = 0;
     bool live[MAX_EVENTS] = {};
-};
-
-void input_for_step(int, StepInput* input, void* context)
-{
-    Run& run = *static_cast<Run*>(context);
-    if (run.from_bot) {
-        *input = bot_input(run.bot);
-        run.frame->inputs.push_back(*input);
-    } else {
-        *input = run.frame->inputs[run.step_in_frame++];
-    }
-}
-
-void after_step(void* context)
-{
-    Run& run = *static_cast<Run*>(context);
-    Recording& rec = run.rec;
-    add_step(rec.fp);
-    if (rec.fp.steps % CHECKPOINT == 0)
-        rec.checkpoints.push_back(rec.fp.hash);
-    if (last_multiplier > run.best_multiplier)
-        run.best_multiplier = last_multiplier;
-    for (int i = 0; i < MAX_EVENTS; i++) {
-        run.events_started += events[i].life > 0 && !run.live[i];
-        run.live[i] = events[i].life > 0;
-    }
-}
-
-// Plays one game with a bot, until the title comes back after it.
-void record(Run& run, unsigned seed)
-{
-    run.rec.seed = seed;
-    start_headless(seed);
-    set_step_script(input_for_step, &run);
-    set_step_observer(after_step, &run);
-    bool played = false;
-    for (long f = 0; headless_steps < 400000; f++) {
-        run.rec.frames.push_back(Frame{steps_of_frame(f), 0, 0, {}});
-        run.frame = &run.rec.frames.back();
-        run_headless_frame(run.frame->steps);
-        add_frame(run.rec.fp);
+    for (long f = 0; replay.steps + 5 <= MAX_REPLAY_STEPS; f++) {
+        replay.frame[f] = ReplayFrame{static_cast<unsigned char>(steps_of_frame(f)), 0, 0};
+        replay.frames = f + 1;
+        replay.steps += replay.frame[f].steps;
+        run_replay_frame();
+        best_multiplier = last_multiplier > best_multiplier ? last_multiplier : best_multiplier;
+        for (int i = 0; i < MAX_EVENTS; i++) {
+            events_started += events[i].life > 0 && !live[i];
+            live[i] = events[i].life > 0;
+        }
         played = played || game_state != STATE_TITLE;
         if (played && game_state == STATE_TITLE)
             break;
     }
-}
-
-void replay(Run& run, Recording& in)
-{
-    run.from_bot = false;
-    run.rec.seed = in.seed;
-    start_headless(in.seed);
-    set_step_script(input_for_step, &run);
-    set_step_observer(after_step, &run);
-    for (Frame& f : in.frames) {
-        run.frame = &f;
-        run.step_in_frame = 0;
-        run_headless_frame(f.steps, f.escapes, f.close);
-        add_frame(run.rec.fp);
-        if (quit_requested)
-            break;
-    }
-}
-
-void write_recording(const Recording& rec, const char* path)
-{
-    FILE* f = std::fopen(path, "w");
-    if (!f) {
+    replay.header.score = score;
+    replay.header.fingerprint = replay_run.fp.hash;
+    replay.header.screens = replay_run.fp.screens;
+    std::printf("seed %u: %ld steps, score %d, best multiplier %d, %d events\n", seed, replay.steps, score,
+                best_multiplier, events_started);
+    if (!save_replay(path)) {
         std::perror(path);
-        std::exit(2);
+        return 2;
     }
-    std::fprintf(f, "kiv-replay 2\nseed %u\nsteps %ld\nframes %zu\nfingerprint %016llx\nscreens %016llx\ncheckpoints %zu\n",
-                 rec.seed, rec.fp.steps, rec.frames.size(), (unsigned long long)rec.fp.hash,
-                 (unsigned long long)rec.fp.screens, rec.checkpoints.size());
-    for (unsigned long long c : rec.checkpoints)
-        std::fprintf(f, "%016llx\n", c);
-    std::fprintf(f, "---\n");
-    for (const Frame& fr : rec.frames) {
-        std::fprintf(f, "%d %d %d", fr.steps, fr.escapes, fr.close);
-        for (const StepInput& in : fr.inputs)
-            std::fprintf(f, " %d,%d,%d", in.dx, in.dy, in.buttons);
-        std::fprintf(f, "\n");
-    }
-    std::fclose(f);
-}
-
-bool read_recording(const char* path, Recording& rec)
-{
-    FILE* f = std::fopen(path, "r");
-    if (!f)
-        return false;
-    char line[256];
-    unsigned long long hash = 0;
-    size_t checkpoints = 0;
-    bool ok = true;
-    while (ok && std::fgets(line, sizeof line, f) && std::strcmp(line, "---\n") != 0) {
-        std::sscanf(line, "seed %u", &rec.seed);
-        std::sscanf(line, "steps %ld", &rec.fp.steps);
-        if (std::sscanf(line, "fingerprint %llx", &hash) == 1)
-            rec.fp.hash = hash;
-        if (std::sscanf(line, "screens %llx", &hash) == 1)
-            rec.fp.screens = hash;
-        if (std::sscanf(line, "checkpoints %zu", &checkpoints) == 1) {
-            for (size_t i = 0; ok && i < checkpoints; i++) {
-                unsigned long long c = 0;
-                ok = std::fscanf(f, "%llx\n", &c) == 1;
-                rec.checkpoints.push_back(c);
-            }
-        }
-    }
-    int steps, escapes, close;
-    while (ok && std::fscanf(f, "%d %d %d", &steps, &escapes, &close) == 3) {
-        ok = steps >= 1 && steps <= 5;
-        Frame fr{steps, escapes, close, {}};
-        for (int i = 0; ok && i < steps; i++) {
-            StepInput in{};
-            ok = std::fscanf(f, " %d,%d,%d", &in.dx, &in.dy, &in.buttons) == 3;
-            fr.inputs.push_back(in);
-        }
-        rec.frames.push_back(fr);
-    }
-    std::fclose(f);
-    return ok && !rec.frames.empty();
+    return 0;
 }
 
 int check(const char* path)
 {
-    Recording want;
-    if (!read_recording(path, want)) {
-        std::fprintf(stderr, "%s: cannot read the recording\n", path);
-        return 2;
+    ReplayError error;
+    ReplayResult got;
+    if (!load_replay(path, &error) || !verify_replay(&got, &error, true)) {
+        std::printf("%s: %s\n", path, error.text);
+        return 1;
     }
-    Run run;
-    replay(run, want);
-    const Fingerprint& got = run.rec.fp;
-    std::printf("%s: %ld steps, score %d, fingerprint %016llx, screens %016llx\n", path, got.steps, score,
-                (unsigned long long)got.hash, (unsigned long long)got.screens);
-    if (got.hash == want.fp.hash && got.screens == want.fp.screens && got.steps == want.fp.steps)
+    std::printf("%s: %ld steps, score %d, fingerprint %016llx, screens %016llx\n", path, got.steps, got.score,
+                (unsigned long long)got.fingerprint, (unsigned long long)got.screens);
+    if (got.screens == replay.header.screens)
         return 0;
-    if (got.hash == want.fp.hash)
-        std::printf("the same game, but other pictures were drawn\n");
-    for (size_t i = 0; i < want.checkpoints.size() && i < run.rec.checkpoints.size(); i++) {
-        if (want.checkpoints[i] != run.rec.checkpoints[i]) {
-            std::printf("first difference between steps %zu and %zu\n", i * CHECKPOINT, (i + 1) * CHECKPOINT);
-            break;
-        }
-    }
+    std::printf("the same game, but other pictures were drawn\n");
     return 1;
 }
 
@@ -298,15 +196,11 @@ const char* arg(int argc, char** argv, const char* name, const char* fallback)
 
 int main(int argc, char** argv)
 {
+    present_screen = [] {};   // the frames are drawn into the screen, not shown
     if (argc >= 3 && std::strcmp(argv[1], "record") == 0) {
-        Run run;
-        run.bot.kind = std::strcmp(arg(argc, argv, "--bot", "catcher"), "idle") == 0 ? BOT_IDLE : BOT_CATCHER;
-        run.bot.load = std::atoi(arg(argc, argv, "--load", "30"));
-        record(run, static_cast<unsigned>(std::atol(arg(argc, argv, "--seed", "1"))));
-        std::printf("seed %u: %ld steps, score %d, best multiplier %d, %d events\n", run.rec.seed, run.rec.fp.steps,
-                    score, run.best_multiplier, run.events_started);
-        write_recording(run.rec, argv[2]);
-        return 0;
+        recording_bot.kind = std::strcmp(arg(argc, argv, "--bot", "catcher"), "idle") == 0 ? BOT_IDLE : BOT_CATCHER;
+        recording_bot.load = std::atoi(arg(argc, argv, "--load", "30"));
+        return record(argv[2], static_cast<unsigned>(std::atol(arg(argc, argv, "--seed", "1"))));
     }
     if (argc == 3 && std::strcmp(argv[1], "check") == 0)
         return check(argv[2]);

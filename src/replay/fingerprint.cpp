@@ -1,4 +1,4 @@
-#include "fingerprint.h"
+#include "replay/fingerprint.h"
 
 #include "events/events.h"
 #include "frame/game.h"

@@ -1,0 +1,54 @@
+// Playing a replay with the game's own code: for the verifier, the board,
+// the replay tests and the page that watches a game.
+#pragma once
+
+#include <cstdint>
+
+#include "replay/fingerprint.h"
+#include "replay/format.h"
+
+namespace kiv {
+
+// Every record of the game back to its value at the start of the program.
+void reset_game_records();
+
+// The start of a recorded game, whatever was played before: the records of
+// a game just begun, with the pointer, the mouse speed and the high score of
+// the header, and the random generator seeded with its seed. The web page
+// starts each of its games so, right after Start, and a replay of one
+// starts from the same.
+void start_recorded_game(const ReplayHeader& header);
+
+// Where a replay being played has got to.
+struct ReplayRun {
+    long frame, step;       // next frame and step to run
+    int ended;              // END_OVER or END_LEFT once a game's end is reached
+    long ended_frame;       // the frame in which it ended
+    bool fingerprinting;    // fold every step into fp
+    bool screens;           // and every sixteenth drawn screen
+    Fingerprint fp;
+};
+extern ReplayRun replay_run;
+
+// Sets the game up to play `replay` from its start, with its steps' input
+// taken from it.
+void start_replay(bool fingerprint, bool screens);
+// Runs the next frame as the main loop would: its steps, the drawing, its
+// key events. A window close ends a session's play as quitting would.
+// Returns false when no frame is left.
+bool run_replay_frame();
+
+struct ReplayResult {
+    int score;
+    long steps, frames;
+    double seconds;
+    std::uint64_t fingerprint, screens;
+    int end;
+};
+
+// Plays `replay` (read with read_replay_body) to its end and checks it
+// against its header: a game must go on to its last frame and end there, and
+// its score and fingerprint must be those the header claims.
+bool verify_replay(ReplayResult* result, ReplayError* error, bool screens = false);
+
+} // namespace kiv
