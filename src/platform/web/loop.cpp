@@ -1,7 +1,8 @@
-// The web build's side of the main loop. The browser calls a frame at every
-// animation frame; one runs when a step is due, so that frames and steps
-// keep the desktop's pace at any display rate. Mouse, touch and keys come
-// from the page, which hands them over through the functions below.
+// The web build's side of the main loop. The page calls web_tick from a
+// timer: a frame runs when a step is due, as on the desktop, whatever the
+// display's rate, and the canvas shows the newest frame at the animation
+// frame that follows. Mouse, touch and keys come from the page, which hands
+// them over through the functions below.
 #include <emscripten.h>
 
 #include "frame/game.h"
@@ -9,6 +10,7 @@
 #include "frame/startup.h"
 #include "media/catalogue.h"
 #include "media/input.h"
+#include "platform/web/replays.h"
 
 namespace kiv {
 
@@ -22,11 +24,13 @@ unsigned web_clock() { return static_cast<unsigned>(emscripten_get_now() - start
 // Never called: a frame runs only when a step is due.
 void web_sleep(unsigned) {}
 
-void web_frame()
+EM_JS(void, start_page_loop, (), { Module["kivStartLoop"](); });
+EM_JS(void, stop_page_loop, (), { Module["kivStopLoop"](); });
+
+int until_next_step()
 {
-    if (static_cast<int>(read_clock() - static_cast<unsigned>(step_clock)) < STEP_MS)
-        return;
-    run_frame();
+    int wait = step_clock + STEP_MS - static_cast<int>(read_clock());
+    return wait > 0 ? wait : 0;
 }
 
 } // namespace
@@ -36,29 +40,47 @@ void (*sleep_for)(unsigned ms) = web_sleep;
 
 void read_system_input(StepInput* input)
 {
-    input->dx += pending_dx;
-    input->dy += pending_dy;
+    StepInput in{pending_dx, pending_dy, buttons};
     pending_dx = pending_dy = 0;
-    input->buttons = buttons;
+    note_step_input(in);
+    input->dx += in.dx;
+    input->dy += in.dy;
+    input->buttons = in.buttons;
 }
 
 void poll_events()
 {
-    for (; pending_escapes > 0; pending_escapes--)
+    for (; pending_escapes > 0; pending_escapes--) {
+        note_escape();
         handle_escape();
+    }
+}
+
+int take_escapes()
+{
+    int n = pending_escapes;
+    pending_escapes = 0;
+    return n;
+}
+
+void drop_pending_input()
+{
+    pending_dx = pending_dy = pending_escapes = 0;
+    step_clock = static_cast<int>(read_clock());
 }
 
 void main_loop()
 {
-    // Throws to leave main; the browser calls web_frame from then on.
-    emscripten_set_main_loop(web_frame, 0, 1);
+    // Leaves main with the runtime alive; the page's timer calls web_tick.
+    start_page_loop();
+    emscripten_exit_with_live_runtime();
     __builtin_unreachable();
 }
 
 // The game has ended: no more frames.
 void close_video()
 {
-    emscripten_cancel_main_loop();
+    stop_page_loop();
 }
 
 // Shuts the page's runtime down at once (the runtime would otherwise wait for
@@ -73,6 +95,21 @@ void exit_program(int status)
 } // namespace kiv
 
 extern "C" {
+
+// Runs a frame if a step is due (or the frames of a replay being watched);
+// returns the milliseconds until the next one is.
+EMSCRIPTEN_KEEPALIVE int web_tick()
+{
+    if (kiv::watching())
+        return kiv::watch_tick();
+    int wait = kiv::until_next_step();
+    if (wait > 0)
+        return wait;
+    kiv::begin_recorded_frame();
+    kiv::run_frame();
+    kiv::end_recorded_frame();
+    return kiv::until_next_step();
+}
 
 // Pointer motion in screen pixels, the button mask (bit 0 = left).
 EMSCRIPTEN_KEEPALIVE void web_pointer_motion(int dx, int dy)
@@ -92,9 +129,11 @@ EMSCRIPTEN_KEEPALIVE void web_escape()
 }
 
 // The page is going away: as when the window is closed, the game quits and
-// keeps its high score.
+// keeps its high score (not one a watched game reached).
 EMSCRIPTEN_KEEPALIVE void web_close()
 {
+    if (kiv::watching())
+        kiv::stop_watching();
     kiv::handle_window_close();
     kiv::quit_game();
 }

@@ -15,11 +15,12 @@
   var lastEscape = -1e9;
   var finger = null;    // the touch that moves the pointer
 
-  // ?-nosound&-mousespeed=15: each part one option, "=" separating a value.
-  // The page is the game's window.
+  // ?-nosound&-mousespeed=15: each part one option, "=" separating a value
+  // (the page's own parts, such as watch=, are not the game's). The page is
+  // the game's window.
   var args = ['-window'];
   location.search.replace(/^\?/, '').split('&').forEach(function (part) {
-    if (part === '') return;
+    if (part === '' || /^(watch|game)=/.test(part)) return;
     decodeURIComponent(part.replace(/\+/g, ' ')).split('=').forEach(function (word, i, all) {
       if (i < 2) args.push(i === 1 ? all.slice(1).join('=') : word);
     });
@@ -67,8 +68,26 @@
     notice.hidden = false;
   };
 
+  // The game's frames run from a timer, a frame when a step is due; the
+  // canvas shows the newest at each animation frame.
+  var timer = null;
+  Module['kivStartLoop'] = function () {
+    var tick = function () {
+      timer = null;
+      if (!running) return;
+      timer = setTimeout(tick, _web_tick());
+    };
+    timer = setTimeout(tick, 0);
+  };
+  Module['kivStopLoop'] = function () {
+    Module['kivStopped'] = true;
+    if (timer !== null) clearTimeout(timer);
+    timer = null;
+  };
+
+  var stage = document.getElementById('stage');
   function fit() {
-    var s = Math.min(window.innerWidth / 640, window.innerHeight / 480);
+    var s = Math.min(stage.clientWidth / 640, stage.clientHeight / 480);
     scale = s >= 1 ? Math.floor(s) : s;   // whole multiples stay sharp
     canvas.style.width = 640 * scale + 'px';
     canvas.style.height = 480 * scale + 'px';
@@ -99,6 +118,14 @@
     lastEscape = now;
   }
   var locked = function () { return document.pointerLockElement === canvas; };
+  // The page lets the pointer go after a game, so that its buttons can be
+  // used; that release is not the player's Escape.
+  var letGo = false;
+  Module['kivReleasePointer'] = function () {
+    if (!locked()) return;
+    letGo = true;
+    document.exitPointerLock();
+  };
 
   canvas.addEventListener('mousemove', function (e) {
     if (locked()) {
@@ -128,6 +155,10 @@
   // game's Escape too, unless the page merely lost the focus.
   document.addEventListener('pointerlockchange', function () {
     last = null;
+    if (letGo) {
+      letGo = locked();
+      return;
+    }
     if (!locked() && document.hasFocus() && !document.hidden) escape();
   });
   document.addEventListener('keydown', function (e) {

@@ -46,12 +46,21 @@ EM_JS(int, system_pointer, (int axis), {
     return Module["kivPointer"] ? Module["kivPointer"][axis] : 0;
 });
 
+// The canvas shows the newest frame at the next animation frame.
+EM_JS(void, request_show, (), {
+    if (Module["kivShowRequested"])
+        return;
+    Module["kivShowRequested"] = true;
+    requestAnimationFrame(function() {
+        Module["kivShowRequested"] = false;
+        if (!Module["kivStopped"])
+            _web_show();
+    });
+});
+
 void show_frame()
 {
-    const unsigned char* p = &screen[0][0];
-    for (int i = 0; i < SCREEN_W * SCREEN_H; i++)
-        canvas_pixels[i] = palette[p[i]];
-    show_canvas_pixels(canvas_pixels, SCREEN_W, SCREEN_H);
+    request_show();
 }
 
 } // namespace
@@ -90,6 +99,20 @@ void clear_screen()
 }
 
 void (*present_screen)() = show_frame;
+
+} // namespace kiv
+
+// Shows the screen in the canvas, through the palette.
+extern "C" EMSCRIPTEN_KEEPALIVE void web_show()
+{
+    using namespace kiv;
+    const unsigned char* p = &screen[0][0];
+    for (int i = 0; i < SCREEN_W * SCREEN_H; i++)
+        canvas_pixels[i] = palette[p[i]];
+    show_canvas_pixels(canvas_pixels, SCREEN_W, SCREEN_H);
+}
+
+namespace kiv {
 
 void show_cursor()
 {

@@ -1,0 +1,296 @@
+// The page's recorded games and the games it watches.
+//
+// Every game played in the page is recorded, from the first frame after the
+// press on Start to the frame in which it ends (the game-over screen begins,
+// or Escape leaves it). In that first frame the game starts afresh from a
+// seed the page supplies (a board's ticket, or a number of the page's own):
+// whatever earlier games and the title left in the records is set as a
+// replay sets it, so that each replay plays alone, whatever came before it.
+// The page compresses the finished replay and offers it.
+//
+// Watching plays a replay in the canvas with the game's own code, at 1, 4
+// or 16 times its speed, then puts back what the page was showing: the high
+// score, the last score and the options are the page's own again.
+#include <emscripten.h>
+
+#include "frame/game.h"
+#include "frame/loop.h"
+#include "media/draw.h"
+#include "media/sound.h"
+#include "platform/web/replays.h"
+#include "replay/format.h"
+#include "replay/run.h"
+
+namespace kiv {
+
+namespace {
+
+// Recording.
+bool recording;
+long frame_first_step;
+int frame_escapes;
+bool left_game;
+unsigned next_seed;
+bool seed_given;
+unsigned char header_bytes[REPLAY_HEADER_SIZE];
+
+// Watching.
+struct PageState {
+    int high_score, shown_score, score, windowed;
+    float mouse_speed;
+};
+PageState saved;
+bool watching_now, finishing, paused;
+int speed = 1;
+double budget_ms, last_ms;
+ReplayHeader watched;
+ReplayError error;
+
+EM_JS(void, page_game_started, (unsigned seed), {
+    if (Module["kivGameStarted"])
+        Module["kivGameStarted"](seed >>> 0);
+});
+EM_JS(void, page_game_recorded, (const unsigned char* header, int header_size, const unsigned char* body,
+                                 int body_size, int score, int end, unsigned seed),
+      {
+          if (Module["kivGameRecorded"])
+              Module["kivGameRecorded"](HEAPU8.slice(header, header + header_size), HEAPU8.slice(body, body + body_size),
+                                        score, end, seed >>> 0);
+      });
+EM_JS(void, page_game_unrecorded, (), {
+    if (Module["kivGameUnrecorded"])
+        Module["kivGameUnrecorded"]();
+});
+EM_JS(void, page_watch_progress, (int frame, int frames, int score), {
+    if (Module["kivWatchProgress"])
+        Module["kivWatchProgress"](frame, frames, score);
+});
+EM_JS(void, page_watch_ended, (), {
+    if (Module["kivWatchEnded"])
+        Module["kivWatchEnded"]();
+});
+
+bool game_running()
+{
+    return game_state == STATE_PLAYING || game_state == STATE_ENDING;
+}
+
+void start_recording()
+{
+    // Without a seed from the page, one from the clock.
+    unsigned seed = seed_given ? next_seed : (next_seed ^ read_clock()) * 2654435761u;
+    seed_given = false;
+    next_seed = seed;
+    ReplayHeader& h = replay.header;
+    h = ReplayHeader{};
+    h.kind = REPLAY_GAME;
+    h.rules = RULES_VERSION;
+    h.seed = seed;
+    h.pointer_x = pointer_x;
+    h.pointer_y = pointer_y;
+    h.mouse_speed = mouse_speed;
+    h.high_score = high_score;
+    start_recorded_game(h);
+    replay.frames = replay.steps = 0;
+    recording = true;
+    page_game_started(seed);
+}
+
+void finish_recording(int end)
+{
+    recording = false;
+    ReplayHeader& h = replay.header;
+    h.score = score;
+    h.end = end;
+    h.steps = replay.steps;
+    h.frames = replay.frames;
+    h.body_size = write_replay_body(replay_body, MAX_REPLAY_BODY);
+    write_replay_header(h, header_bytes);
+    page_game_recorded(header_bytes, REPLAY_HEADER_SIZE, replay_body, static_cast<int>(h.body_size), score, end,
+                       h.seed);
+}
+
+// The game-over screen after a watched game's last frame runs on by itself.
+void no_input(StepInput* input)
+{
+    input->buttons = 0;
+}
+
+} // namespace
+
+void begin_recorded_frame()
+{
+    if (!recording && game_state == STATE_PLAYING)
+        start_recording();
+    if (!recording)
+        return;
+    if (replay.steps + MAX_STEPS_PER_FRAME > MAX_REPLAY_STEPS) {
+        // Longer than a replay can hold: the game goes on unrecorded.
+        recording = false;
+        page_game_unrecorded();
+        return;
+    }
+    frame_first_step = replay.steps;
+    frame_escapes = 0;
+    left_game = false;
+}
+
+void end_recorded_frame()
+{
+    if (!recording)
+        return;
+    replay.frame[replay.frames++] =
+        ReplayFrame{static_cast<unsigned char>(replay.steps - frame_first_step),
+                    static_cast<unsigned char>(frame_escapes < MAX_FRAME_ESCAPES ? frame_escapes : MAX_FRAME_ESCAPES), 0};
+    if (left_game)
+        finish_recording(END_LEFT);
+    else if (!game_running())
+        finish_recording(END_OVER);
+}
+
+void note_step_input(const StepInput& input)
+{
+    if (recording)
+        replay.input[replay.steps++] = input;
+}
+
+void note_escape()
+{
+    if (!recording)
+        return;
+    frame_escapes++;
+    if (game_running())
+        left_game = true;
+}
+
+bool watching()
+{
+    return watching_now;
+}
+
+int watch_tick()
+{
+    double now = emscripten_get_now();
+    // A stalled or hidden page does not race to catch up afterwards.
+    double passed = now - last_ms;
+    if (!paused)
+        budget_ms += (passed < 250.0 ? passed : 250.0) * speed;
+    last_ms = now;
+    if (take_escapes() > 0) {
+        stop_watching();
+        return 0;
+    }
+    for (;;) {
+        if (finishing) {
+            if (game_state == STATE_TITLE) {
+                stop_watching();
+                return 0;
+            }
+            if (budget_ms < STEP_MS)
+                break;
+            budget_ms -= STEP_MS;
+            run_step();
+            draw_frame();
+            continue;
+        }
+        if (replay_run.frame >= replay.frames) {
+            finishing = true;
+            input_source = no_input;
+            continue;
+        }
+        double need = replay.frame[replay_run.frame].steps * STEP_MS;
+        if (budget_ms < need)
+            break;
+        budget_ms -= need;
+        run_replay_frame();
+        // The recorded game's window close ended it; the page goes on.
+        quit_requested = 0;
+    }
+    page_watch_progress(static_cast<int>(replay_run.frame), static_cast<int>(replay.frames), score);
+    if (paused)
+        return 50;
+    double need = finishing || replay_run.frame >= replay.frames ? STEP_MS : replay.frame[replay_run.frame].steps * STEP_MS;
+    double wait = (need - budget_ms) / speed;
+    return wait > 0.0 ? static_cast<int>(wait) : 0;
+}
+
+void stop_watching()
+{
+    if (!watching_now)
+        return;
+    watching_now = false;
+    input_source = read_system_input;
+    high_score = saved.high_score;
+    shown_score = saved.shown_score;
+    score = saved.score;
+    windowed = saved.windowed;
+    mouse_speed = saved.mouse_speed;
+    quit_requested = 0;
+    drop_pending_input();
+    go_to_title();
+    page_watch_ended();
+}
+
+} // namespace kiv
+
+extern "C" {
+
+// The seed the next game starts from.
+EMSCRIPTEN_KEEPALIVE void web_next_seed(unsigned seed)
+{
+    kiv::next_seed = seed;
+    kiv::seed_given = true;
+}
+
+// Where the page puts a replay's header and its decompressed body.
+EMSCRIPTEN_KEEPALIVE unsigned char* web_replay_header() { return kiv::header_bytes; }
+EMSCRIPTEN_KEEPALIVE unsigned char* web_replay_body() { return kiv::replay_body; }
+EMSCRIPTEN_KEEPALIVE const char* web_replay_error() { return kiv::error.text; }
+
+// Checks the header; returns the size of the body it promises, or -1 (see
+// web_replay_error).
+EMSCRIPTEN_KEEPALIVE int web_check_replay()
+{
+    if (!kiv::read_replay_header(kiv::header_bytes, kiv::REPLAY_HEADER_SIZE, &kiv::watched, &kiv::error))
+        return -1;
+    return static_cast<int>(kiv::watched.body_size);
+}
+
+// Starts watching the replay whose body of this size is in place; a game in
+// play is left as Escape would leave it, unrecorded. Returns 0 with
+// web_replay_error set when the body is not what the header promises.
+EMSCRIPTEN_KEEPALIVE int web_watch(int body_size)
+{
+    using namespace kiv;
+    if (watching_now)
+        stop_watching();
+    recording = false;
+    if (game_state != STATE_TITLE)
+        go_to_title();
+    if (!read_replay_body(watched, replay_body, body_size, &error))
+        return 0;
+    saved = PageState{high_score, shown_score, score, windowed, mouse_speed};
+    start_replay(false, false);
+    watching_now = true;
+    finishing = false;
+    paused = false;
+    speed = 1;
+    budget_ms = 0.0;
+    last_ms = emscripten_get_now();
+    return 1;
+}
+
+// 1, 4 or 16 times the game's speed; 0 pauses.
+EMSCRIPTEN_KEEPALIVE void web_watch_speed(int speed)
+{
+    kiv::paused = speed == 0;
+    if (speed > 0)
+        kiv::speed = speed > 16 ? 16 : speed;
+}
+
+EMSCRIPTEN_KEEPALIVE void web_watch_stop()
+{
+    kiv::stop_watching();
+}
+
+} // extern "C"

@@ -1,0 +1,28 @@
+// The page's recorded games and the games it watches.
+#pragma once
+
+#include "media/input.h"
+
+namespace kiv {
+
+// Recording, called by the page's loop: around every frame, and for every
+// step's input and every Escape while a game is recorded.
+void begin_recorded_frame();
+void end_recorded_frame();
+void note_step_input(const StepInput& input);
+void note_escape();
+
+bool watching();
+// Runs the frames of the watched game that are due; returns the
+// milliseconds until the next one is.
+int watch_tick();
+// Ends watching and returns to the title as it was.
+void stop_watching();
+
+// The loop's pending Escape presses, taken.
+int take_escapes();
+// Forgets the motion and keys that arrived while watching, and the steps
+// that fell due meanwhile.
+void drop_pending_input();
+
+} // namespace kiv
