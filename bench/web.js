@@ -1,7 +1,9 @@
 // Measures the web version in headless Chromium: the bytes a first visit
 // transfers (as served, and gzipped as most hosts would send them), the time
-// from navigation to the first drawn frame, and frames per second and steps
-// per frame during ten seconds of play.
+// from navigation to the first drawn frame, the frames the canvas shows per
+// second, and the game's own frames per second (the growth of its difficulty)
+// during ten seconds of play; the last at the display's rate and again with
+// Chromium's frame-rate limit off.
 //   NODE_PATH=build-web/node_modules node bench/web.js build-web/web
 const fs = require('fs'), http = require('http'), os = require('os'), path = require('path'), zlib = require('zlib');
 const puppeteer = require('puppeteer-core');
@@ -17,55 +19,80 @@ const server = http.createServer((req, res) => {
 });
 const sleep = ms => new Promise(r => setTimeout(r, ms));
 
-(async () => {
-  await new Promise(r => server.listen(0, '127.0.0.1', r));
+async function measure(flags, first) {
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'kiv-bench-'));
   const browser = await puppeteer.launch({executablePath: '/usr/bin/chromium', headless: true, pipe: true,
-    args: ['--no-sandbox', '--disable-gpu', '--no-first-run', '--disable-background-networking', '--user-data-dir=' + profile]});
+    args: ['--no-sandbox', '--disable-gpu', '--no-first-run', '--disable-background-networking', '--user-data-dir=' + profile]
+      .concat(flags)});
   try {
     const page = await browser.newPage();
-    await page.setViewport({width: 800, height: 600});
+    await page.setViewport({width: 1200, height: 700});
     const cdp = await page.createCDPSession();
     await cdp.send('Network.enable');
     let bytes = 0;
     cdp.on('Network.loadingFinished', e => { bytes += e.encodedDataLength; });
-    // Every frame the game shows goes through putImageData.
+    // Every frame the canvas shows goes through putImageData.
     await page.evaluateOnNewDocument(() => {
       const put = CanvasRenderingContext2D.prototype.putImageData;
-      window.kivFrames = [];
+      window.kivShown = [];
       CanvasRenderingContext2D.prototype.putImageData = function (...a) {
-        window.kivFrames.push(performance.now());
+        window.kivShown.push(performance.now());
         return put.apply(this, a);
       };
     });
     await page.goto(`http://127.0.0.1:${server.address().port}/`);
-    await page.waitForFunction(() => window.kivFrames.length > 0, {timeout: 10000});
-    const first = await page.evaluate(() => window.kivFrames[0]);
+    await page.waitForFunction(() => window.kivShown.length > 0, {timeout: 10000});
+    const shownFirst = await page.evaluate(() => window.kivShown[0]);
     await sleep(1000);
-    const files = ['index.html', 'kiv.js', 'kiv.wasm', 'kiv.data'].map(f => fs.readFileSync(path.join(dir, f)));
-    const gzipped = files.reduce((n, f) => n + zlib.gzipSync(f, {level: 9}).length, 0);
-    console.log(`first visit: ${bytes} bytes transferred, ${gzipped} gzipped`);
-    console.log(`navigation to the first drawn frame: ${first.toFixed(0)} ms`);
-
-    // Start a game and sweep the pan for ten seconds.
+    if (first) {
+      const files = ['index.html', 'kiv.js', 'kiv.wasm', 'kiv.data'].map(f => fs.readFileSync(path.join(dir, f)));
+      const gzipped = files.reduce((n, f) => n + zlib.gzipSync(f, {level: 9}).length, 0);
+      console.log(`first visit: ${bytes} bytes transferred, ${gzipped} gzipped`);
+      console.log(`navigation to the first drawn frame: ${shownFirst.toFixed(0)} ms`);
+    }
+    // The game's frames: those of its replay, over the time it took.
+    await page.evaluate(() => {
+      const started = Module.kivGameStarted, recorded = Module.kivGameRecorded;
+      Module.kivGameStarted = (...a) => { window.kivStart = performance.now(); started(...a); };
+      Module.kivGameRecorded = (header, ...a) => {
+        const view = new DataView(header.buffer);
+        window.kivGame = {ms: performance.now() - window.kivStart, steps: view.getUint32(28, true),
+                          frames: view.getUint32(32, true)};
+        recorded(header, ...a);
+      };
+    });
+    // Start a game and sweep the pan for ten seconds, then leave it.
     const box = await page.$eval('canvas', c => { const r = c.getBoundingClientRect(); return [r.left, r.top]; });
     await page.mouse.move(box[0] + 10, box[1] + 10);
     await page.mouse.down();
     await page.mouse.move(box[0] + 530, box[1] + 326, {steps: 20});
     await page.mouse.up();
-    await page.evaluate(() => { window.kivFrames = []; });
+    await page.evaluate(() => { window.kivShown = []; });
     const start = Date.now();
     for (let i = 0; Date.now() - start < 10000; i++) {
       await page.mouse.move(box[0] + 320 + 200 * Math.sin(i / 10), box[1] + 400, {steps: 2});
       await sleep(15);
     }
-    const times = await page.evaluate(() => window.kivFrames);
-    const seconds = (times[times.length - 1] - times[0]) / 1000;
-    const fps = (times.length - 1) / seconds;
-    console.log(`play: ${fps.toFixed(1)} frames per second, ${(100 / fps).toFixed(2)} steps per frame on average`);
+    const times = await page.evaluate(() => window.kivShown);
+    await page.keyboard.press('Escape');
+    const game = await (await page.waitForFunction(() => window.kivGame, {timeout: 5000})).jsonValue();
+    const shown = (times.length - 1) / ((times[times.length - 1] - times[0]) / 1000);
+    const pace = game.frames / (game.ms / 1000);
+    console.log(`${flags.length ? 'frame-rate limit off' : 'display rate'}: the canvas shows ${shown.toFixed(1)} ` +
+                `frames a second; the game ran ${pace.toFixed(1)} frames a second (pace per second), ` +
+                `${(game.steps / game.frames).toFixed(3)} steps per frame`);
   } finally {
     await browser.close();
-    server.close();
     fs.rmSync(profile, {recursive: true, force: true});
+  }
+}
+
+(async () => {
+  await new Promise(r => server.listen(0, '127.0.0.1', r));
+  try {
+    await measure([], true);
+    await measure(['--disable-frame-rate-limit', '--disable-gpu-vsync'], false);
+  } finally {
+    server.close();
   }
 })().catch(e => { console.error(e.message); process.exitCode = 1; server.close(); });

@@ -2,14 +2,15 @@
 // code: title, Start, play, a lost ball, the ending, the game-over screen and
 // back to the title.
 //
-//   kiv_replay record FILE --seed S [--bot idle|catcher] [--load N]
+//   kiv_replay record FILE --seed S [--bot idle|catcher] [--load N] [--give-up STEPS] [--game]
 //   kiv_replay check FILE
 //   kiv_replay soak [--seed S] [--steps N]
 //
-// A recording is a session replay: the seed and, per frame, its number of
-// steps, the frame's key events and each step's input; its header holds the
-// fingerprints of the records and of the drawn screens the run must
-// reproduce.
+// A recording is a session replay from the start of the program (or with
+// --game, a game from its Start, as the web page records them): the seed and,
+// per frame, its number of steps, the frame's key events and each step's
+// input; its header holds the fingerprints of the records and of the drawn
+// screens the run must reproduce.
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -41,26 +42,31 @@ int steps_of_frame(long frame)
 }
 
 Bot recording_bot;
+long bot_gives_up = MAX_REPLAY_STEPS;   // steps after which the bot lets the balls fall
 
 void bot_step_input(StepInput* input)
 {
     StepInput in = bot_input(recording_bot);
+    if (replay_run.step > bot_gives_up && game_state == STATE_PLAYING)
+        in = StepInput{0, 0, 0};
     replay.input[replay_run.step] = in;
     input->dx += in.dx;
     input->dy += in.dy;
     input->buttons = in.buttons;
 }
 
-// Plays one game with the bot, until the title comes back after it.
-int record(const char* path, unsigned seed)
+// Plays one game with the bot, until the title comes back after it (a game:
+// until the game-over screen begins).
+int record(const char* path, unsigned seed, bool game)
 {
     replay.header = ReplayHeader{};
-    replay.header.kind = REPLAY_SESSION;
+    replay.header.kind = game ? REPLAY_GAME : REPLAY_SESSION;
     replay.header.rules = RULES_VERSION;
     replay.header.seed = seed;
-    replay.header.pointer_x = SCREEN_W / 2;
-    replay.header.pointer_y = SCREEN_H / 2;
-    replay.header.mouse_speed = 3.0f;
+    replay.header.pointer_x = game ? 520 : SCREEN_W / 2;
+    replay.header.pointer_y = game ? 316 : SCREEN_H / 2;
+    replay.header.mouse_speed = game ? 1.0f : 3.0f;
+    replay.header.end = game ? END_OVER : END_NONE;
     replay.frames = replay.steps = 0;
     start_replay(true, true);
     input_source = bot_step_input;
@@ -78,7 +84,7 @@ int record(const char* path, unsigned seed)
             live[i] = events[i].life > 0;
         }
         played = played || game_state != STATE_TITLE;
-        if (played && game_state == STATE_TITLE)
+        if (played && game_state == (game ? STATE_GAME_OVER : STATE_TITLE))
             break;
     }
     replay.header.score = score;
@@ -200,7 +206,9 @@ int main(int argc, char** argv)
     if (argc >= 3 && std::strcmp(argv[1], "record") == 0) {
         recording_bot.kind = std::strcmp(arg(argc, argv, "--bot", "catcher"), "idle") == 0 ? BOT_IDLE : BOT_CATCHER;
         recording_bot.load = std::atoi(arg(argc, argv, "--load", "30"));
-        return record(argv[2], static_cast<unsigned>(std::atol(arg(argc, argv, "--seed", "1"))));
+        bool game = std::strcmp(argv[argc - 1], "--game") == 0;
+        bot_gives_up = std::atol(arg(argc, argv, "--give-up", "360000"));
+        return record(argv[2], static_cast<unsigned>(std::atol(arg(argc, argv, "--seed", "1"))), game);
     }
     if (argc == 3 && std::strcmp(argv[1], "check") == 0)
         return check(argv[2]);

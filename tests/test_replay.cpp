@@ -1,0 +1,197 @@
+// Replays: a recorded game against edits, damage and foreign files, each
+// refused with a message that says what and where, or played to its true
+// score; a game that plays the same whatever the process played before it;
+// and kiv_verify as a player runs it.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <random>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "frame/game.h"
+#include "media/draw.h"
+#include "replay/file.h"
+#include "replay/run.h"
+
+using namespace kiv;
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+// A short game recorded from its Start, as the web page records them.
+const char* const GAME = "tests/replays/game.rec";
+constexpr int GAME_SCORE = 9828;
+
+Bytes game_file()
+{
+    std::ifstream f(GAME, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(f), {});
+}
+
+// Reads the bytes; the edit changes the game held in `replay`; the result
+// is written out again with the header's claims as they were.
+Bytes edited(const std::function<void()>& edit)
+{
+    Bytes b = game_file();
+    ReplayError error;
+    EXPECT_TRUE(read_replay(b.data(), b.size(), &error)) << error.text;
+    edit();
+    Bytes out(MAX_REPLAY_FILE);
+    out.resize(static_cast<size_t>(write_replay(out.data(), static_cast<long>(out.size()))));
+    return out;
+}
+
+// "" when the bytes verify (to *score), else the error.
+std::string verify(const Bytes& b, int* score = nullptr)
+{
+    present_screen = [] {};
+    ReplayError error;
+    ReplayResult result;
+    if (!read_replay(b.data(), b.size(), &error) || !verify_replay(&result, &error))
+        return error.text;
+    if (score)
+        *score = result.score;
+    return "";
+}
+
+void put32(Bytes& b, size_t at, std::uint32_t v)
+{
+    for (int i = 0; i < 4; i++)
+        b[at + i] = static_cast<unsigned char>(v >> (8 * i));
+}
+
+} // namespace
+
+TEST(Replay, EditedDamagedAndForeignFilesAreRefusedWithWhatAndWhere)
+{
+    std::mt19937 random(7);
+    struct Case {
+        const char* what;
+        std::function<Bytes()> make;
+        const char* message;   // "" = verifies to its true score
+    } cases[] = {
+        {"the game as recorded", [] { return game_file(); }, ""},
+        {"a button held in play, which the game does not read",
+         [] { return edited([] { replay.input[1200].buttons = 1; }); }, ""},
+        {"one step's motion changed", [] { return edited([] { replay.input[1200].dx += 40; }); },
+         "frame 2589: the replay ends while the game is still running"},
+        {"the claimed score raised",
+         [] { Bytes b = game_file(); put32(b, 24, GAME_SCORE + 1000); return b; },
+         "frame 2589: the game scores 9828, not the 10828 the header claims"},
+        {"the step count raised", [] { Bytes b = game_file(); put32(b, 28, 2999); return b; },
+         "byte 56: a body of 11584 bytes cannot hold 2590 frames of 2999 steps"},
+        {"the end a game it was not", [] { Bytes b = game_file(); b[36] = END_LEFT; return b; },
+         "the game was over, not left as the header says"},
+        {"another version of the rules", [] { Bytes b = game_file(); b[6] = RULES_VERSION + 1; return b; },
+         "byte 6: recorded under version 2 of the game's rules; this build plays version 1"},
+        {"cut short in the header", [] { Bytes b = game_file(); b.resize(40); return b; },
+         "byte 40: the file ends inside its 64-byte header"},
+        {"cut short in the body", [] { Bytes b = game_file(); b.resize(b.size() - 100); return b; },
+         "the file ends inside its compressed body"},
+        {"bytes after the body", [] { Bytes b = game_file(); b.insert(b.end(), {'x', 'y', 'z'}); return b; },
+         "3 bytes follow the end of the compressed body"},
+        {"random bytes",
+         [&] { Bytes b(700); for (auto& c : b) c = static_cast<unsigned char>(random()); return b; },
+         "byte 0: not a Kiv replay"},
+        {"a random body",
+         [&] { Bytes b = game_file(); for (size_t i = 64; i < b.size(); i++) b[i] = static_cast<unsigned char>(random()); return b; },
+         "the compressed body is damaged"},
+        {"a body that unpacks to more than promised",
+         [] {
+             Bytes b = game_file(), zeros(10 << 20);
+             uLongf n = compressBound(static_cast<uLong>(zeros.size()));
+             Bytes packed(n);
+             compress(packed.data(), &n, zeros.data(), static_cast<uLong>(zeros.size()));
+             b.resize(64);
+             b.insert(b.end(), packed.begin(), packed.begin() + static_cast<long>(n));
+             return b;
+         },
+         "the body is longer than the 11584 bytes the header promises"},
+        {"a frame of six steps", [] { return edited([] { replay.frame[10].steps = 6; }); },
+         "frame 10: runs 6 steps (a frame runs 1 to 5)"},
+        {"frames after the game's end",
+         [] {
+             return edited([] {
+                 for (int i = 0; i < 50; i++) {
+                     replay.frame[replay.frames++] = ReplayFrame{1, 0, 0};
+                     replay.input[replay.steps++] = StepInput{0, 0, 0};
+                 }
+             });
+         },
+         "frame 2590: the game ended in frame 2589, yet the replay goes on for 50 frames"},
+        {"its last frames cut off",
+         [] {
+             return edited([] {
+                 for (int i = 0; i < 100; i++)
+                     replay.steps -= replay.frame[--replay.frames].steps;
+             });
+         },
+         "frame 2489: the replay ends while the game is still running"},
+    };
+    for (const Case& c : cases) {
+        int score = -1;
+        std::string got = verify(c.make(), &score);
+        if (*c.message == 0) {
+            EXPECT_EQ(got, "") << c.what;
+            EXPECT_EQ(score, GAME_SCORE) << c.what;
+        } else {
+            EXPECT_NE(got.find(c.message), std::string::npos) << c.what << ": " << got;
+        }
+    }
+}
+
+TEST(Replay, AGamePlaysTheSameWhateverThisProcessPlayedBefore)
+{
+    // Leave the records of a long session's middle behind: balls in play,
+    // events, a score, cursors anywhere.
+    ReplayError error;
+    ASSERT_TRUE(load_replay("tests/replays/million.rec", &error)) << error.text;
+    start_replay(false, false);
+    for (int f = 0; f < 6000; f++)
+        run_replay_frame();
+    ASSERT_EQ(game_state, STATE_PLAYING);
+    int score = -1;
+    EXPECT_EQ(verify(game_file(), &score), "");
+    EXPECT_EQ(score, GAME_SCORE);
+    EXPECT_EQ(replay_run.fp.hash, replay.header.fingerprint);
+}
+
+TEST(Replay, TheVerifierPrintsTheVerifiedGameOrOneLineOfWhyNot)
+{
+    auto run = [](const std::string& file, std::string* err) {
+        std::string command = std::string(KIV_BINARY_DIR "/kiv_verify ") + file + " 2>" + *err;
+        std::FILE* p = popen(command.c_str(), "r");
+        std::string out;
+        char buffer[512];
+        while (std::fgets(buffer, sizeof buffer, p))
+            out += buffer;
+        int status = pclose(p);
+        std::ifstream f(*err);
+        *err = std::string(std::istreambuf_iterator<char>(f), {});
+        return std::make_pair(WEXITSTATUS(status), out);
+    };
+    std::string err = "/tmp/kiv-verify-err." + std::to_string(getpid());
+    std::string path = err;
+    auto [status, out] = run(GAME, &err);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(out, "{\"score\": 9828, \"steps\": 2998, \"frames\": 2590, \"seconds\": 29.98, "
+                   "\"fingerprint\": \"09cc6650d5eef466\", \"end\": \"over\"}\n");
+    EXPECT_EQ(err, "");
+    err = path;
+    std::tie(status, out) = run("CMakeLists.txt", &err);
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(err, "CMakeLists.txt: byte 0: not a Kiv replay (it does not begin with \"KIVR\")\n");
+    std::remove(path.c_str());
+}
