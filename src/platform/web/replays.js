@@ -73,7 +73,7 @@
   function replayName(game) {
     var d = game.when;
     return 'kiv-' + d.getFullYear() + '-' + two(d.getMonth() + 1) + '-' + two(d.getDate()) + '-' +
-           two(d.getHours()) + two(d.getMinutes()) + '-' + game.score + '.rec';
+           two(d.getHours()) + two(d.getMinutes()) + two(d.getSeconds()) + '-' + game.score + '.rec';
   }
   $('save-replay').onclick = function () {
     var game = Module['kivLastGame'];
@@ -190,7 +190,7 @@
   var startLoop = Module['kivStartLoop'];
   Module['kivStartLoop'] = function () {
     startLoop();
-    ready = true;
+    ready = Module['kivReady'] = true;
     if (waiting) {
       var bytes = waiting;
       waiting = null;
