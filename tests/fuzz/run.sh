@@ -15,7 +15,7 @@ if [ ! -x "$BUILD/kiv_fuzz_replay" ]; then
 fi
 mkdir -p "$BUILD/fuzz-corpus"
 status=0
-"$BUILD/kiv_fuzz_replay" -max_total_time="$SECONDS_TO_RUN" -max_len=65536 -timeout=30 -rss_limit_mb=1024 \
+"$BUILD/kiv_fuzz_replay" -max_total_time="$SECONDS_TO_RUN" -max_len=65536 -timeout=60 -rss_limit_mb=1024 \
   -print_final_stats=1 -artifact_prefix="$BUILD/" "$BUILD/fuzz-corpus" tests/replays >"$BUILD/fuzz.log" 2>&1 ||
   status=$?
 grep -E '^#[0-9]+.*(DONE|INITED)|^stat::|ERROR|SUMMARY|Test unit written' "$BUILD/fuzz.log" || true
