@@ -17,11 +17,13 @@ set(KIV_WEB_LIBRARY "SHELL:--js-library ${CMAKE_SOURCE_DIR}/src/platform/web/aud
 target_link_options(kiv PRIVATE -sENVIRONMENT=web -sEXIT_RUNTIME=1 -sINITIAL_MEMORY=33554432 -sSTB_IMAGE=1 ${KIV_WEB_LIBRARY}
   "SHELL:--pre-js ${CMAKE_SOURCE_DIR}/src/platform/web/page.js"
   "SHELL:--pre-js ${CMAKE_SOURCE_DIR}/src/platform/web/replays.js"
+  "SHELL:--pre-js ${CMAKE_SOURCE_DIR}/src/platform/web/board.js"
   "SHELL:--preload-file ${CMAKE_SOURCE_DIR}/images@/images"
   "SHELL:--preload-file ${CMAKE_SOURCE_DIR}/sounds@/sounds")
 set_property(TARGET kiv APPEND PROPERTY LINK_DEPENDS
   ${CMAKE_SOURCE_DIR}/src/platform/web/audio.js ${CMAKE_SOURCE_DIR}/src/platform/web/page.js
-  ${CMAKE_SOURCE_DIR}/src/platform/web/replays.js ${CMAKE_SOURCE_DIR}/web/index.html)
+  ${CMAKE_SOURCE_DIR}/src/platform/web/replays.js ${CMAKE_SOURCE_DIR}/src/platform/web/board.js
+  ${CMAKE_SOURCE_DIR}/web/index.html)
 configure_file(${CMAKE_SOURCE_DIR}/web/index.html ${KIV_WEB_OUT}/index.html COPYONLY)
 
 include(CTest)
