@@ -2,6 +2,7 @@
 #
 # Layout under the prefix (GNUInstallDirs):
 #   bin/kiv                        launcher: per-user directory, then the game
+#   bin/kiv_verify                 plays a replay again and prints its score
 #   libexec/kiv/kiv                the game itself, run by the launcher
 #   share/kiv/{images,sounds}      the game's data
 #   share/applications/<id>.desktop, share/metainfo/<id>.metainfo.xml
@@ -42,6 +43,7 @@ configure_file(${KIV_PACKAGING_DIR}/kiv.metainfo.xml.in
   ${KIV_PACKAGING_OUT}/${KIV_APP_ID}.metainfo.xml @ONLY)
 
 install(TARGETS kiv RUNTIME DESTINATION ${KIV_GAME_DIR})
+install(TARGETS kiv_verify RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(PROGRAMS ${KIV_PACKAGING_OUT}/kiv DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 # Only the files the game loads; whatever else lies next to them stays behind.

@@ -16,7 +16,7 @@ check() { [ "$2" = "$3" ] || { echo "FAIL: $1: expected [$2], got [$3]"; failure
 root=$tmp/first\ root
 DESTDIR=$root cmake --install "$BUILD" --prefix /usr >"$ART/install.log" 2>&1 || fail "cmake --install"
 {
-    printf '%s\n' usr/bin/kiv usr/libexec/kiv/kiv usr/share/applications/$app.desktop \
+    printf '%s\n' usr/bin/kiv usr/bin/kiv_verify usr/libexec/kiv/kiv usr/share/applications/$app.desktop \
         usr/share/metainfo/$app.metainfo.xml usr/share/man/man6/kiv.6
     for size in 32 48 64 128 256; do echo usr/share/icons/hicolor/${size}x$size/apps/$app.png; done
     (cd "$SRC" && ls images/*.png sounds/*.wav sounds/*.ogg) | sed 's|^|usr/share/kiv/|'
@@ -86,6 +86,7 @@ dpkg-deb -x "$deb" "$tmp/x"
 game=$tmp/x/usr/libexec/kiv/kiv
 check "run path or debug data" "" "$(readelf -dS "$game" | grep -E 'RPATH|RUNPATH|\.debug_info')"
 grep -qF "$BUILD" "$game" && check "build folder named in the game" no yes
+check "packaged verifier" '"score": 9828' "$("$tmp/x/usr/bin/kiv_verify" "$SRC/tests/replays/game.rec" | grep -o '"score": [0-9]*')"
 env -i PATH=/usr/bin:/bin HOME="$tmp/deb-home" SDL_VIDEODRIVER=dummy \
     timeout 3 "$tmp/x/usr/bin/kiv" -nosound -window >"$ART/deb-game.log" 2>&1
 check "packaged game still running after 3 s" 124 "$?"
