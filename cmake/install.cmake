@@ -6,7 +6,7 @@
 #   libexec/kiv/kiv                the game itself, run by the launcher
 #   share/kiv/{images,sounds}      the game's data
 #   share/applications/<id>.desktop, share/metainfo/<id>.metainfo.xml
-#   share/icons/hicolor/NxN/apps/<id>.png, share/man/man6/kiv.6
+#   share/icons/hicolor/NxN/apps/<id>.png, share/man/man6/kiv.6, share/man/man1/kiv_verify.1
 #
 # The game reads images/, sounds/ and kiv.prf from its working directory, so
 # the launcher gives each player a directory of their own under
@@ -61,6 +61,7 @@ install(FILES ${KIV_PACKAGING_DIR}/${KIV_APP_ID}.desktop
 install(FILES ${KIV_PACKAGING_OUT}/${KIV_APP_ID}.metainfo.xml
   DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 install(FILES ${KIV_PACKAGING_DIR}/kiv.6 DESTINATION ${CMAKE_INSTALL_MANDIR}/man6)
+install(FILES ${KIV_PACKAGING_DIR}/kiv_verify.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 # Application icons, drawn by the picture generator from the game's own art.
 if(TARGET make_images)

@@ -17,7 +17,7 @@ root=$tmp/first\ root
 DESTDIR=$root cmake --install "$BUILD" --prefix /usr >"$ART/install.log" 2>&1 || fail "cmake --install"
 {
     printf '%s\n' usr/bin/kiv usr/bin/kiv_verify usr/libexec/kiv/kiv usr/share/applications/$app.desktop \
-        usr/share/metainfo/$app.metainfo.xml usr/share/man/man6/kiv.6
+        usr/share/metainfo/$app.metainfo.xml usr/share/man/man6/kiv.6 usr/share/man/man1/kiv_verify.1
     for size in 32 48 64 128 256; do echo usr/share/icons/hicolor/${size}x$size/apps/$app.png; done
     (cd "$SRC" && ls images/*.png sounds/*.wav sounds/*.ogg) | sed 's|^|usr/share/kiv/|'
 } | sort >"$ART/expected-files"
@@ -27,7 +27,7 @@ check "executable data" "" "$(find "$root/usr/share" -type f -perm /111)"
 desktop-file-validate "$root/usr/share/applications/$app.desktop" || fail "desktop-file-validate"
 appstreamcli validate --no-net "$root/usr/share/metainfo/$app.metainfo.xml" >"$ART/appstream.log" 2>&1 ||
     fail "appstreamcli: $(cat "$ART/appstream.log")"
-check "man page warnings" "" "$(groff -man -ww -z "$root/usr/share/man/man6/kiv.6" 2>&1)"
+check "man page warnings" "" "$(groff -man -ww -z "$root"/usr/share/man/man*/kiv* 2>&1)"
 check "48x48 icon header" 89504e470d0a1a0a0000000d4948445200000030 \
     "$(od -An -tx1 -N20 "$root/usr/share/icons/hicolor/48x48/apps/$app.png" | tr -d ' \n')"
 
