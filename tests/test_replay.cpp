@@ -96,6 +96,8 @@ TEST(Replay, EditedDamagedAndForeignFilesAreRefusedWithWhatAndWhere)
         {"a mouse speed no option gives",
          [] { Bytes b = game_file(); float f = 100.0f; std::uint32_t u; std::memcpy(&u, &f, 4); put32(b, 16, u); return b; },
          "byte 16: a mouse speed of 100 is not one the game can have"},
+        {"a reserved byte set", [] { Bytes b = game_file(); b[61] = 1; return b; },
+         "byte 60: a reserved byte is not zero"},
         {"another version of the rules", [] { Bytes b = game_file(); b[6] = RULES_VERSION + 1; return b; },
          "byte 6: recorded under version 2 of the game's rules; this build plays version 1"},
         {"cut short in the header", [] { Bytes b = game_file(); b.resize(40); return b; },
