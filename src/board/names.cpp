@@ -66,7 +66,9 @@ bool check_name(std::string* name, std::string* error)
     while (left > 0) {
         wchar_t c = 0;
         size_t n = std::mbrtowc(&c, p, left, &state);
-        if (n == static_cast<size_t>(-1) || n == static_cast<size_t>(-2) || n == 0) {
+        // glibc decodes surrogates; they are no characters.
+        if (n == static_cast<size_t>(-1) || n == static_cast<size_t>(-2) || n == 0 || (c >= 0xD800 && c <= 0xDFFF) ||
+            c > 0x10FFFF) {
             *error = n == 0 ? "The name contains a control character." : "The name is not valid UTF-8.";
             return false;
         }

@@ -6,11 +6,13 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <sodium.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdarg>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -189,6 +191,16 @@ const char* content_type(const std::string& path)
     return "application/octet-stream";
 }
 
+// libmicrohttpd's own messages, but for the one that follows every cut-short
+// request (see abort_request).
+void log_library(void*, const char* format, va_list args)
+{
+    char text[512];
+    std::vsnprintf(text, sizeof text, format, args);
+    if (std::strstr(text, "Application reported internal error") == nullptr)
+        std::fprintf(stderr, "kiv-board: libmicrohttpd: %s", text);
+}
+
 class Server {
 public:
     explicit Server(const ServerOptions& options)
@@ -224,6 +236,7 @@ private:
     Answer game(const std::string& id_text, bool replay);
     Answer static_file(const std::string& url, const std::string& method);
     MHD_Result send(MHD_Connection* c, const Answer& a, bool close_after = false);
+    MHD_Result abort_request(MHD_Connection* c, const Answer& a);
     std::string client_address(MHD_Connection* c);
     Store& store();
 
@@ -304,6 +317,25 @@ MHD_Result Server::send(MHD_Connection* c, const Answer& a, bool close_after)
     return result;
 }
 
+// libmicrohttpd takes a response only before a request's body or after all
+// of it. A body that comes too slowly or grows too large is cut short
+// instead: this fixed answer goes straight to the socket (nothing else of
+// this request's answer has been sent) and the connection is closed.
+MHD_Result Server::abort_request(MHD_Connection* c, const Answer& a)
+{
+    const MHD_ConnectionInfo* info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_CONNECTION_FD);
+    if (info) {
+        const char* reason = MHD_get_reason_phrase_for(static_cast<unsigned>(a.status));
+        std::string text = "HTTP/1.1 " + std::to_string(a.status) + " " + reason +
+                           "\r\nContent-Type: application/json\r\nX-Content-Type-Options: nosniff\r\n"
+                           "Connection: close\r\nContent-Length: " +
+                           std::to_string(a.body.size()) + "\r\n\r\n" + a.body;
+        if (::send(info->connect_fd, text.data(), text.size(), MSG_NOSIGNAL | MSG_DONTWAIT) < 0)
+            std::fprintf(stderr, "kiv-board: could not answer %d: %s\n", a.status, std::strerror(errno));
+    }
+    return MHD_NO;
+}
+
 MHD_Result Server::handle(MHD_Connection* c, const char* url_text, const char* method_text, const char* upload,
                           size_t* upload_size, void** state)
 {
@@ -325,14 +357,10 @@ MHD_Result Server::handle(MHD_Connection* c, const char* url_text, const char* m
         *upload_size = 0;
         if (r->answered)
             return MHD_YES;
-        if (std::chrono::duration<double>(Clock::now() - r->start).count() > options_.request_timeout) {
-            r->answered = true;
-            return send(c, error(408, "The request took too long to arrive."), true);
-        }
-        if (r->body.size() + n > MAX_BODY) {
-            r->answered = true;
-            return send(c, error(413, "The request body is larger than 2 MB."), true);
-        }
+        if (std::chrono::duration<double>(Clock::now() - r->start).count() > options_.request_timeout)
+            return abort_request(c, error(408, "The request took too long to arrive."));
+        if (r->body.size() + n > MAX_BODY)
+            return abort_request(c, error(413, "The request body is larger than 2 MB."));
         r->body.append(upload, n);
         return MHD_YES;
     }
@@ -422,7 +450,7 @@ Answer Server::create_ticket(MHD_Connection* c)
     t.expires_ms = t.created_ms + static_cast<std::int64_t>(std::llround(options_.ticket_lifetime * 1000));
     t.used = false;
     store().add_ticket(t);
-    return json_answer(201, json{{"ticket", t.id}, {"seed", t.seed}, {"expires", t.expires_ms / 1000}});
+    return json_answer(201, json{{"ticket", t.id}, {"seed", t.seed}, {"expires", (t.expires_ms + 999) / 1000}});
 }
 
 Answer Server::submit_game(MHD_Connection* c, Request& r, bool* suspend)
@@ -659,7 +687,8 @@ int Server::run()
     sigaddset(&stop, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stop, nullptr);
     MHD_Daemon* daemon = MHD_start_daemon(
-        flags, 0, nullptr, nullptr, &Server::on_request, this, MHD_OPTION_SOCK_ADDR, &address,
+        flags, 0, nullptr, nullptr, &Server::on_request, this, MHD_OPTION_EXTERNAL_LOGGER, &log_library, nullptr,
+        MHD_OPTION_SOCK_ADDR, &address,
         MHD_OPTION_THREAD_POOL_SIZE, static_cast<unsigned>(options_.threads), MHD_OPTION_CONNECTION_TIMEOUT,
         static_cast<unsigned>(std::ceil(options_.request_timeout)), MHD_OPTION_CONNECTION_LIMIT, 4096u,
         MHD_OPTION_NOTIFY_COMPLETED, &Server::on_completed, this, MHD_OPTION_END);

@@ -237,7 +237,8 @@ VerifyQueue::~VerifyQueue()
 bool VerifyQueue::submit(std::string replay_bytes, std::uint32_t seed, Done done)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (stopping_ || jobs_.size() >= static_cast<size_t>(settings_.queue))
+    // Room for a job on every idle worker and for `queue` more waiting.
+    if (stopping_ || static_cast<int>(jobs_.size()) + busy_ >= settings_.workers + settings_.queue)
         return false;
     jobs_.push_back(Job{std::move(replay_bytes), seed, std::move(done)});
     ready_.notify_one();
@@ -274,8 +275,11 @@ void VerifyQueue::serve()
                 return;
             job = std::move(jobs_.front());
             jobs_.pop_front();
+            busy_++;
         }
         job.done(run_worker(settings_, job.replay, job.seed));
+        std::lock_guard<std::mutex> lock(mutex_);
+        busy_--;
     }
 }
 

@@ -24,7 +24,7 @@ struct VerifySettings {
     long memory_mb = 512;
     double deadline_seconds = 30;
     int workers = 2;
-    int queue = 16;
+    int queue = 16;  // replays that may wait while every worker is busy
 };
 
 // What the board asks of a game beyond a well-formed replay, decided from
@@ -79,6 +79,7 @@ private:
     std::mutex mutex_;
     std::condition_variable ready_;
     std::deque<Job> jobs_;
+    int busy_ = 0;  // workers running
     bool stopping_ = false;
     std::vector<std::thread> threads_;
 };
