@@ -87,6 +87,7 @@ public:
             PQfinish(conn_);
             throw StoreError("cannot connect to PostgreSQL: " + trim(message));
         }
+        run("SET client_min_messages TO warning", {});
         run(SCHEMA_LOCK, {});
         try {
             Result r(PQexec(conn_, SCHEMA));

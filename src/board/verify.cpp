@@ -196,7 +196,7 @@ Verdict run_worker(const VerifySettings& settings, const std::string& replay_byt
     }
     if (timed_out) {
         char text[100];
-        std::snprintf(text, sizeof text, "the verifier did not finish within %.0f s", settings.deadline_seconds);
+        std::snprintf(text, sizeof text, "the verifier did not finish within %g s", settings.deadline_seconds);
         return failed(text);
     }
     if (WIFSIGNALED(status))

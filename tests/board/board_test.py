@@ -588,6 +588,7 @@ def suite_faults(store):
         for game_id, row in answered.items():
             check(rows.get(game_id) == row, f'round {round_}: game {game_id} answered 201 is lost')
     check(len(answered) >= 20, f'only {len(answered)} games were answered in 50 rounds')
+    print(f'faults: {len(answered)} games answered 201 in 50 rounds, all kept', flush=True)
 
     board = Board(store, '--workers', '1', '--duration-margin', '600')
     try:
