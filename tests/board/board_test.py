@@ -522,10 +522,13 @@ def api_checks(main, strict, store, web, files, origin):
 
 
 def long_game(board):
-    t = board.ticket()
-    replay, steps, _ = record(t['seed'], '--play', '100000')
-    check(steps > 20000, f'a long game of only {steps} steps')
-    return t, replay
+    """A game of minutes: the catcher now and then loses at once."""
+    for _ in range(10):
+        t = board.ticket()
+        replay, steps, _ = record(t['seed'], '--play', '100000')
+        if steps > 20000:
+            return t, replay
+    fail('no long game in 10 tries')
 
 
 def workers_of(board):
@@ -597,10 +600,10 @@ def suite_faults(store):
             check(status == 200 and row['name'] == name and row['score'] == score, f'{game_id}: {row}')
         # A worker killed in mid-verification fails its own submission only.
         t, replay = long_game(board)
-        doomed, doomed_result = submit_in_background(board, t, 'Doomed', replay)
-        worker = wait_for(lambda: workers_of(board), 20, 'the verifier')[0]
         t2 = board.ticket()
         short = record(t2['seed'], '--play', '300')[0]
+        doomed, doomed_result = submit_in_background(board, t, 'Doomed', replay)
+        worker = wait_for(lambda: workers_of(board), 20, 'the verifier')[0]
         waiting, waiting_result = submit_in_background(board, t2, 'Waiting', short)
         os.kill(worker, signal.SIGKILL)
         doomed.join(60)
@@ -620,10 +623,11 @@ def suite_faults(store):
     busy = Board(store, '--workers', '1', '--queue', '0', '--duration-margin', '600')
     try:
         t, replay = long_game(busy)
+        t2 = busy.ticket()
+        second = record(t2['seed'], '--bot', 'idle')[0]
         first, first_result = submit_in_background(busy, t, 'First', replay)
         wait_for(lambda: workers_of(busy), 20, 'the verifier')
-        t2 = busy.ticket()
-        status, head, body = busy.submit(t2['ticket'], 'Second', record(t2['seed'], '--bot', 'idle')[0])
+        status, head, body = busy.submit(t2['ticket'], 'Second', second)
         check(status == 503 and int(head['retry-after']) > 0 and 'busy' in body['error'], f'full: {status} {body}')
         first.join(60)
         check(first_result['answer'][0] == 201, first_result)
