@@ -87,16 +87,20 @@ struct Request {
 };
 
 // The top games of each period, at most `max_age` seconds old, so that a
-// crowd asking for the board costs one query a second.
+// crowd asking for the board costs one query a second; each answer is
+// rendered once for each limit asked for.
 class TopCache {
 public:
-    std::shared_ptr<const std::vector<Game>> get(int period, Store& store, double max_age)
+    std::string get(int period, long limit, Store& store, double max_age)
     {
         Entry& e = entries_[period];
         std::lock_guard<std::mutex> lock(e.mutex);
-        if (!e.rows || std::chrono::duration<double>(Clock::now() - e.at).count() >= max_age)
+        if (e.stale || std::chrono::duration<double>(Clock::now() - e.at).count() >= max_age)
             load(e, period, store);
-        return e.rows;
+        std::string& body = e.rendered[limit];
+        if (body.empty())
+            body = render(e.rows, period, limit);
+        return body;
     }
     // After a game went on the board: this server shows it at once.
     void renew(Store& store)
@@ -106,7 +110,6 @@ public:
             load(entries_[p], p, store);
         }
     }
-    static const char* name(int period) { return PERIODS[period]; }
     static int find(const std::string& s)
     {
         for (int p = 0; p < 3; p++)
@@ -119,15 +122,31 @@ private:
     static constexpr const char* PERIODS[3] = {"day", "week", "all"};
     struct Entry {
         std::mutex mutex;
-        std::shared_ptr<const std::vector<Game>> rows;
+        bool stale = true;
+        std::vector<Game> rows;
+        std::string rendered[TOP_ROWS + 1];
         Clock::time_point at;
     };
     void load(Entry& e, int period, Store& store)
     {
         std::int64_t since = 0;
         period_start(PERIODS[period], now_ms(), &since);
-        e.rows = std::make_shared<const std::vector<Game>>(store.top(since, TOP_ROWS));
+        e.rows = store.top(since, TOP_ROWS);
+        for (std::string& r : e.rendered)
+            r.clear();
         e.at = Clock::now();
+        e.stale = false;
+    }
+    static std::string render(const std::vector<Game>& rows, int period, long limit)
+    {
+        json games = json::array();
+        for (size_t i = 0; i < rows.size() && i < static_cast<size_t>(limit); i++) {
+            const Game& g = rows[i];
+            games.push_back(json{{"id", g.id}, {"name", g.name}, {"score", g.score}, {"time", iso_time(g.time_ms)}});
+        }
+        return json{{"period", PERIODS[period]}, {"games", games}}.dump(-1, ' ', false,
+                                                                       json::error_handler_t::replace) +
+               "\n";
     }
     Entry entries_[3];
 };
@@ -592,13 +611,7 @@ Answer Server::top(MHD_Connection* c)
         if (!*limit_text || *end || errno || limit < 1 || limit > TOP_ROWS)
             return error(400, "The limit is a number from 1 to 100.");
     }
-    auto rows = top_.get(p, store(), options_.top_cache_age);
-    json games = json::array();
-    for (size_t i = 0; i < rows->size() && i < static_cast<size_t>(limit); i++) {
-        const Game& g = (*rows)[i];
-        games.push_back(json{{"id", g.id}, {"name", g.name}, {"score", g.score}, {"time", iso_time(g.time_ms)}});
-    }
-    return json_answer(200, json{{"period", TopCache::name(p)}, {"games", games}});
+    return Answer{200, top_.get(p, limit, store(), options_.top_cache_age), "application/json", {}};
 }
 
 Answer Server::game(const std::string& id_text, bool replay)
@@ -666,7 +679,7 @@ int Server::run()
         std::fprintf(stderr, "kiv-board: --listen takes an IPv4 or IPv6 address, not %s\n", options_.listen.c_str());
         return 2;
     }
-    unsigned flags = MHD_USE_EPOLL_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME | MHD_USE_ERROR_LOG;
+    unsigned flags = MHD_USE_EPOLL_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME | MHD_USE_ERROR_LOG | MHD_USE_TURBO;
     if (address.ss_family == AF_INET6) {
         flags |= MHD_USE_IPv6;
         reinterpret_cast<sockaddr_in6*>(&address)->sin6_port = htons(static_cast<uint16_t>(options_.port));
