@@ -101,6 +101,10 @@ int main(int argc, char** argv)
             return 2;
         return verify_worker_main(static_cast<std::uint32_t>(seed), spf);
     }
+    if (command == "--help" || (argc > first && std::string(argv[first]) == "--help")) {
+        std::fputs(USAGE, stdout);
+        return 0;
+    }
     if (command != "serve" && command != "list" && command != "remove")
         return usage();
 
