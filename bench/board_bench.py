@@ -55,7 +55,7 @@ def top_bench(store, name, a):
 
 def submission_bench(a):
     store = ['--data', os.path.join(bt.scratch, 'submit')]
-    board = bt.Board(store, '--duration-margin', '100000', '--tickets-per-minute', '100000',
+    board = bt.Board(store, '--duration-margin', '86400', '--tickets-per-minute', '100000',
                      '--games-per-minute', '100000', '--queue', '64')
     try:
         games = []
