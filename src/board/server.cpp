@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdarg>
 #include <chrono>
@@ -79,11 +80,17 @@ struct Submission {
 };
 
 // One request as it arrives.
+// Bodies being received by all connections together, at most
+// MAX_BODIES bytes: 4096 connections of 2 MB each would be 8 GB.
+constexpr long MAX_BODIES = 256L * 1024 * 1024;
+std::atomic<long> bodies_held{0};
+
 struct Request {
     Clock::time_point start = Clock::now();
     std::string body;
     bool answered = false;   // an answer was queued before the body ended
     std::shared_ptr<Submission> submission;
+    ~Request() { bodies_held -= static_cast<long>(body.size()); }
 };
 
 // The top games of each period, at most `max_age` seconds old, so that a
@@ -346,9 +353,10 @@ MHD_Result Server::abort_request(MHD_Connection* c, const Answer& a)
     if (info) {
         const char* reason = MHD_get_reason_phrase_for(static_cast<unsigned>(a.status));
         std::string text = "HTTP/1.1 " + std::to_string(a.status) + " " + reason +
-                           "\r\nContent-Type: application/json\r\nX-Content-Type-Options: nosniff\r\n"
-                           "Connection: close\r\nContent-Length: " +
-                           std::to_string(a.body.size()) + "\r\n\r\n" + a.body;
+                           "\r\nContent-Type: application/json\r\nX-Content-Type-Options: nosniff\r\n";
+        for (const Header& h : a.headers)
+            text += h.name + ": " + h.value + "\r\n";
+        text += "Connection: close\r\nContent-Length: " + std::to_string(a.body.size()) + "\r\n\r\n" + a.body;
         if (::send(info->connect_fd, text.data(), text.size(), MSG_NOSIGNAL | MSG_DONTWAIT) < 0)
             std::fprintf(stderr, "kiv-board: could not answer %d: %s\n", a.status, std::strerror(errno));
     }
@@ -380,6 +388,11 @@ MHD_Result Server::handle(MHD_Connection* c, const char* url_text, const char* m
             return abort_request(c, error(408, "The request took too long to arrive."));
         if (r->body.size() + n > MAX_BODY)
             return abort_request(c, error(413, "The request body is larger than 2 MB."));
+        if (bodies_held.fetch_add(static_cast<long>(n)) + static_cast<long>(n) > MAX_BODIES) {
+            bodies_held -= static_cast<long>(n);
+            Answer a = busy(503, "The server is receiving too much at once; try again shortly.", RETRY_BUSY);
+            return abort_request(c, a);
+        }
         r->body.append(upload, n);
         return MHD_YES;
     }
