@@ -551,18 +551,18 @@ Answer Server::submit_game(MHD_Connection* c, Request& r, bool* suspend)
     s->ticket = ticket_id;
     s->name = name;
     s->arrived_ms = arrived;
-    // Suspended first: the verdict may come before this call returns.
-    MHD_suspend_connection(c);
-    r.submission = s;
     auto replay_bytes = std::make_shared<const std::string>(bytes);
-    if (!verify_.submit(std::move(bytes), ticket->seed, [this, s, replay_bytes](const Verdict& v) {
-            finish(*s, *replay_bytes, v);
-            MHD_resume_connection(s->connection);
-        })) {
-        r.submission.reset();
-        MHD_resume_connection(c);
+    // Suspended before a worker can see the game: its verdict may come
+    // before this call returns.
+    if (!verify_.submit(
+            std::move(bytes), ticket->seed,
+            [this, s, replay_bytes](const Verdict& v) {
+                finish(*s, *replay_bytes, v);
+                MHD_resume_connection(s->connection);
+            },
+            [c] { MHD_suspend_connection(c); }))
         return busy(503, "The board is busy verifying other games; try again shortly.", RETRY_BUSY);
-    }
+    r.submission = s;
     *suspend = true;
     return Answer{};
 }

@@ -234,12 +234,14 @@ VerifyQueue::~VerifyQueue()
     stop();
 }
 
-bool VerifyQueue::submit(std::string replay_bytes, std::uint32_t seed, Done done)
+bool VerifyQueue::submit(std::string replay_bytes, std::uint32_t seed, Done done,
+                         const std::function<void()>& accepted)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     // Room for a job on every idle worker and for `queue` more waiting.
     if (stopping_ || static_cast<int>(jobs_.size()) + busy_ >= settings_.workers + settings_.queue)
         return false;
+    accepted();
     jobs_.push_back(Job{std::move(replay_bytes), seed, std::move(done)});
     ready_.notify_one();
     return true;

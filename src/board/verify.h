@@ -61,8 +61,9 @@ public:
     VerifyQueue& operator=(const VerifyQueue&) = delete;
 
     // Queues a replay; `done` is called on a worker thread with its verdict.
-    // False, and `done` never called, when the queue is full.
-    bool submit(std::string replay, std::uint32_t seed, Done done);
+    // `accepted` is called first, before any worker can see the replay.
+    // False, and neither called, when the queue is full.
+    bool submit(std::string replay, std::uint32_t seed, Done done, const std::function<void()>& accepted);
     // Ends the threads after their current replays; what still waits gets
     // a failed verdict.
     void stop();
