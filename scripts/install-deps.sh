@@ -1,19 +1,23 @@
 #!/bin/sh
 # Installs the Debian packages Kiv needs: `desktop` to build and play the
-# game, `web` to build and serve the web version, `test` (the default) for
-# all of that and the whole test suite. Quick when everything is already
-# there: apt is only called for what is missing.
+# game, `web` to build and serve the web version, `board` to build and serve
+# the web version with the online board, `test` (the default) for all of
+# that, the whole test suite (a PostgreSQL for the board's) and the
+# benchmarks. Quick when everything is already there: apt is only called for
+# what is missing.
 set -e
 DESKTOP="cmake g++ make pkg-config libsdl1.2-compat-dev libsdl-image1.2-dev libsdl-mixer1.2-dev
 libpng-dev zlib1g-dev libvorbis-dev libgtest-dev libgmock-dev libbenchmark-dev"
 WEB="cmake make emscripten python3"
-TEST="$DESKTOP $WEB xvfb xdotool x11-utils imagemagick dpkg-dev file desktop-file-utils appstream man-db
-chromium"
+BOARD="$DESKTOP $WEB libmicrohttpd-dev nlohmann-json3-dev libsodium-dev libsqlite3-dev libpq-dev"
+TEST="$BOARD xvfb xdotool x11-utils imagemagick dpkg-dev file desktop-file-utils appstream man-db
+chromium postgresql wrk"
 case ${1:-test} in
   desktop) PKGS=$DESKTOP ;;
   web) PKGS=$WEB ;;
+  board) PKGS=$BOARD ;;
   test) PKGS=$TEST ;;
-  *) echo "usage: $0 [desktop|web|test]" >&2; exit 2 ;;
+  *) echo "usage: $0 [desktop|web|board|test]" >&2; exit 2 ;;
 esac
 missing=""
 for p in $PKGS; do

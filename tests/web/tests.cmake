@@ -23,3 +23,9 @@ add_test(NAME web_replays COMMAND ${KIV_NODE} ${CMAKE_SOURCE_DIR}/tests/web/repl
   ${CMAKE_SOURCE_DIR}/tests/replays ${KIV_VERIFY} ${CMAKE_BINARY_DIR}/e2e-artefacts/replays)
 set_tests_properties(web_replays PROPERTIES ENVIRONMENT "NODE_PATH=${CMAKE_BINARY_DIR}/node_modules"
   TIMEOUT 300 RUN_SERIAL TRUE)
+# The page against the real board server (the desktop build's kiv-board).
+set(KIV_BOARD ${CMAKE_SOURCE_DIR}/build/kiv-board CACHE FILEPATH "The desktop build's kiv-board, for the web tests")
+add_test(NAME web_board COMMAND ${KIV_NODE} ${CMAKE_SOURCE_DIR}/tests/web/board.js ${KIV_WEB_OUT} ${KIV_BOARD}
+  ${KIV_VERIFY} ${CMAKE_BINARY_DIR}/e2e-artefacts/board)
+set_tests_properties(web_board PROPERTIES ENVIRONMENT "NODE_PATH=${CMAKE_BINARY_DIR}/node_modules"
+  TIMEOUT 300 RUN_SERIAL TRUE)

@@ -1,0 +1,16 @@
+// Players' names as the board keeps them.
+#pragma once
+
+#include <string>
+
+namespace kiv::board {
+
+constexpr int NAME_MAX_CHARS = 16;
+
+// Checks a name as typed: strict UTF-8; after trimming spaces at both ends,
+// 1 to 16 characters, each a letter or digit (of any script), a space or
+// one of !#$%&'()*+,-./:;=?@[]^_{|}~. On success `name` is trimmed and true
+// is returned; otherwise `error` says why in one sentence.
+bool check_name(std::string* name, std::string* error);
+
+} // namespace kiv::board

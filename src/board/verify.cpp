@@ -1,0 +1,288 @@
+#include "board/verify.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <nlohmann/json.hpp>
+
+#include "replay/file.h"
+#include "replay/run.h"
+
+namespace kiv::board {
+
+using json = nlohmann::json;
+
+bool check_game_header(const ReplayHeader& h, std::uint32_t seed, double max_steps_per_frame, std::string* error)
+{
+    char text[200];
+    if (h.kind != REPLAY_GAME)
+        *error = "it is not a game from its Start (it is a recorded session)";
+    else if (h.end != END_OVER)
+        *error = "the game was left before its end; only games played to game over are ranked";
+    else if (h.seed != seed)
+        *error = "the game did not start from its ticket's seed";
+    else if (h.frames <= 0 || static_cast<double>(h.steps) > max_steps_per_frame * static_cast<double>(h.frames)) {
+        std::snprintf(text, sizeof text, "the game ran %.2f steps per frame; the board takes at most %.2f",
+                      h.frames > 0 ? static_cast<double>(h.steps) / static_cast<double>(h.frames) : 0.0,
+                      max_steps_per_frame);
+        *error = text;
+    } else {
+        return true;
+    }
+    return false;
+}
+
+int verify_worker_main(std::uint32_t seed, double max_steps_per_frame)
+{
+    static unsigned char data[MAX_REPLAY_FILE + 1];
+    size_t size = 0;
+    while (size < sizeof data) {
+        ssize_t n = read(0, data + size, sizeof data - size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return 3;
+        if (n == 0)
+            break;
+        size += static_cast<size_t>(n);
+    }
+    json out;
+    ReplayError error;
+    ReplayResult result;
+    std::string why;
+    if (!read_replay(data, size, &error)) {
+        out["error"] = error.text;
+    } else if (!check_game_header(replay.header, seed, max_steps_per_frame, &why)) {
+        out["error"] = why;
+    } else if (!verify_replay(&result, &error)) {
+        out["error"] = error.text;
+    } else {
+        out = json{{"score", result.score},
+                   {"steps", result.steps},
+                   {"frames", result.frames},
+                   {"seconds", result.seconds}};
+    }
+    std::string line = out.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
+    return std::fwrite(line.data(), 1, line.size(), stdout) == line.size() && std::fflush(stdout) == 0 ? 0 : 3;
+}
+
+namespace {
+
+// Both ends of a pipe, closed when it goes.
+struct Pipe {
+    int fd[2] = {-1, -1};
+    Pipe()
+    {
+        if (pipe2(fd, O_CLOEXEC) != 0)
+            fd[0] = fd[1] = -1;
+    }
+    ~Pipe()
+    {
+        close_end(0);
+        close_end(1);
+    }
+    Pipe(const Pipe&) = delete;
+    Pipe& operator=(const Pipe&) = delete;
+    void close_end(int i)
+    {
+        if (fd[i] >= 0)
+            close(fd[i]);
+        fd[i] = -1;
+    }
+};
+
+Verdict failed(std::string why)
+{
+    Verdict v;
+    v.kind = Verdict::failed;
+    v.error = std::move(why);
+    return v;
+}
+
+} // namespace
+
+Verdict run_worker(const VerifySettings& settings, const std::string& replay_bytes, std::uint32_t seed)
+{
+    Pipe in, out;
+    if (in.fd[0] < 0 || out.fd[0] < 0)
+        return failed("no pipe for a verifier");
+    // Everything the child needs is made before fork: after it, in a
+    // threaded program, the child calls only async-signal-safe functions.
+    std::string seed_arg = std::to_string(seed);
+    char spf_arg[32];
+    std::snprintf(spf_arg, sizeof spf_arg, "%.6f", settings.max_steps_per_frame);
+    const char* argv[] = {"kiv-board", "verify-worker", seed_arg.c_str(), spf_arg, nullptr};
+    rlimit cpu{static_cast<rlim_t>(settings.cpu_seconds), static_cast<rlim_t>(settings.cpu_seconds + 1)};
+    rlim_t bytes = static_cast<rlim_t>(settings.memory_mb) * 1024 * 1024;
+    rlimit memory{bytes, bytes};
+    pid_t parent = getpid();
+
+    pid_t pid = fork();
+    if (pid < 0)
+        return failed("cannot start a verifier");
+    if (pid == 0) {
+        // The worker dies with the server.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent)
+            _exit(126);
+        setrlimit(RLIMIT_CPU, &cpu);
+        setrlimit(RLIMIT_AS, &memory);
+        signal(SIGPIPE, SIG_DFL);
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        if (dup2(in.fd[0], 0) < 0 || dup2(out.fd[1], 1) < 0)
+            _exit(126);
+        close_range(3, ~0U, 0);
+        execv("/proc/self/exe", const_cast<char* const*>(argv));
+        _exit(127);
+    }
+    in.close_end(0);
+    out.close_end(1);
+    fcntl(in.fd[1], F_SETFL, O_NONBLOCK);
+    fcntl(out.fd[0], F_SETFL, O_NONBLOCK);
+
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                             std::chrono::duration<double>(settings.deadline_seconds));
+    size_t written = 0;
+    std::string line;
+    bool timed_out = false, eof = false;
+    if (replay_bytes.empty())
+        in.close_end(1);
+    while (!eof) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) {
+            timed_out = true;
+            break;
+        }
+        pollfd fds[2] = {{out.fd[0], POLLIN, 0}, {in.fd[1], POLLOUT, 0}};
+        int n = poll(fds, in.fd[1] >= 0 ? 2 : 1, static_cast<int>(std::min<long long>(left, 1000)));
+        if (n < 0 && errno != EINTR)
+            break;
+        if (n <= 0)
+            continue;
+        if (in.fd[1] >= 0 && (fds[1].revents & (POLLOUT | POLLERR | POLLHUP))) {
+            ssize_t w = write(in.fd[1], replay_bytes.data() + written, replay_bytes.size() - written);
+            if (w > 0)
+                written += static_cast<size_t>(w);
+            // All written, or the worker stopped reading (it has its answer).
+            if (written == replay_bytes.size() || (w < 0 && errno != EAGAIN && errno != EINTR))
+                in.close_end(1);
+        }
+        if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
+            char buffer[4096];
+            ssize_t r = read(out.fd[0], buffer, sizeof buffer);
+            if (r > 0 && line.size() < 65536)
+                line.append(buffer, static_cast<size_t>(r));
+            else if (r == 0 || (r < 0 && errno != EAGAIN && errno != EINTR))
+                eof = true;
+        }
+    }
+    if (!eof)
+        kill(pid, SIGKILL);
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (timed_out) {
+        char text[100];
+        std::snprintf(text, sizeof text, "the verifier did not finish within %g s", settings.deadline_seconds);
+        return failed(text);
+    }
+    if (WIFSIGNALED(status))
+        return failed(std::string("the verifier was stopped by signal ") + std::to_string(WTERMSIG(status)) +
+                      " (" + strsignal(WTERMSIG(status)) + ")");
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return failed("the verifier failed with status " + std::to_string(WEXITSTATUS(status)));
+    json answer = json::parse(line, nullptr, false);
+    Verdict v;
+    if (answer.is_object() && answer.contains("error") && answer["error"].is_string()) {
+        v.kind = Verdict::refused;
+        v.error = answer["error"].get<std::string>();
+        return v;
+    }
+    if (!answer.is_object() || !answer.contains("score") || !answer["score"].is_number_integer() ||
+        !answer.contains("steps") || !answer["steps"].is_number_integer() || !answer.contains("frames") ||
+        !answer["frames"].is_number_integer() || !answer.contains("seconds") || !answer["seconds"].is_number())
+        return failed("the verifier's answer was not understood");
+    v.kind = Verdict::verified;
+    v.score = answer["score"].get<int>();
+    v.steps = answer["steps"].get<long>();
+    v.frames = answer["frames"].get<long>();
+    v.seconds = answer["seconds"].get<double>();
+    return v;
+}
+
+VerifyQueue::VerifyQueue(const VerifySettings& settings) : settings_(settings)
+{
+    for (int i = 0; i < settings_.workers; i++)
+        threads_.emplace_back([this] { serve(); });
+}
+
+VerifyQueue::~VerifyQueue()
+{
+    stop();
+}
+
+bool VerifyQueue::submit(std::string replay_bytes, std::uint32_t seed, Done done,
+                         const std::function<void()>& accepted)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    // Room for a job on every idle worker and for `queue` more waiting.
+    if (stopping_ || static_cast<int>(jobs_.size()) + busy_ >= settings_.workers + settings_.queue)
+        return false;
+    accepted();
+    jobs_.push_back(Job{std::move(replay_bytes), seed, std::move(done)});
+    ready_.notify_one();
+    return true;
+}
+
+void VerifyQueue::stop()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    ready_.notify_all();
+    for (std::thread& t : threads_)
+        t.join();
+    threads_.clear();
+    std::deque<Job> left;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        left.swap(jobs_);
+    }
+    for (Job& job : left)
+        job.done(failed("the server is stopping"));
+}
+
+void VerifyQueue::serve()
+{
+    for (;;) {
+        Job job;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            ready_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
+            if (stopping_)
+                return;
+            job = std::move(jobs_.front());
+            jobs_.pop_front();
+            busy_++;
+        }
+        job.done(run_worker(settings_, job.replay, job.seed));
+        std::lock_guard<std::mutex> lock(mutex_);
+        busy_--;
+    }
+}
+
+} // namespace kiv::board

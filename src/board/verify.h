@@ -1,0 +1,88 @@
+// Verification of submitted games in worker processes apart from the server:
+// the server's own binary run as `verify-worker`, the replay on its standard
+// input and one line of JSON on its standard output, under limits of CPU
+// time, memory and wall-clock time. A replay that crashes or stalls its
+// worker fails its own submission, never the server.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "replay/format.h"
+
+namespace kiv::board {
+
+struct VerifySettings {
+    double max_steps_per_frame = 1.2;
+    int cpu_seconds = 20;
+    long memory_mb = 512;
+    double deadline_seconds = 30;
+    int workers = 2;
+    int queue = 16;  // replays that may wait while every worker is busy
+};
+
+// What the board asks of a game beyond a well-formed replay, decided from
+// its header alone: a game from its Start, played to its end, from the
+// ticket's seed, at most max_steps_per_frame steps per frame on average
+// (the game speeds up with every drawn frame, so a game that runs many
+// steps per frame is an easier game).
+bool check_game_header(const ReplayHeader& header, std::uint32_t seed, double max_steps_per_frame,
+                       std::string* error);
+
+struct Verdict {
+    enum Kind { verified, refused, failed } kind = failed;
+    int score = 0;
+    long steps = 0, frames = 0;
+    double seconds = 0;
+    std::string error;  // why it was refused or failed
+};
+
+// The worker: reads a replay from standard input, plays it and writes its
+// verdict as one line of JSON. Returns the exit status.
+int verify_worker_main(std::uint32_t seed, double max_steps_per_frame);
+
+// Runs one worker for a replay and waits for its verdict.
+Verdict run_worker(const VerifySettings& settings, const std::string& replay, std::uint32_t seed);
+
+// A bounded number of workers at a time and a bounded queue of replays
+// waiting for one.
+class VerifyQueue {
+public:
+    using Done = std::function<void(const Verdict&)>;
+    explicit VerifyQueue(const VerifySettings& settings);
+    ~VerifyQueue();
+    VerifyQueue(const VerifyQueue&) = delete;
+    VerifyQueue& operator=(const VerifyQueue&) = delete;
+
+    // Queues a replay; `done` is called on a worker thread with its verdict.
+    // `accepted` is called first, before any worker can see the replay.
+    // False, and neither called, when the queue is full.
+    bool submit(std::string replay, std::uint32_t seed, Done done, const std::function<void()>& accepted);
+    // Ends the threads after their current replays; what still waits gets
+    // a failed verdict.
+    void stop();
+
+private:
+    struct Job {
+        std::string replay;
+        std::uint32_t seed;
+        Done done;
+    };
+    void serve();
+
+    VerifySettings settings_;
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    std::deque<Job> jobs_;
+    int busy_ = 0;  // workers running
+    bool stopping_ = false;
+    std::vector<std::thread> threads_;
+};
+
+} // namespace kiv::board
