@@ -4,7 +4,7 @@
 # all of that and the whole test suite. Quick when everything is already
 # there: apt is only called for what is missing.
 set -e
-DESKTOP="cmake g++ make pkg-config libsdl1.2-compat-dev libsdl-image1.2-dev libsdl-mixer1.2-dev
+DESKTOP="cmake g++ make pkg-config libsdl1.2-compat-dev libsdl-image1.2-dev libsdl-mixer1.2-dev libx11-dev
 libpng-dev libvorbis-dev libgtest-dev libgmock-dev libbenchmark-dev"
 WEB="cmake make emscripten python3"
 TEST="$DESKTOP $WEB xvfb xdotool x11-utils imagemagick dpkg-dev file desktop-file-utils appstream man-db

@@ -2,11 +2,14 @@
 #include "platform/sdl/video.h"
 
 #include <SDL_image.h>
+#include <SDL_syswm.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "frame/loop.h"
+#include "frame/startup.h"
 #include "media/draw.h"
 #include "media/palette.h"
 
@@ -17,6 +20,8 @@ SDL_Rect screen_rect;
 SDL_Rect panel_rect;
 Uint32 panel_colour;
 SDL_Surface* images[IMAGE_COUNT];
+bool display_lost;
+bool game_running;
 
 void set_ramp_palette(SDL_Surface* surface)
 {
@@ -91,6 +96,51 @@ static void open_display()
     }
 }
 
+// Full screen on X is a request to the window manager, and SDL does not wait
+// for the answer: it takes the screen's size for the window's at once and
+// scales the picture to it. With no window manager (a kiosk, an arcade
+// cabinet, a bare startx) nobody answers; the window keeps its 640 x 480 in
+// the middle of the screen and shows a zoomed corner of a picture drawn for
+// the whole screen. There the game does what a window manager would: it
+// spreads the window over the screen it was centred on (w x h), raises it and
+// gives it the keyboard.
+static void fill_screen_without_window_manager(int w, int h)
+{
+    SDL_SysWMinfo info;
+    SDL_VERSION(&info.version);
+    if (SDL_GetWMInfo(&info) != 1 || info.subsystem != SDL_SYSWM_X11 || !info.info.x11.display)
+        return;
+    Display* display = info.info.x11.display;
+    Window window = info.info.x11.window;
+    info.info.x11.lock_func();
+    XWindowAttributes root, at;
+    // A window manager is the one client that redirects the root's children.
+    if (XGetWindowAttributes(display, DefaultRootWindow(display), &root) &&
+        !(root.all_event_masks & SubstructureRedirectMask) && XGetWindowAttributes(display, window, &at)) {
+        XMoveResizeWindow(display, window, at.x - (w - at.width) / 2, at.y - (h - at.height) / 2, w, h);
+        XRaiseWindow(display, window);
+        XSetInputFocus(display, window, RevertToParent, CurrentTime);
+        XSync(display, False);
+    }
+    info.info.x11.unlock_func();
+}
+
+// Xlib calls this when the connection to the X server breaks (the server
+// stopped or crashed, the player logged out, an ssh -X link dropped). Were it
+// to return, Xlib would end the process with exit(), whose exit handlers
+// reach SDL_Quit, and SDL would wait for ever for the dead server's answers.
+// A lost display is the player leaving, as surely as a closed window: once
+// the game runs it quits the same way, kiv.prf written, only with no further
+// word to the X server; and the process ends at once, with status 1.
+static int on_display_lost(Display* display)
+{
+    display_lost = true;
+    std::fprintf(stderr, "Lost the display %s\n", DisplayString(display));
+    if (game_running)
+        quit_game();
+    exit_program(1);
+}
+
 void init_video(int windowed)
 {
     if (windowed) {
@@ -108,16 +158,21 @@ void init_video(int windowed)
     }
     open_display();
     std::atexit(SDL_Quit);
+    XSetIOErrorHandler(on_display_lost);
 
     Uint32 flags = SDL_HWSURFACE | SDL_HWPALETTE | SDL_DOUBLEBUF;
     if (!windowed)
         flags |= SDL_FULLSCREEN;
+    const SDL_VideoInfo* desktop = SDL_GetVideoInfo();
+    const int desktop_w = desktop->current_w, desktop_h = desktop->current_h;
     screen = SDL_SetVideoMode(SCREEN_W, SCREEN_H, 8, flags);
     if (!screen) {
         std::fprintf(stderr, "Unable to create SDL screen: %s\n", SDL_GetError());
         SDL_Quit();
         std::exit(1);
     }
+    if (!windowed)
+        fill_screen_without_window_manager(desktop_w, desktop_h);
     screen_rect = SDL_Rect{0, 0, SCREEN_W, SCREEN_H};
 
     set_ramp_palette(screen);
@@ -154,7 +209,8 @@ void init_offscreen_video()
 
 void close_video()
 {
-    SDL_Quit();
+    if (!display_lost)
+        SDL_Quit();
 }
 
 } // namespace kiv
