@@ -8,7 +8,7 @@ DESKTOP="cmake g++ make pkg-config libsdl1.2-compat-dev libsdl-image1.2-dev libs
 libpng-dev libvorbis-dev libgtest-dev libgmock-dev libbenchmark-dev"
 WEB="cmake make emscripten python3"
 TEST="$DESKTOP $WEB xvfb xdotool x11-utils imagemagick dpkg-dev file desktop-file-utils appstream man-db
-chromium"
+chromium openbox"
 case ${1:-test} in
   desktop) PKGS=$DESKTOP ;;
   web) PKGS=$WEB ;;
