@@ -58,15 +58,17 @@ start_e2e() {
     return 0
 }
 
-# xdotool, tried again: Xvfb now and then drops a new connection when busy.
-xdo() {
+# A command that connects to the X server, tried again: Xvfb now and then
+# drops a new connection when busy.
+retried() {
     local i
     for i in 1 2 3 4 5; do
-        xdotool "$@" 2>/dev/null && return 0
+        "$@" 2>/dev/null && return 0
         sleep 0.1
     done
-    xdotool "$@"
+    "$@"
 }
+xdo() { retried xdotool "$@"; }
 
 # Waits up to $1 seconds for the window "Kiv" while process $2 lives; prints its id.
 wait_window() {
@@ -106,7 +108,7 @@ escape_until_gone() {
 
 hex_of() { od -An -tx1 -v "$1" | tr -d ' \n'; }
 
-shot() { import -window root "$ART/$1.png" || fail "no screenshot $1"; }
+shot() { retried import -window root "$ART/$1.png" || fail "no screenshot $1"; }
 
 # Per mille of the pixels in a rectangle (WxH+X+Y) of screenshot $1 that
 # have colour $3: the side panel's (255,255,135) unless given.

@@ -76,6 +76,7 @@ full_screen() {   # WxH [wm]
         tied openbox >"$ART/openbox.txt" 2>&1
         for i in $(seq 1 200); do
             xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q '# 0x' && break
+            [ "$i" -lt 200 ] || fail "openbox did not start: $(cat "$ART/openbox.txt")"
             sleep 0.05
         done
     fi
@@ -98,7 +99,7 @@ full_screen() {   # WxH [wm]
         [ "$i" -lt 30 ] || fail "$name: not the whole title, scaled and centred (see $ART/$name.png)"
         sleep 0.3
     done
-    [ "$(xdotool getwindowfocus)" = "$wid" ] || fail "$name: the game does not have the keyboard"
+    [ "$(xdo getwindowfocus)" = "$wid" ] || fail "$name: the game does not have the keyboard"
     kill "$XVFB_PID"
     wait_exit $GAME_PID 2 || fail "$name: the game outlived its X server"
     [ "$EXIT_STATUS" -eq 1 ] || fail "$name: exit status $EXIT_STATUS after the X server went away"

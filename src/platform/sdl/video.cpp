@@ -4,6 +4,7 @@
 #include <SDL_image.h>
 #include <SDL_syswm.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -70,29 +71,40 @@ static void load_catalogue_image(int k)
     }
 }
 
-// SDL_Init, with one mend: when the display cannot be reached for a moment
-// (an X server may drop a connection while it is busy), SDL quietly falls back
-// to its "offscreen" driver, and the game would run with no window at all.
-// Unless a driver was asked for, try again a few times, and fail plainly if
-// the display stays out of reach.
+// SDL_Init, with one mend: an X server may refuse a connection now and then
+// while it is busy (Xvfb often does). SDL then quietly tries its other
+// drivers: Wayland, which complains on the standard error stream when there
+// is none, and at last "offscreen", with which the game would run without a
+// window. So unless a driver was asked for, an X display is tried on its own
+// a few times first; then SDL chooses, offscreen counting as no display.
 static void open_display()
 {
     const bool chosen = std::getenv("SDL_VIDEODRIVER") != nullptr;
+    const bool x = !chosen && std::getenv("DISPLAY") != nullptr;
     for (int tries = 1;; tries++) {
-        if (SDL_Init(SDL_INIT_VIDEO) < 0) {
+        const bool x_only = x && tries <= 8;
+        if (x_only)
+            setenv("SDL_VIDEODRIVER", "x11", 1);
+        const bool opened = SDL_Init(SDL_INIT_VIDEO) == 0;
+        if (x_only)
+            unsetenv("SDL_VIDEODRIVER");
+        if (!opened && !x_only) {
             std::fprintf(stderr, "Unable to initialize SDL: %s\n", SDL_GetError());
             std::exit(1);
         }
-        char driver[32] = "";
-        SDL_VideoDriverName(driver, sizeof driver);
-        if (chosen || std::strcmp(driver, "offscreen") != 0)
+        char name[32];
+        const char* driver = opened ? SDL_VideoDriverName(name, sizeof name) : nullptr;
+        if (driver && (chosen || std::strcmp(driver, "offscreen") != 0))
             return;
+        // Quitting the video by name: after a failed start sdl12-compat still
+        // counts it as started, and SDL_Quit alone would leave it so.
+        SDL_QuitSubSystem(SDL_INIT_VIDEO);
         SDL_Quit();
-        if (tries == 5) {
+        if (tries == 12) {
             std::fprintf(stderr, "Unable to initialize SDL: %s\n", "no display to open a window on");
             std::exit(1);
         }
-        SDL_Delay(20);
+        SDL_Delay(20 * tries);
     }
 }
 
@@ -159,6 +171,9 @@ void init_video(int windowed)
     open_display();
     std::atexit(SDL_Quit);
     XSetIOErrorHandler(on_display_lost);
+    // A write to a dead X server must fail and reach that hook, not end the
+    // game at once with SIGPIPE.
+    std::signal(SIGPIPE, SIG_IGN);
 
     Uint32 flags = SDL_HWSURFACE | SDL_HWPALETTE | SDL_DOUBLEBUF;
     if (!windowed)
