@@ -91,15 +91,16 @@ full_screen() {   # WxH [wm]
     if [ $ox -gt 0 ]; then bars="${ox}x$h+0+0 ${ox}x$h+$((w - ox))+0"; else bars="${w}x$oy+0+0 ${w}x$oy+0+$((h - oy))"; fi
     for i in $(seq 1 30); do
         shot "$name"
-        # the title's panel strips left and right of the logo, and the bars
+        # the title's panel strips left and right of the logo, the bars, and
+        # the keyboard given to the game
         ok=1
         [ "$(share "$name" "$(at 2 82 36 88)")" -ge 900 ] && [ "$(share "$name" "$(at 402 82 236 88)")" -ge 900 ] || ok=0
         for bar in $bars; do [ "$(share "$name" "$bar" 0,0,0)" -ge 999 ] || ok=0; done
+        [ "$(xdo getwindowfocus)" = "$wid" ] || ok=0
         [ $ok = 1 ] && break
-        [ "$i" -lt 30 ] || fail "$name: not the whole title, scaled and centred (see $ART/$name.png)"
+        [ "$i" -lt 30 ] || fail "$name: not the whole title scaled and centred, or no keyboard (see $ART/$name.png)"
         sleep 0.3
     done
-    [ "$(xdo getwindowfocus)" = "$wid" ] || fail "$name: the game does not have the keyboard"
     kill "$XVFB_PID"
     wait_exit $GAME_PID 2 || fail "$name: the game outlived its X server"
     [ "$EXIT_STATUS" -eq 1 ] || fail "$name: exit status $EXIT_STATUS after the X server went away"
