@@ -26,14 +26,16 @@ clean_env() {
 # even when it is killed before its exit trap can run.
 tied() { setpriv --pdeathsig KILL "$@" & }
 
-# Starts Xvfb on a free display and exports DISPLAY.
+# Starts Xvfb with a screen of $1 (640x480 unless given) on a free display,
+# in place of the one started before, and exports DISPLAY.
 start_xvfb() {
     command -v Xvfb >/dev/null || fail "Xvfb is not installed"
     local n fd
+    [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null
     fd=$(mktemp /tmp/kiv-display-XXXXXX)
-    tied Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp 3>"$fd" >/dev/null 2>&1
+    tied Xvfb -displayfd 3 -screen 0 "${1:-640x480}x24" -nolisten tcp 3>"$fd" >/dev/null 2>&1
     XVFB_PID=$!
-    for _ in $(seq 1 100); do
+    for _ in $(seq 1 200); do
         n=$(cat "$fd")
         [ -n "$n" ] && { rm -f "$fd"; export DISPLAY=:$n; return 0; }
         sleep 0.05
@@ -56,15 +58,17 @@ start_e2e() {
     return 0
 }
 
-# xdotool, tried again: Xvfb now and then drops a new connection when busy.
-xdo() {
+# A command that connects to the X server, tried again: Xvfb now and then
+# drops a new connection when busy.
+retried() {
     local i
     for i in 1 2 3 4 5; do
-        xdotool "$@" 2>/dev/null && return 0
+        "$@" 2>/dev/null && return 0
         sleep 0.1
     done
-    xdotool "$@"
+    "$@"
 }
+xdo() { retried xdotool "$@"; }
 
 # Waits up to $1 seconds for the window "Kiv" while process $2 lives; prints its id.
 wait_window() {
@@ -104,21 +108,21 @@ escape_until_gone() {
 
 hex_of() { od -An -tx1 -v "$1" | tr -d ' \n'; }
 
-shot() { import -window root "$ART/$1.png" || fail "no screenshot $1"; }
+shot() { retried import -window root "$ART/$1.png" || fail "no screenshot $1"; }
 
 # Per mille of the pixels in a rectangle (WxH+X+Y) of screenshot $1 that
-# have the side-panel colour (255, 255, 135).
-panel_share() {
+# have colour $3: the side panel's (255,255,135) unless given.
+share() {
     local size=${2%%+*} hits
     hits=$(convert "$ART/$1.png" -crop "$2" +repage -format %c histogram:info:- |
-        sed -nE 's/^ *([0-9]+):.*\(255,255,135(,[0-9]+)?\).*/\1/p')
+        sed -nE "s/^ *([0-9]+):.*\\(${3:-255,255,135}(,[0-9]+)?\\).*/\\1/p")
     echo $(( ${hits:-0} * 1000 / (${size%x*} * ${size#*x}) ))
 }
 
 # Which screen a screenshot shows: the full-height side panel while playing,
 # the panel strip at the top right on the title, neither on the game-over screen.
 screen_of() {
-    if [ "$(panel_share "$1" 45x480+595+0)" -ge 900 ]; then echo playing
-    elif [ "$(panel_share "$1" 240x92+400+80)" -ge 900 ]; then echo title
+    if [ "$(share "$1" 45x480+595+0)" -ge 900 ]; then echo playing
+    elif [ "$(share "$1" 240x92+400+80)" -ge 900 ]; then echo title
     else echo over; fi
 }

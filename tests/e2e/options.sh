@@ -1,7 +1,9 @@
 #!/bin/bash
 # The real binary from the command line: bad options, the options that
 # start it (in a window and full screen), what it makes of kiv.prf, a missing
-# picture, and a kiv.prf that survives the game being killed while it quits.
+# picture, a kiv.prf that survives the game being killed while it quits, full
+# screen on large screens with and without a window manager, and the X server
+# going away under a running game.
 # Usage: options.sh <kiv-binary> <source-dir> <build-dir>
 set -u
 KIV=$(cd "$(dirname "$1")" && pwd)/$(basename "$1") SRC=$(cd "$2" && pwd) BUILD=$(cd "$3" && pwd)
@@ -35,7 +37,6 @@ run() {
     tied "$KIV" "$@" 2>"$ART/stderr.txt"
     GAME_PID=$!
     wid=$(wait_window 15 $GAME_PID) || fail "$*: no window: $(cat "$ART/stderr.txt")"
-    sleep 0.3
     escape_until_gone "$wid" $GAME_PID 3 || fail "$*: Escape did not end the game"
     [ "$EXIT_STATUS" -eq 1 ] || fail "$*: exit status $EXIT_STATUS"
     [ ! -s "$ART/stderr.txt" ] || fail "$*: printed $(cat "$ART/stderr.txt")"
@@ -63,4 +64,50 @@ for i in $(seq 1 20); do
     [ "$(hex_of kiv.prf)" = 00000009 ] || fail "round $i: kiv.prf holds $(hex_of kiv.prf)"
     rm -f kiv.prf.*.tmp
 done
+
+# Full screen as a window manager makes it, also with none (a kiosk, a bare
+# X server): the whole picture scaled to fit, centred, black bars beside it.
+# Then the X server goes away: the game quits at once as from a closed
+# window, kiv.prf written (a short file read as -1 becomes ffffffff).
+full_screen() {   # WxH [wm]
+    local w=${1%x*} h=${1#*x} s ox oy bars name=full-$1${2:-} i ok bar wid
+    start_xvfb "$1"
+    if [ -n "${2:-}" ]; then
+        tied openbox >"$ART/openbox.txt" 2>&1
+        for i in $(seq 1 200); do
+            xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q '# 0x' && break
+            [ "$i" -lt 200 ] || fail "openbox did not start: $(cat "$ART/openbox.txt")"
+            sleep 0.05
+        done
+    fi
+    printf '\0\0\1' >kiv.prf
+    tied "$KIV" -nosound 2>"$ART/stderr.txt"
+    GAME_PID=$!
+    wid=$(wait_window 15 $GAME_PID) || fail "$name: no window: $(cat "$ART/stderr.txt")"
+    # at X Y W H: where a rectangle of the picture is on the screen
+    s=$(( w * 3 < h * 4 ? w * 1000 / 640 : h * 1000 / 480 ))
+    ox=$(( (w - 640 * s / 1000) / 2 )) oy=$(( (h - 480 * s / 1000) / 2 ))
+    at() { echo "$(($3 * s / 1000))x$(($4 * s / 1000))+$((ox + $1 * s / 1000))+$((oy + $2 * s / 1000))"; }
+    if [ $ox -gt 0 ]; then bars="${ox}x$h+0+0 ${ox}x$h+$((w - ox))+0"; else bars="${w}x$oy+0+0 ${w}x$oy+0+$((h - oy))"; fi
+    for i in $(seq 1 30); do
+        shot "$name"
+        # the title's panel strips left and right of the logo, the bars, and
+        # the keyboard given to the game
+        ok=1
+        [ "$(share "$name" "$(at 2 82 36 88)")" -ge 900 ] && [ "$(share "$name" "$(at 402 82 236 88)")" -ge 900 ] || ok=0
+        for bar in $bars; do [ "$(share "$name" "$bar" 0,0,0)" -ge 999 ] || ok=0; done
+        [ "$(xdo getwindowfocus)" = "$wid" ] || ok=0
+        [ $ok = 1 ] && break
+        [ "$i" -lt 30 ] || fail "$name: not the whole title scaled and centred, or no keyboard (see $ART/$name.png)"
+        sleep 0.3
+    done
+    kill "$XVFB_PID"
+    wait_exit $GAME_PID 2 || fail "$name: the game outlived its X server"
+    [ "$EXIT_STATUS" -eq 1 ] || fail "$name: exit status $EXIT_STATUS after the X server went away"
+    [ "$(cat "$ART/stderr.txt")" = "Lost the display $DISPLAY" ] || fail "$name: printed $(cat "$ART/stderr.txt")"
+    [ "$(hex_of kiv.prf)" = ffffffff ] || fail "$name: kiv.prf holds $(hex_of kiv.prf)"
+}
+full_screen 1920x1080
+full_screen 1280x1024
+full_screen 1920x1080 wm
 echo PASS

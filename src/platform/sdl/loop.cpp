@@ -1,11 +1,14 @@
 // The desktop's side of the main loop: SDL's millisecond clock, its event
 // queue, the mouse's relative motion, and a loop that runs frames for ever.
 #include <SDL.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 
 #include "frame/loop.h"
 #include "media/input.h"
+#include "platform/sdl/video.h"
 
 namespace kiv {
 
@@ -40,12 +43,18 @@ void poll_events()
 
 void main_loop()
 {
+    game_running = true;
     for (;;)
         run_frame();
 }
 
 void exit_program(int status)
 {
+    // Without a display, the SDL_Quit run at exit would wait for ever.
+    if (display_lost) {
+        std::fflush(nullptr);
+        _exit(status);
+    }
     std::exit(status);
 }
 

@@ -41,7 +41,8 @@ void (*present_screen)() = sdl_present;
 
 void show_cursor()
 {
-    SDL_ShowCursor(SDL_ENABLE);
+    if (!display_lost)
+        SDL_ShowCursor(SDL_ENABLE);
 }
 
 const unsigned char* screen_pixels(int* pitch)

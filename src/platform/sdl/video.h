@@ -14,6 +14,12 @@ extern SDL_Rect panel_rect;
 extern Uint32 panel_colour;
 extern SDL_Surface* images[IMAGE_COUNT];
 
+// Set once the connection to the display is lost: from then on nothing more
+// is asked of SDL's video, and the program ends without SDL_Quit.
+extern bool display_lost;
+// Set by the main loop: the game runs, its high score read.
+extern bool game_running;
+
 // Sets palette entries 0..207 to the ramps, in one SDL_SetColors call.
 void set_ramp_palette(SDL_Surface* surface);
 // Sets palette entry 0, the colour that loading turns transparent.
