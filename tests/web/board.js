@@ -6,19 +6,11 @@
 // Usage: node board.js <web-dir> <kiv-board> <kiv_verify> <artefacts-dir>
 const fs = require('fs'), os = require('os'), path = require('path'), http = require('http');
 const {spawn, execFileSync} = require('child_process');
-const puppeteer = require('puppeteer-core');
+const {launch, check, until, pressStart} = require('./lib.js');
 
 const [webDir, boardBin, verifier, art] = process.argv.slice(2);
 fs.mkdirSync(art, {recursive: true});
 const data = fs.mkdtempSync(path.join(os.tmpdir(), 'kiv-board-data-'));
-function check(ok, what) { if (!ok) throw new Error(what); console.log('ok: ' + what); }
-async function until(page, fn, what, ms = 10000, ...args) {
-  try {
-    return await (await page.waitForFunction(fn, {timeout: ms, polling: 50}, ...args)).jsonValue();
-  } catch (e) {
-    throw new Error(what + ': not within ' + ms / 1000 + ' s');
-  }
-}
 function get(port, url) {
   return new Promise((resolve, reject) => {
     http.get({host: '127.0.0.1', port, path: url}, res => {
@@ -49,11 +41,7 @@ db = sqlite3.connect(sys.argv[1])
 db.execute("insert into games (name, score, time_ms, seconds, replay) values (?, 7, 0, 1.0, x'00')", (sys.argv[2],))
 db.commit()`, path.join(data, 'board.sqlite'), '<img src=x onerror=alert(1)>']);
 
-  const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'kiv-chromium-'));
-  browser = await puppeteer.launch({
-    executablePath: '/usr/bin/chromium', headless: true, pipe: true,
-    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
-           '--disable-component-update', '--disable-sync', '--user-data-dir=' + profile]});
+  browser = await launch();
   try {
     const page = await browser.newPage();
     let dialogs = 0;
@@ -71,11 +59,7 @@ db.commit()`, path.join(data, 'board.sqlite'), '<img src=x onerror=alert(1)>']);
           'a name like <img src=x onerror=alert(1)> shows as text');
 
     // A game, played to its end: the page hands it over and shows its rank.
-    const box = await page.$eval('canvas', c => { const r = c.getBoundingClientRect(); return [r.left, r.top, r.width / 640]; });
-    const at = (x, y) => [box[0] + x * box[2], box[1] + y * box[2]];
-    await page.mouse.move(...at(10, 10));
-    await page.mouse.down();
-    await page.mouse.move(...at(530, 326), {steps: 20});
+    const at = await pressStart(page);
     await page.mouse.up();
     await page.mouse.move(...at(100, 100), {steps: 5});
     const rank = await until(page, () => /^Verified/.test(document.getElementById('last-rank').textContent) &&
@@ -106,7 +90,6 @@ db.commit()`, path.join(data, 'board.sqlite'), '<img src=x onerror=alert(1)>']);
     console.log('PASS');
   } finally {
     await browser.close();
-    fs.rmSync(profile, {recursive: true, force: true});
   }
 })().catch(e => { console.error('FAIL: ' + e.message); process.exitCode = 1; }).finally(() => {
   if (board) board.kill('SIGKILL');

@@ -3,21 +3,12 @@
 // finger, a lost ball, the game-over screen, a reload that keeps the high
 // score, Quit, and the page's options. Screenshots go to <artefacts>.
 // Usage: node browser.js <web-dir> <artefacts-dir>   (puppeteer-core on NODE_PATH)
-const fs = require('fs'), http = require('http'), os = require('os'), path = require('path');
-const puppeteer = require('puppeteer-core');
+const fs = require('fs'), path = require('path');
+const {serve, launch, check, canvasAt} = require('./lib.js');
 
 const [webDir, art] = process.argv.slice(2);
 fs.mkdirSync(art, {recursive: true});
-const types = {'.html': 'text/html', '.js': 'text/javascript', '.wasm': 'application/wasm'};
-const server = http.createServer((req, res) => {
-  const file = path.join(webDir, path.normalize(decodeURIComponent(req.url.split('?')[0])).replace(/\/$/, '/index.html'));
-  fs.readFile(file, (e, data) => {
-    res.writeHead(e ? 404 : 200, {'Content-Type': e ? 'text/plain' : types[path.extname(file)] || 'application/octet-stream'});
-    res.end(e ? 'not here' : data);
-  });
-});
 const sleep = ms => new Promise(r => setTimeout(r, ms));
-function check(ok, what) { if (!ok) throw new Error(what); console.log('ok: ' + what); }
 
 // What the canvas shows, from a few pixels: the side panel (255, 255, 135)
 // fills the right edge while playing; the title has its strip at the top.
@@ -62,19 +53,11 @@ async function panAtRest(page) {
   let last = -2;
   return (await until(page, s => { const rest = s.pan > 0 && Math.abs(s.pan - last) < 1; last = s.pan; return rest; })).pan;
 }
-async function canvasAt(page) {
-  const r = await page.$eval('canvas', c => { const b = c.getBoundingClientRect(); return [b.left, b.top, b.width / 640]; });
-  return (x, y) => [r[0] + x * r[2], r[1] + y * r[2]];
-}
-
+let server;
 (async () => {
-  await new Promise(r => server.listen(0, '127.0.0.1', r));
-  const url = `http://127.0.0.1:${server.address().port}/`;
-  const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'kiv-chromium-'));
-  const browser = await puppeteer.launch({
-    executablePath: '/usr/bin/chromium', headless: true, pipe: true,
-    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
-           '--disable-component-update', '--disable-sync', '--user-data-dir=' + profile]});
+  let url;
+  ({server, url} = await serve(webDir));
+  const browser = await launch();
   try {
     const page = await browser.newPage();
     page.on('console', m => { if (!m.text().includes('willReadFrequently')) console.log('page: ' + m.text()); });
@@ -174,7 +157,7 @@ async function canvasAt(page) {
     await page.screenshot({path: path.join(art, '5-ended.png')});
 
     // A larger window scales the canvas by whole multiples.
-    await page.setViewport({width: 1400, height: 1000});
+    await page.setViewport({width: 1700, height: 1100});
     check(await holds(page, () => document.getElementById('canvas').getBoundingClientRect().width === 1280),
           'the canvas doubles in a larger window');
 
@@ -189,7 +172,5 @@ async function canvasAt(page) {
     console.log('PASS');
   } finally {
     await browser.close();
-    server.close();
-    fs.rmSync(profile, {recursive: true, force: true});
   }
-})().catch(e => { console.error('FAIL: ' + e.message); process.exitCode = 1; server.close(); });
+})().catch(e => { console.error('FAIL: ' + e.message); process.exitCode = 1; }).finally(() => { if (server) server.close(); });

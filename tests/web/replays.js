@@ -1,44 +1,24 @@
-// Replays in the page, in headless Chromium: three games of one visit, each
-// saved with the page's button and verified on its own by kiv_verify to the
-// score the page showed; the last one watched to its end; a replay named by
+// Replays in the page, in headless Chromium, served without a board: three
+// games of one visit, each saved with the page's button and verified on its
+// own by kiv_verify to the score the page showed (and the page says in one
+// line that there is no board to rank them); the last one watched to its end; a replay named by
 // the address, one opened from a file and one dropped on the page watched
 // (Escape and Stop end watching, the stored high score stays as it was);
 // and a file that is no replay refused in one line.
 // Usage: node replays.js <web-dir> <replays-dir> <kiv_verify> <artefacts-dir>
-const fs = require('fs'), http = require('http'), os = require('os'), path = require('path');
+const fs = require('fs'), os = require('os'), path = require('path');
 const {execFileSync} = require('child_process');
-const puppeteer = require('puppeteer-core');
+const {serve, launch, check, until, pressStart} = require('./lib.js');
 
 const [webDir, replaysDir, verifier, art] = process.argv.slice(2);
 fs.mkdirSync(art, {recursive: true});
 const downloads = fs.mkdtempSync(path.join(os.tmpdir(), 'kiv-downloads-'));
-const types = {'.html': 'text/html', '.js': 'text/javascript', '.wasm': 'application/wasm'};
-const server = http.createServer((req, res) => {
-  const url = decodeURIComponent(req.url.split('?')[0]);
-  const file = url.startsWith('/replays/') ? path.join(replaysDir, path.basename(url))
-    : path.join(webDir, path.normalize(url).replace(/\/$/, '/index.html'));
-  fs.readFile(file, (e, data) => {
-    res.writeHead(e ? 404 : 200, {'Content-Type': e ? 'text/plain' : types[path.extname(file)] || 'application/octet-stream'});
-    res.end(e ? 'not here' : data);
-  });
-});
-function check(ok, what) { if (!ok) throw new Error(what); console.log('ok: ' + what); }
-async function until(page, fn, what, ms = 10000, ...args) {
-  try {
-    return await (await page.waitForFunction(fn, {timeout: ms, polling: 50}, ...args)).jsonValue();
-  } catch (e) {
-    throw new Error(what + ': not within ' + ms / 1000 + ' s');
-  }
-}
 
+let server;
 (async () => {
-  await new Promise(r => server.listen(0, '127.0.0.1', r));
-  const url = `http://127.0.0.1:${server.address().port}/`;
-  const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'kiv-chromium-'));
-  const browser = await puppeteer.launch({
-    executablePath: '/usr/bin/chromium', headless: true, pipe: true,
-    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
-           '--disable-component-update', '--disable-sync', '--user-data-dir=' + profile]});
+  let url;
+  ({server, url} = await serve(webDir, replaysDir));
+  const browser = await launch();
   try {
     const page = await browser.newPage();
     page.on('pageerror', e => console.log('page error: ' + e.message));
@@ -59,16 +39,12 @@ async function until(page, fn, what, ms = 10000, ...args) {
       const started = Module.kivGameStarted;
       Module.kivGameStarted = (...a) => { window.kivStarted++; started(...a); };
     });
-    const box = await page.$eval('canvas', c => { const r = c.getBoundingClientRect(); return [r.left, r.top, r.width / 640]; });
-    const at = (x, y) => [box[0] + x * box[2], box[1] + y * box[2]];
 
     // Three games: lost, left with Escape, lost. Each is saved and verified.
     const ends = ['over', 'left', 'over'];
     for (let game = 0; game < 3; game++) {
       await page.evaluate(() => { window.kivBefore = Module.kivLastGame; window.kivStartedBefore = window.kivStarted; });
-      await page.mouse.move(...at(10, 10));
-      await page.mouse.down();
-      await page.mouse.move(...at(530, 326), {steps: 20});
+      const at = await pressStart(page);
       await until(page, () => window.kivStarted > window.kivStartedBefore, `game ${game + 1} starts`);
       await page.mouse.up();
       await page.mouse.move(...at(200 + 150 * game, 300), {steps: 10});
@@ -88,6 +64,9 @@ async function until(page, fn, what, ms = 10000, ...args) {
             `kiv_verify: game ${game + 1} ${verified.end} with ${verified.score}, as the page showed ("${shown}")`);
     }
     await page.screenshot({path: path.join(art, '1-recorded.png')});
+    check(await page.$eval('#board-status', e => e.textContent) ===
+          'The board cannot be reached: games are recorded and can be watched, but not ranked.',
+          'without a board the page says so in one line');
 
     // The last game watched at 16x to its end, then the title again.
     await page.click('#watch-last');
@@ -131,8 +110,8 @@ async function until(page, fn, what, ms = 10000, ...args) {
     console.log('PASS');
   } finally {
     await browser.close();
-    server.close();
-    fs.rmSync(profile, {recursive: true, force: true});
-    fs.rmSync(downloads, {recursive: true, force: true});
   }
-})().catch(e => { console.error('FAIL: ' + e.message); process.exitCode = 1; server.close(); });
+})().catch(e => { console.error('FAIL: ' + e.message); process.exitCode = 1; }).finally(() => {
+  if (server) server.close();
+  fs.rmSync(downloads, {recursive: true, force: true});
+});
