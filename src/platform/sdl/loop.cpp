@@ -3,6 +3,7 @@
 #include <SDL.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
@@ -11,6 +12,11 @@
 #include "platform/sdl/video.h"
 
 namespace kiv {
+
+// SDL turns SIGINT and SIGTERM into a window close; a hangup (the terminal
+// or the ssh connection the game was started from has gone) is one too.
+static volatile std::sig_atomic_t hangup;
+static void on_hangup(int) { hangup = 1; }
 
 static unsigned sdl_clock() { return SDL_GetTicks(); }
 static void sdl_sleep(unsigned ms) { SDL_Delay(ms); }
@@ -39,10 +45,13 @@ void poll_events()
         else if (event.type == SDL_QUIT)
             handle_window_close();
     }
+    if (hangup)
+        handle_window_close();
 }
 
 void main_loop()
 {
+    std::signal(SIGHUP, on_hangup);
     game_running = true;
     for (;;)
         run_frame();
