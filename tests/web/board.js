@@ -79,7 +79,7 @@ db.commit()`, path.join(data, 'board.sqlite'), '<img src=x onerror=alert(1)>']);
 
     // Watched from the list, and from its link.
     await page.evaluate(name => [...document.querySelectorAll('#top li')]
-      .find(li => li.querySelector('.who').textContent === name).querySelector('button').click(), 'Robin');
+      .find(li => li.querySelector('.who').textContent === name).querySelector('a').click(), 'Robin');
     await until(page, () => !document.getElementById('watching').hidden, 'Watch in the list plays it');
     await page.click('#watch-stop');
     await until(page, () => document.getElementById('watching').hidden, 'Stop ends it');

@@ -127,9 +127,15 @@
         var score = document.createElement('span');
         score.className = 'score';
         score.textContent = g.score.toLocaleString('en');
-        var watch = document.createElement('button');
+        // A link to share; followed here, it watches in place.
+        var watch = document.createElement('a');
+        watch.className = 'button';
         watch.textContent = 'Watch';
-        watch.onclick = function () { watchGame(g.id); };
+        watch.href = '?game=' + encodeURIComponent(g.id);
+        watch.onclick = function (e) {
+          e.preventDefault();
+          watchGame(g.id);
+        };
         row.value = i + 1;
         row.append(who, ' ', score, ' ', watch);
         list.appendChild(row);
