@@ -13,6 +13,7 @@
   var last = null;      // the pointer's last position over the canvas, CSS pixels
   var buttons = 0;
   var lastEscape = -1e9;
+  var keyedWhileLocked = false;   // an Escape key came while the pointer was locked
   var finger = null;    // the touch that moves the pointer
 
   // ?-nosound&-mousespeed=15: each part one option, "=" separating a value
@@ -153,16 +154,21 @@
   canvas.addEventListener('contextmenu', function (e) { e.preventDefault(); });
   // The browser takes the first Escape to release the pointer: that is the
   // game's Escape too, unless the page merely lost the focus.
+  // The browser's Escape releases the pointer and may also deliver the key:
+  // one press, one Escape, however late the release comes.
   document.addEventListener('pointerlockchange', function () {
     last = null;
+    var keyed = keyedWhileLocked;
+    keyedWhileLocked = false;
     if (letGo) {
       letGo = locked();
       return;
     }
-    if (!locked() && document.hasFocus() && !document.hidden) escape();
+    if (!locked() && !keyed && document.hasFocus() && !document.hidden) escape();
   });
   document.addEventListener('keydown', function (e) {
     if (e.key === 'Escape') {
+      if (locked()) keyedWhileLocked = true;
       escape();
       e.preventDefault();
     }
