@@ -517,6 +517,9 @@ def api_checks(main, strict, store, web, files, origin):
     check(main.call('GET', f'/api/games/{victim}')[0] == 404, 'a removed game')
     code, out = moderate(store, 'remove', str(victim))
     check(code == 1 and 'no game' in out, out)
+    # A second server on a port in use says so and ends; the first serves on.
+    code, out = moderate(store, '--port', str(main.port))
+    check(code == 1 and f'cannot listen on 127.0.0.1 port {main.port}' in out, out)
     main.alive()
     strict.alive()
 
