@@ -40,10 +40,7 @@ void hand_input(StepInput* input)
     rest_y -= static_cast<float>(dy);
     in.dx += dx;
     in.dy += dy;
-    replay.input[replay_run.step] = in;
-    input->dx += in.dx;
-    input->dy += in.dy;
-    input->buttons = in.buttons;
+    record_step_input(in, input);
 }
 
 std::vector<unsigned char> ten_minutes()

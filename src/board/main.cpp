@@ -51,11 +51,6 @@ bool number(const char* text, double low, double high, double* out)
     return true;
 }
 
-std::string print_time(std::int64_t ms)
-{
-    return iso_time(ms);
-}
-
 int list(const StoreConfig& config, int limit)
 {
     auto store = open_store(config);
@@ -63,17 +58,17 @@ int list(const StoreConfig& config, int limit)
     std::printf("%d newest game%s on the board:\n", static_cast<int>(games.size()), games.size() == 1 ? "" : "s");
     for (const Game& g : games)
         std::printf("%10lld  %10d  %s  %6.1f s  %s\n", static_cast<long long>(g.id), g.score,
-                    print_time(g.time_ms).c_str(), g.seconds, g.name.c_str());
+                    iso_time(g.time_ms).c_str(), g.seconds, g.name.c_str());
     return 0;
 }
 
 int remove_game(const StoreConfig& config, const std::string& id_text)
 {
-    if (id_text.empty() || id_text.size() > 18 || id_text.find_first_not_of("0123456789") != std::string::npos) {
+    std::int64_t id = 0;
+    if (!parse_game_id(id_text, &id)) {
         std::fprintf(stderr, "kiv-board: a game's id is a number, not %s\n", id_text.c_str());
         return 2;
     }
-    std::int64_t id = std::stoll(id_text);
     auto store = open_store(config);
     std::optional<Game> g = store->game(id);
     if (!g || !store->remove(id)) {
@@ -81,7 +76,7 @@ int remove_game(const StoreConfig& config, const std::string& id_text)
         return 1;
     }
     std::printf("removed game %lld: %s, %d points, %s\n", static_cast<long long>(id), g->name.c_str(), g->score,
-                print_time(g->time_ms).c_str());
+                iso_time(g->time_ms).c_str());
     return 0;
 }
 

@@ -25,6 +25,7 @@
 
 #include "board/names.h"
 #include "board/rate.h"
+#include "frame/loop.h"
 #include "replay/file.h"
 
 namespace kiv::board {
@@ -51,10 +52,14 @@ struct Answer {
     std::uint64_t file_size = 0;
 };
 
+Answer json_answer(int status, const json& body)
+{
+    return Answer{status, body.dump(-1, ' ', false, json::error_handler_t::replace) + "\n", "application/json", {}};
+}
+
 Answer error(int status, const std::string& message)
 {
-    return Answer{status, json{{"error", message}}.dump(-1, ' ', false, json::error_handler_t::replace) + "\n",
-                  "application/json", {}};
+    return json_answer(status, json{{"error", message}});
 }
 
 Answer busy(int status, const std::string& message, int retry_after)
@@ -64,9 +69,14 @@ Answer busy(int status, const std::string& message, int retry_after)
     return a;
 }
 
-Answer json_answer(int status, const json& body)
+// Why a ticket does not admit a game.
+Answer ticket_refused(TakeResult why)
 {
-    return Answer{status, body.dump(-1, ' ', false, json::error_handler_t::replace) + "\n", "application/json", {}};
+    if (why == TakeResult::unknown_ticket)
+        return error(404, "There is no such ticket.");
+    if (why == TakeResult::used_ticket)
+        return error(409, "The ticket was used already: each game needs a ticket of its own.");
+    return error(409, "The ticket has expired.");
 }
 
 // A submission waiting for its verdict, shared by the request and the
@@ -174,18 +184,22 @@ bool parse_address(const std::string& text, sockaddr_storage* out)
     return false;
 }
 
+// The canonical text of an IPv4 or IPv6 address, or "" for another kind.
+std::string address_text(const sockaddr* a)
+{
+    char out[INET6_ADDRSTRLEN] = "";
+    if (a->sa_family == AF_INET)
+        inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(a)->sin_addr, out, sizeof out);
+    else if (a->sa_family == AF_INET6)
+        inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(a)->sin6_addr, out, sizeof out);
+    return out;
+}
+
 // The canonical text of an address, or "" when it is none.
 std::string canonical_address(const std::string& text)
 {
     sockaddr_storage a;
-    if (!parse_address(text, &a))
-        return "";
-    char out[INET6_ADDRSTRLEN] = "";
-    if (a.ss_family == AF_INET)
-        inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(&a)->sin_addr, out, sizeof out);
-    else
-        inet_ntop(AF_INET6, &reinterpret_cast<sockaddr_in6*>(&a)->sin6_addr, out, sizeof out);
-    return out;
+    return parse_address(text, &a) ? address_text(reinterpret_cast<const sockaddr*>(&a)) : "";
 }
 
 std::string trim(const std::string& s)
@@ -285,16 +299,7 @@ Store& Server::store()
 std::string Server::client_address(MHD_Connection* c)
 {
     const MHD_ConnectionInfo* info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
-    std::string peer = "unknown";
-    if (info && info->client_addr) {
-        char text[INET6_ADDRSTRLEN] = "";
-        if (info->client_addr->sa_family == AF_INET)
-            inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(info->client_addr)->sin_addr, text, sizeof text);
-        else if (info->client_addr->sa_family == AF_INET6)
-            inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(info->client_addr)->sin6_addr, text,
-                      sizeof text);
-        peer = text;
-    }
+    const std::string peer = info && info->client_addr ? address_text(info->client_addr) : "unknown";
     auto trusted = [this](const std::string& a) {
         return std::find(trusted_.begin(), trusted_.end(), a) != trusted_.end();
     };
@@ -523,11 +528,11 @@ Answer Server::submit_game(MHD_Connection* c, Request& r, bool* suspend)
 
     std::optional<Ticket> ticket = store().ticket(ticket_id);
     if (!ticket)
-        return error(404, "There is no such ticket.");
+        return ticket_refused(TakeResult::unknown_ticket);
     if (ticket->used)
-        return error(409, "The ticket was used already: each game needs a ticket of its own.");
+        return ticket_refused(TakeResult::used_ticket);
     if (ticket->expires_ms <= arrived)
-        return error(409, "The ticket has expired.");
+        return ticket_refused(TakeResult::expired_ticket);
     ReplayHeader header;
     ReplayError replay_error;
     if (!read_replay_header(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), &header,
@@ -536,7 +541,7 @@ Answer Server::submit_game(MHD_Connection* c, Request& r, bool* suspend)
     if (!check_game_header(header, ticket->seed, options_.verify.max_steps_per_frame, &why))
         return error(422, "The replay is refused: " + why + ".");
     // A game cannot arrive sooner after its ticket than it lasted.
-    const double lasted = static_cast<double>(header.steps) * 0.010;
+    const double lasted = static_cast<double>(header.steps) * STEP_MS / 1000.0;
     const double waited = static_cast<double>(arrived - ticket->created_ms) / 1000.0;
     if (waited < lasted - options_.duration_margin - 0.01 * lasted) {
         char text[200];
@@ -582,18 +587,10 @@ void Server::finish(Submission& s, const std::string& replay_bytes, const Verdic
         Store& db = store();
         NewGame g{s.name, v.score, v.seconds, now_ms(), replay_bytes};
         std::int64_t id = 0;
-        switch (db.add_game(s.ticket, s.arrived_ms, g, &id)) {
-        case TakeResult::unknown_ticket:
-            s.answer = error(404, "There is no such ticket.");
+        const TakeResult taken = db.add_game(s.ticket, s.arrived_ms, g, &id);
+        if (taken != TakeResult::added) {
+            s.answer = ticket_refused(taken);
             return;
-        case TakeResult::used_ticket:
-            s.answer = error(409, "The ticket was used already: each game needs a ticket of its own.");
-            return;
-        case TakeResult::expired_ticket:
-            s.answer = error(409, "The ticket has expired.");
-            return;
-        case TakeResult::added:
-            break;
         }
         top_.renew(db);
         Game row{id, g.name, g.score, g.time_ms, g.seconds};
@@ -629,9 +626,9 @@ Answer Server::top(MHD_Connection* c)
 
 Answer Server::game(const std::string& id_text, bool replay)
 {
-    if (id_text.empty() || id_text.size() > 18 || id_text.find_first_not_of("0123456789") != std::string::npos)
+    std::int64_t id = 0;
+    if (!parse_game_id(id_text, &id))
         return error(404, "There is no such game.");
-    std::int64_t id = std::stoll(id_text);
     if (replay) {
         std::optional<std::string> bytes = store().replay(id);
         if (!bytes)

@@ -52,6 +52,14 @@ std::string iso_time(std::int64_t ms)
     return text;
 }
 
+bool parse_game_id(const std::string& text, std::int64_t* id)
+{
+    if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    *id = std::stoll(text);
+    return true;
+}
+
 Ranks ranks_of(Store& store, const Game& game, std::int64_t now)
 {
     Ranks r{};

@@ -94,6 +94,8 @@ bool period_start(const std::string& period, std::int64_t now_ms, std::int64_t* 
 std::int64_t now_ms();
 // "2026-12-07T03:12:45Z"
 std::string iso_time(std::int64_t ms);
+// A game's id as given in a request or on the command line: digits only.
+bool parse_game_id(const std::string& text, std::int64_t* id);
 Ranks ranks_of(Store& store, const Game& game, std::int64_t now_ms);
 
 } // namespace kiv::board

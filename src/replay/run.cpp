@@ -78,12 +78,12 @@ void replay_input(StepInput* input)
     input->buttons = in.buttons;
 }
 
-bool game_running()
+} // namespace
+
+bool game_in_play()
 {
     return game_state == STATE_PLAYING || game_state == STATE_ENDING;
 }
-
-} // namespace
 
 void start_replay(bool fingerprint, bool screens)
 {
@@ -119,7 +119,7 @@ bool run_replay_frame()
             add_step(replay_run.fp);
     }
     const bool game = replay.header.kind == REPLAY_GAME;
-    if (game && !replay_run.ended && !game_running()) {
+    if (game && !replay_run.ended && !game_in_play()) {
         replay_run.ended = END_OVER;
         replay_run.ended_frame = replay_run.frame;
     }
@@ -130,7 +130,7 @@ bool run_replay_frame()
         handle_escape();
     if (fr.close)
         handle_window_close();
-    if (game && !replay_run.ended && (!game_running() || quit_requested)) {
+    if (game && !replay_run.ended && (!game_in_play() || quit_requested)) {
         replay_run.ended = END_LEFT;
         replay_run.ended_frame = replay_run.frame;
     }

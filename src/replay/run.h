@@ -18,6 +18,9 @@ void reset_game_records();
 // starts each of its games so, right after Start, and a replay of one
 // starts from the same.
 void start_recorded_game(const ReplayHeader& header);
+// A game is played or ending: what a recorded game runs through, from Start
+// to the game-over screen.
+bool game_in_play();
 
 // Where a replay being played has got to.
 struct ReplayRun {

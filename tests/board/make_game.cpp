@@ -31,10 +31,7 @@ void bot_step_input(StepInput* input)
     if (play_steps >= 0 && replay_run.step >= play_steps)
         bot.kind = BOT_IDLE;
     StepInput in = bot_input(bot);
-    replay.input[replay_run.step] = in;
-    input->dx += in.dx;
-    input->dy += in.dy;
-    input->buttons = in.buttons;
+    record_step_input(in, input);
 }
 
 int usage()

@@ -4,6 +4,7 @@
 
 #include "frame/game.h"
 #include "media/draw.h"
+#include "replay/run.h"
 #include "sim/balls.h"
 #include "sim/motion.h"
 #include "sim/pan.h"
@@ -143,6 +144,14 @@ StepInput bot_input(Bot& bot)
         return StepInput{0, 0, game_over_timer > 100 ? 1 : 0};
     }
     return StepInput{0, 0, 0};
+}
+
+void record_step_input(const StepInput& in, StepInput* input)
+{
+    replay.input[replay_run.step] = in;
+    input->dx += in.dx;
+    input->dy += in.dy;
+    input->buttons = in.buttons;
 }
 
 } // namespace kiv

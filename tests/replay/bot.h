@@ -23,4 +23,8 @@ struct Bot {
 // The input of the next step.
 StepInput bot_input(Bot& bot);
 
+// Keeps `in` as the input of the replay's step being run, and gives it to
+// the game: what an input source does while a bot records a replay.
+void record_step_input(const StepInput& in, StepInput* input);
+
 } // namespace kiv

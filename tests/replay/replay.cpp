@@ -49,10 +49,7 @@ void bot_step_input(StepInput* input)
     StepInput in = bot_input(recording_bot);
     if (replay_run.step > bot_gives_up && game_state == STATE_PLAYING)
         in = StepInput{0, 0, 0};
-    replay.input[replay_run.step] = in;
-    input->dx += in.dx;
-    input->dy += in.dy;
-    input->buttons = in.buttons;
+    record_step_input(in, input);
 }
 
 // Plays one game with the bot, until the title comes back after it (a game:

@@ -52,7 +52,7 @@ void poll_events()
 void main_loop()
 {
     std::signal(SIGHUP, on_hangup);
-    game_running = true;
+    in_main_loop = true;
     for (;;)
         run_frame();
 }

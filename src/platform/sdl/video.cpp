@@ -22,7 +22,7 @@ SDL_Rect panel_rect;
 Uint32 panel_colour;
 SDL_Surface* images[IMAGE_COUNT];
 bool display_lost;
-bool game_running;
+bool in_main_loop;
 
 void set_ramp_palette(SDL_Surface* surface)
 {
@@ -148,7 +148,7 @@ static int on_display_lost(Display* display)
 {
     display_lost = true;
     std::fprintf(stderr, "Lost the display %s\n", DisplayString(display));
-    if (game_running)
+    if (in_main_loop)
         quit_game();
     exit_program(1);
 }

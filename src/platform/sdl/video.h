@@ -17,8 +17,8 @@ extern SDL_Surface* images[IMAGE_COUNT];
 // Set once the connection to the display is lost: from then on nothing more
 // is asked of SDL's video, and the program ends without SDL_Quit.
 extern bool display_lost;
-// Set by the main loop: the game runs, its high score read.
-extern bool game_running;
+// Set once the main loop runs: the game has started, its high score read.
+extern bool in_main_loop;
 
 // Sets palette entries 0..207 to the ramps, in one SDL_SetColors call.
 void set_ramp_palette(SDL_Surface* surface);

@@ -152,10 +152,9 @@
   });
   window.addEventListener('mouseup', function (e) { press(buttons & ~[1, 2, 4][e.button]); });
   canvas.addEventListener('contextmenu', function (e) { e.preventDefault(); });
-  // The browser takes the first Escape to release the pointer: that is the
-  // game's Escape too, unless the page merely lost the focus.
-  // The browser's Escape releases the pointer and may also deliver the key:
-  // one press, one Escape, however late the release comes.
+  // The browser takes the first Escape to release the pointer, and may also
+  // deliver the key: one press, one Escape, however late the release comes.
+  // A release because the page merely lost the focus is no Escape.
   document.addEventListener('pointerlockchange', function () {
     last = null;
     var keyed = keyedWhileLocked;

@@ -70,11 +70,6 @@ EM_JS(void, page_watch_ended, (), {
         Module["kivWatchEnded"]();
 });
 
-bool game_running()
-{
-    return game_state == STATE_PLAYING || game_state == STATE_ENDING;
-}
-
 void start_recording()
 {
     // Without a seed from the page, one from the clock.
@@ -144,7 +139,7 @@ void end_recorded_frame()
                     static_cast<unsigned char>(frame_escapes < MAX_FRAME_ESCAPES ? frame_escapes : MAX_FRAME_ESCAPES), 0};
     if (left_game)
         finish_recording(END_LEFT);
-    else if (!game_running())
+    else if (!game_in_play())
         finish_recording(END_OVER);
 }
 
@@ -159,7 +154,7 @@ void note_escape()
     if (!recording)
         return;
     frame_escapes++;
-    if (game_running())
+    if (game_in_play())
         left_game = true;
 }
 

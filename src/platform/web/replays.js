@@ -113,7 +113,6 @@
       $('watching').hidden = false;
       setSpeed(1);
       setPaused(false);
-      if (Module['kivWatchStarted']) Module['kivWatchStarted']();
     }).catch(function (e) { fail('This replay cannot be played: ' + e.message + '.'); });
   }
   Module['kivWatch'] = watch;
@@ -146,7 +145,6 @@
   };
   Module['kivWatchEnded'] = function () {
     $('watching').hidden = true;
-    if (Module['kivBoardWatchEnded']) Module['kivBoardWatchEnded']();
   };
 
   // A file opened or dropped on the page.
