@@ -64,9 +64,9 @@ let server;
             `kiv_verify: game ${game + 1} ${verified.end} with ${verified.score}, as the page showed ("${shown}")`);
     }
     await page.screenshot({path: path.join(art, '1-recorded.png')});
-    check(await page.$eval('#board-status', e => e.textContent) ===
+    check(await page.$eval('#board-status', e => e.offsetParent !== null && e.textContent) ===
           'The board cannot be reached: games are recorded and can be watched, but not ranked.',
-          'without a board the page says so in one line');
+          'without a board the page says so in one line, shown');
 
     // The last game watched at 16x to its end, then the title again.
     await page.click('#watch-last');
