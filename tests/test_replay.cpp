@@ -8,6 +8,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -71,6 +72,31 @@ void put32(Bytes& b, size_t at, std::uint32_t v)
         b[at + i] = static_cast<unsigned char>(v >> (8 * i));
 }
 
+// `n` zero bytes compressed: a few kB for megabytes.
+Bytes packed_zeros(long n)
+{
+    Bytes body(static_cast<size_t>(n));
+    uLongf size = compressBound(static_cast<uLong>(body.size()));
+    Bytes packed(size);
+    compress2(packed.data(), &size, body.data(), static_cast<uLong>(body.size()), 9);
+    packed.resize(size);
+    return packed;
+}
+
+// The game's header claiming the longest game a replay holds (a step a
+// frame, so the largest body there is), followed by `zeros` zero bytes
+// compressed.
+Bytes largest_body(long zeros)
+{
+    Bytes b = game_file(), packed = packed_zeros(zeros);
+    put32(b, 28, MAX_REPLAY_STEPS);
+    put32(b, 32, MAX_REPLAY_STEPS);
+    put32(b, 56, MAX_REPLAY_BODY);
+    b.resize(64);
+    b.insert(b.end(), packed.begin(), packed.end());
+    return b;
+}
+
 } // namespace
 
 TEST(Replay, EditedDamagedAndForeignFilesAreRefusedWithWhatAndWhere)
@@ -124,6 +150,10 @@ TEST(Replay, EditedDamagedAndForeignFilesAreRefusedWithWhatAndWhere)
              return b;
          },
          "the body is longer than the 11584 bytes the header promises"},
+        {"the largest body a header allows", [] { return largest_body(MAX_REPLAY_BODY); },
+         "frame 0: runs 0 steps"},
+        {"the largest body a header allows, and a byte more", [] { return largest_body(MAX_REPLAY_BODY + 1); },
+         "the body is longer than the 4320000 bytes the header promises"},
         {"a frame of six steps", [] { return edited([] { replay.frame[10].steps = 6; }); },
          "frame 10: runs 6 steps (a frame runs 1 to 5)"},
         {"frames after the game's end",
@@ -154,6 +184,23 @@ TEST(Replay, EditedDamagedAndForeignFilesAreRefusedWithWhatAndWhere)
         } else {
             EXPECT_NE(got.find(c.message), std::string::npos) << c.what << ": " << got;
         }
+    }
+}
+
+// The largest body fills all of replay_body: a byte more in the stream is
+// seen, not written past the room (a guard behind it stays as it was).
+TEST(Replay, ABodyIsInflatedIntoItsRoomAndNotAByteBeyond)
+{
+    for (long extra : {0L, 1L, 1000L}) {
+        const Bytes packed = packed_zeros(MAX_REPLAY_BODY + extra);
+        Bytes room(MAX_REPLAY_BODY + 64, 0xA5);
+        const Inflated z = inflate_body(packed.data(), packed.size(), room.data(), MAX_REPLAY_BODY);
+        EXPECT_EQ(z.out, MAX_REPLAY_BODY + (extra ? 1 : 0)) << extra;
+        if (extra == 0) {
+            EXPECT_EQ(z.status, Z_STREAM_END);
+        }
+        EXPECT_TRUE(std::all_of(room.begin() + MAX_REPLAY_BODY, room.end(), [](unsigned char c) { return c == 0xA5; }))
+            << extra << " more bytes: written past the room";
     }
 }
 

@@ -14,6 +14,31 @@ unsigned char file_buffer[MAX_REPLAY_FILE];
 
 } // namespace
 
+Inflated inflate_body(const unsigned char* data, size_t size, unsigned char* out, long room)
+{
+    Inflated r{Z_STREAM_ERROR, 0, 0, nullptr};
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK)
+        return r;
+    z.next_in = const_cast<unsigned char*>(data);
+    z.avail_in = static_cast<uInt>(size);
+    z.next_out = out;
+    z.avail_out = static_cast<uInt>(room);
+    r.status = inflate(&z, Z_FINISH);
+    // Out of room: whether the stream goes on shows in a byte of its own.
+    unsigned char past = 0;
+    if (r.status == Z_BUF_ERROR && z.avail_out == 0) {
+        z.next_out = &past;
+        z.avail_out = 1;
+        r.status = inflate(&z, Z_FINISH);
+    }
+    r.out = static_cast<long>(z.total_out);
+    r.in = z.total_in;
+    r.message = z.msg;
+    inflateEnd(&z);
+    return r;
+}
+
 bool read_replay(const unsigned char* data, size_t size, ReplayError* error)
 {
     if (size > static_cast<size_t>(MAX_REPLAY_FILE))
@@ -21,34 +46,28 @@ bool read_replay(const unsigned char* data, size_t size, ReplayError* error)
     ReplayHeader header;
     if (!read_replay_header(data, size, &header, error))
         return false;
-    z_stream z{};
-    if (inflateInit(&z) != Z_OK)
-        return replay_error(error, "byte %d: cannot start decompressing the body", REPLAY_HEADER_SIZE);
-    z.next_in = const_cast<unsigned char*>(data + REPLAY_HEADER_SIZE);
-    z.avail_in = static_cast<uInt>(size - REPLAY_HEADER_SIZE);
-    // One byte of room more than promised, to see a body that is too long.
-    z.next_out = replay_body;
-    z.avail_out = static_cast<uInt>(header.body_size + 1);
-    int status = inflate(&z, Z_FINISH);
-    long in = static_cast<long>(REPLAY_HEADER_SIZE + z.total_in);
-    long out = static_cast<long>(z.total_out);
-    const char* message = z.msg;
-    inflateEnd(&z);
-    if (status == Z_STREAM_END) {
+    // The largest body a header allows fills all of replay_body.
+    const Inflated z =
+        inflate_body(data + REPLAY_HEADER_SIZE, size - REPLAY_HEADER_SIZE, replay_body, header.body_size);
+    const long in = static_cast<long>(REPLAY_HEADER_SIZE + z.in);
+    if (z.out > header.body_size)
+        return replay_error(error, "byte %ld: the body is longer than the %ld bytes the header promises", in,
+                            header.body_size);
+    if (z.status == Z_STREAM_END) {
         if (static_cast<size_t>(in) != size)
             return replay_error(error, "byte %ld: %zu bytes follow the end of the compressed body", in,
                                 size - static_cast<size_t>(in));
-        if (out != header.body_size)
-            return replay_error(error, "byte %ld: the body holds %ld bytes where the header promises %ld", in, out,
-                                header.body_size);
-        return read_replay_body(header, replay_body, out, error);
+        if (z.out != header.body_size)
+            return replay_error(error, "byte %ld: the body holds %ld bytes where the header promises %ld", in,
+                                z.out, header.body_size);
+        return read_replay_body(header, replay_body, z.out, error);
     }
-    if (out > header.body_size)
-        return replay_error(error, "byte %ld: the body is longer than the %ld bytes the header promises", in,
-                            header.body_size);
-    if (status == Z_BUF_ERROR || (status == Z_OK && z.avail_in == 0))
+    if (z.status == Z_STREAM_ERROR)
+        return replay_error(error, "byte %d: cannot start decompressing the body", REPLAY_HEADER_SIZE);
+    if (z.status == Z_BUF_ERROR)
         return replay_error(error, "byte %zu: the file ends inside its compressed body", size);
-    return replay_error(error, "byte %ld: the compressed body is damaged (%s)", in, message ? message : "zlib");
+    return replay_error(error, "byte %ld: the compressed body is damaged (%s)", in,
+                        z.message ? z.message : "zlib");
 }
 
 bool load_replay(const char* path, ReplayError* error)

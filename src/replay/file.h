@@ -12,6 +12,20 @@ namespace kiv {
 // however badly.
 constexpr long MAX_REPLAY_FILE = REPLAY_HEADER_SIZE + MAX_REPLAY_BODY + MAX_REPLAY_BODY / 1000 + 64;
 
+// What inflating a compressed body gave: zlib's last status, the bytes the
+// stream held (up to one past the room it was given), the compressed bytes
+// read, and zlib's message.
+struct Inflated {
+    int status;
+    long out;
+    size_t in;
+    const char* message;
+};
+// Inflates the zlib stream of `size` bytes into the `room` bytes at out,
+// and never a byte past them: a stream that goes on beyond shows as
+// out == room + 1.
+Inflated inflate_body(const unsigned char* data, size_t size, unsigned char* out, long room);
+
 // Reads a whole replay (header and compressed body) into `replay`.
 bool read_replay(const unsigned char* data, size_t size, ReplayError* error);
 // Reads the file at path into `replay`, refusing files larger than a replay

@@ -1,6 +1,9 @@
 #!/bin/sh
 # Fuzzes the replay reader and the verifier for SECONDS (default 60) with
-# libFuzzer, from the recorded games as seeds; new inputs it finds are kept
+# libFuzzer, from the recorded games and tests/fuzz/seeds as seeds (among
+# them largest-body.rec: the longest game's header, whose body fills all of
+# the reader's room, and a byte more, a few kB compressed, which random
+# mutation alone would not reach); new inputs it finds are kept
 # in BUILD/fuzz-corpus for the next run, and a crashing input is saved in
 # BUILD as crash-*. Builds the target with clang when it is missing.
 #   sh tests/fuzz/run.sh [BUILD] [SECONDS]
@@ -16,7 +19,7 @@ fi
 mkdir -p "$BUILD/fuzz-corpus"
 status=0
 "$BUILD/kiv_fuzz_replay" -max_total_time="$SECONDS_TO_RUN" -max_len=65536 -timeout=60 -rss_limit_mb=1024 \
-  -print_final_stats=1 -artifact_prefix="$BUILD/" "$BUILD/fuzz-corpus" tests/replays >"$BUILD/fuzz.log" 2>&1 ||
+  -print_final_stats=1 -artifact_prefix="$BUILD/" "$BUILD/fuzz-corpus" tests/replays tests/fuzz/seeds >"$BUILD/fuzz.log" 2>&1 ||
   status=$?
 grep -E '^#[0-9]+.*(DONE|INITED)|^stat::|ERROR|SUMMARY|Test unit written' "$BUILD/fuzz.log" || true
 [ $status -eq 0 ] || echo "fuzzing found a fault: see $BUILD/fuzz.log" >&2
