@@ -20,9 +20,30 @@ locale_t utf8_locale()
     return loc;
 }
 
+constexpr int MAX_MARKS = 3;
+
 bool bidi_control(wchar_t c)
 {
     return c == 0x061C || c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+
+// Characters that show as nothing, however the C library classifies them:
+// Unicode's Default_Ignorable_Code_Point (the Hangul fillers among them),
+// and the format characters of no width that are not in it (interlinear
+// annotation, Egyptian hieroglyph format controls).
+bool invisible(wchar_t c)
+{
+    static const wchar_t ranges[][2] = {
+        {0x00AD, 0x00AD},   {0x034F, 0x034F},   {0x061C, 0x061C},   {0x115F, 0x1160},
+        {0x17B4, 0x17B5},   {0x180B, 0x180F},   {0x200B, 0x200F},   {0x202A, 0x202E},
+        {0x2060, 0x206F},   {0x3164, 0x3164},   {0xFE00, 0xFE0F},   {0xFEFF, 0xFEFF},
+        {0xFFA0, 0xFFA0},   {0xFFF0, 0xFFFB},   {0x13430, 0x1343F}, {0x1BCA0, 0x1BCA3},
+        {0x1D173, 0x1D17A}, {0xE0000, 0xE0FFF},
+    };
+    for (const auto& r : ranges)
+        if (c >= r[0] && c <= r[1])
+            return true;
+    return false;
 }
 
 bool allowed_punctuation(wchar_t c)
@@ -82,23 +103,50 @@ bool check_name(std::string* name, std::string* error)
         first++;
     while (last > first && chars[last - 1] == L' ')
         last--;
+    bool visible = false;  // a letter or digit that shows
+    int marks = -1;        // marks on the character before, or -1 when it takes none
     for (size_t i = first; i < last; i++) {
         wchar_t c = chars[i];
         if (bidi_control(c)) {
             *error = "The name contains a bidirectional override or mark.";
             return false;
         }
+        if (invisible(c)) {
+            *error = "The name contains an invisible character.";
+            return false;
+        }
         if (iswcntrl_l(static_cast<wint_t>(c), loc) || c < 0x20 || (c >= 0x7F && c < 0xA0)) {
             *error = "The name contains a control character.";
             return false;
         }
-        if (!(c == L' ' || allowed_punctuation(c) || iswalnum_l(static_cast<wint_t>(c), loc))) {
+        // What shows but has no width of its own is a combining mark (an
+        // accent, a vowel sign, a tone mark): it sits on the letter before
+        // it, a few at most.
+        if (wcwidth(c) == 0) {
+            if (marks < 0) {
+                *error = "The name has a combining mark with no letter under it.";
+                return false;
+            }
+            if (++marks > MAX_MARKS) {
+                *error = "The name stacks more than three marks on one letter.";
+                return false;
+            }
+            continue;
+        }
+        const bool letter = iswalnum_l(static_cast<wint_t>(c), loc);
+        if (!(c == L' ' || allowed_punctuation(c) || letter)) {
             *error = "The name may hold only letters, digits, spaces and !#$%&'()*+,-./:;=?@[]^_{|}~.";
             return false;
         }
+        marks = letter ? 0 : -1;
+        visible = visible || letter;
     }
     if (last == first) {
         *error = "The name is empty.";
+        return false;
+    }
+    if (!visible) {
+        *error = "The name has no visible letter or digit.";
         return false;
     }
     if (last - first > static_cast<size_t>(NAME_MAX_CHARS)) {

@@ -1,32 +1,84 @@
-// Rate limits per client address: a token bucket for each, in memory only.
+// Rate limits by client address: token buckets in memory only, forgotten as
+// soon as they are full again (a minute after an address's last request at
+// most; a full bucket is what a new address gets anyway).
+//
+// An IPv4 address has a bucket of its own. An IPv6 address counts as its
+// /64 (one customer's network; every address in it is theirs), and the /56
+// and /48 around it have buckets of their own, 4 and 16 times as large, so
+// that one customer's many /64s cannot each take a full share. IPv4 mapped
+// into IPv6 (::ffff:a.b.c.d) is IPv4. A request takes a token from each of
+// its buckets, or from none.
 #pragma once
 
+#include <array>
 #include <chrono>
+#include <cstdint>
+#include <list>
 #include <mutex>
 #include <string>
 #include <unordered_map>
 
 namespace kiv::board {
 
-class RateLimit {
+// One table of buckets: `per_minute` tokens a minute for each key, in bursts
+// of as many. At most `capacity` keys; past that the longest idle is
+// forgotten first.
+class TokenBuckets {
 public:
     using Clock = std::chrono::steady_clock;
+    // An address, or the network in front of it: family, prefix length, bytes.
+    using Key = std::array<std::uint8_t, 18>;
 
-    // `per_minute` requests a minute, in bursts of up to as many.
-    explicit RateLimit(double per_minute) : per_second_(per_minute / 60.0), burst_(per_minute) {}
-
-    // Takes one token for `address`; when there is none, false with the
-    // seconds until there is one.
-    bool take(const std::string& address, Clock::time_point now, int* retry_after);
+    TokenBuckets(double per_minute, size_t capacity);
+    // The tokens `key` has at `now` (a key not held has a full bucket).
+    double level(const Key& key, Clock::time_point now) const;
+    // Takes one token (the caller saw level() >= 1).
+    void take(const Key& key, Clock::time_point now);
+    // Seconds until `key` has a token again.
+    double wait(const Key& key, Clock::time_point now) const;
+    // Forgets every full bucket.
+    void forget_full(Clock::time_point now);
+    size_t size() const { return index_.size(); }
 
 private:
     struct Bucket {
+        Key key;
         double tokens;
         Clock::time_point at;
     };
-    std::mutex mutex_;
-    std::unordered_map<std::string, Bucket> buckets_;
+    struct Hash {
+        size_t operator()(const Key& k) const;
+    };
+    double level_of(const Bucket& b, Clock::time_point now) const;
+
     double per_second_, burst_;
+    size_t capacity_;
+    std::list<Bucket> order_;  // the most recently used first
+    std::unordered_map<Key, std::list<Bucket>::iterator, Hash> index_;
+};
+
+class RateLimit {
+public:
+    using Clock = TokenBuckets::Clock;
+    enum Result { taken, address_limited, board_limited };
+
+    // `per_minute` for each address; `board_per_minute`, when above 0, for
+    // all addresses together.
+    explicit RateLimit(double per_minute, double board_per_minute = 0, size_t capacity = 100000);
+
+    // Takes a token for `address` (canonical text as address_text gives it;
+    // anything else counts as one unknown address). When refused,
+    // retry_after says the seconds until a token.
+    Result take(const std::string& address, Clock::time_point now, int* retry_after);
+    // Forgets the buckets that are full again.
+    void forget_full(Clock::time_point now);
+    // Buckets held (addresses and networks).
+    size_t size();
+
+private:
+    std::mutex mutex_;
+    TokenBuckets single_, net56_, net48_, board_;
+    bool whole_board_;
 };
 
 } // namespace kiv::board

@@ -17,12 +17,15 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <utility>
 
+#include "board/fields.h"
 #include "board/names.h"
 #include "board/rate.h"
 #include "frame/loop.h"
@@ -38,6 +41,14 @@ using Clock = std::chrono::steady_clock;
 constexpr size_t MAX_BODY = 2 * 1024 * 1024;
 constexpr int TOP_ROWS = 100;
 constexpr int RETRY_BUSY = 5;  // seconds a client waits when the queue is full or a worker failed
+
+// What the page may load and do: its own files, WebAssembly compiled from
+// them, the board's API on its own site, and no framing by other sites.
+// (packaging/kiv-board.nginx sends the same.)
+constexpr const char* PAGE_POLICY =
+    "default-src 'self'; script-src 'self' 'wasm-unsafe-eval'; style-src 'self'; img-src 'self' data: blob:; "
+    "media-src 'self' blob:; connect-src 'self'; object-src 'none'; base-uri 'none'; form-action 'none'; "
+    "frame-ancestors 'self'";
 
 struct Header {
     std::string name, value;
@@ -95,13 +106,45 @@ struct Submission {
 constexpr long MAX_BODIES = 256L * 1024 * 1024;
 std::atomic<long> bodies_held{0};
 
+// Makes room for `size` bytes of a request's body, counted against
+// MAX_BODIES; false when that would pass it.
+struct Request;
+bool hold_body(Request& r, size_t size);
+
 struct Request {
     Clock::time_point start = Clock::now();
     std::string body;
     bool answered = false;   // an answer was queued before the body ended
     std::shared_ptr<Submission> submission;
-    ~Request() { bodies_held -= static_cast<long>(body.size()); }
+    ~Request() { release_body(); }
+    // Once read, a body is let go of before its game waits for a worker.
+    void release_body()
+    {
+        bodies_held -= static_cast<long>(body.capacity());
+        std::string().swap(body);
+    }
 };
+
+bool hold_body(Request& r, size_t size)
+{
+    long more = static_cast<long>(size) - static_cast<long>(r.body.capacity());
+    if (more <= 0)
+        return true;
+    if (bodies_held.fetch_add(more) + more > MAX_BODIES) {
+        bodies_held -= more;
+        return false;
+    }
+    const size_t before = r.body.capacity();
+    r.body.reserve(size);
+    // The library may round the room up: count what it took.
+    bodies_held += static_cast<long>(r.body.capacity() - before) - more;
+    return true;
+}
+
+Answer too_much_at_once()
+{
+    return busy(503, "The server is receiving too much at once; try again shortly.", RETRY_BUSY);
+}
 
 // The top games of each period, at most `max_age` seconds old, so that a
 // crowd asking for the board costs one query a second; each answer is
@@ -208,6 +251,16 @@ std::string trim(const std::string& s)
     return b == std::string::npos ? "" : s.substr(b, e - b + 1);
 }
 
+// A request whose Content-Type is application/json (parameters aside).
+bool json_request(MHD_Connection* c)
+{
+    const char* type = MHD_lookup_connection_value(c, MHD_HEADER_KIND, "Content-Type");
+    std::string media = type ? trim(std::string(type).substr(0, std::string(type).find(';'))) : "";
+    for (char& ch : media)
+        ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    return media == "application/json";
+}
+
 const char* content_type(const std::string& path)
 {
     static const std::pair<const char*, const char*> types[] = {
@@ -244,7 +297,8 @@ void log_library(void*, const char* format, va_list args)
 class Server {
 public:
     explicit Server(const ServerOptions& options)
-        : options_(options), verify_(options.verify), ticket_limit_(options.tickets_per_minute),
+        : options_(options), verify_(options.verify),
+          ticket_limit_(options.tickets_per_minute, options.board_tickets_per_minute),
           game_limit_(options.games_per_minute)
     {
         for (const std::string& p : options.trusted_proxies)
@@ -269,7 +323,8 @@ private:
     MHD_Result handle(MHD_Connection* c, const char* url, const char* method, const char* upload,
                       size_t* upload_size, void** state);
     Answer route(MHD_Connection* c, const std::string& url, const std::string& method, Request& r, bool* suspend);
-    Answer create_ticket(MHD_Connection* c);
+    Answer create_ticket(MHD_Connection* c, const Request& r);
+    bool from_allowed_page(MHD_Connection* c);
     Answer submit_game(MHD_Connection* c, Request& r, bool* suspend);
     void finish(Submission& s, const std::string& replay_bytes, const Verdict& v);
     Answer top(MHD_Connection* c);
@@ -284,6 +339,7 @@ private:
     VerifyQueue verify_;
     RateLimit ticket_limit_, game_limit_;
     std::vector<std::string> trusted_;
+    std::string web_root_;  // --web, resolved: every file served lies under it
     TopCache top_;
 };
 
@@ -378,10 +434,14 @@ MHD_Result Server::handle(MHD_Connection* c, const char* url_text, const char* m
         *state = r;
         // A body announced too large is refused before it is read.
         const char* length = MHD_lookup_connection_value(c, MHD_HEADER_KIND, "Content-Length");
-        if (length && std::strtoull(length, nullptr, 10) > MAX_BODY) {
+        unsigned long long announced = length ? std::strtoull(length, nullptr, 10) : 0;
+        if (announced > MAX_BODY) {
             r->answered = true;
             return send(c, error(413, "The request body is larger than 2 MB."), true);
         }
+        // Room for the body announced, once, rather than doubling as it comes.
+        if (announced > 0 && !hold_body(*r, static_cast<size_t>(announced)))
+            return abort_request(c, too_much_at_once());
         return MHD_YES;
     }
     if (*upload_size > 0) {
@@ -393,11 +453,9 @@ MHD_Result Server::handle(MHD_Connection* c, const char* url_text, const char* m
             return abort_request(c, error(408, "The request took too long to arrive."));
         if (r->body.size() + n > MAX_BODY)
             return abort_request(c, error(413, "The request body is larger than 2 MB."));
-        if (bodies_held.fetch_add(static_cast<long>(n)) + static_cast<long>(n) > MAX_BODIES) {
-            bodies_held -= static_cast<long>(n);
-            Answer a = busy(503, "The server is receiving too much at once; try again shortly.", RETRY_BUSY);
-            return abort_request(c, a);
-        }
+        if (r->body.size() + n > r->body.capacity() &&
+            !hold_body(*r, std::min(MAX_BODY, std::max(2 * r->body.capacity(), r->body.size() + n))))
+            return abort_request(c, too_much_at_once());
         r->body.append(upload, n);
         return MHD_YES;
     }
@@ -444,10 +502,19 @@ Answer Server::route(MHD_Connection* c, const std::string& url, const std::strin
         return static_file(url, method);
     if (method == "OPTIONS")
         return Answer{204, "", "text/plain", {}};
+    // What changes the board comes from this board's page or an allowed one,
+    // as JSON: another site's page can send JSON only after a preflight,
+    // which it gets no leave from.
+    if (method == "POST" && (url == "/api/tickets" || url == "/api/games")) {
+        if (!from_allowed_page(c))
+            return error(403, "Requests from other sites' pages are not taken.");
+        if (!json_request(c))
+            return error(400, "Send the request as JSON (Content-Type: application/json).");
+    }
     if (url == "/api/tickets") {
         if (method != "POST")
             return error(405, "Use POST for a ticket.");
-        return create_ticket(c);
+        return create_ticket(c, r);
     }
     if (url == "/api/games") {
         if (method != "POST")
@@ -471,11 +538,45 @@ Answer Server::route(MHD_Connection* c, const std::string& url, const std::strin
     return error(404, "There is no such API endpoint.");
 }
 
-Answer Server::create_ticket(MHD_Connection* c)
+// No Origin (not a browser, or a same-origin GET), this board's own (the
+// scheme's host and port those of the request's Host), or one of
+// --allow-origin.
+bool Server::from_allowed_page(MHD_Connection* c)
 {
+    const char* origin = MHD_lookup_connection_value(c, MHD_HEADER_KIND, "Origin");
+    if (!origin)
+        return true;
+    const std::string o = origin;
+    if (std::find(options_.allow_origins.begin(), options_.allow_origins.end(), o) != options_.allow_origins.end())
+        return true;
+    const char* host = MHD_lookup_connection_value(c, MHD_HEADER_KIND, "Host");
+    if (!host || !*host)
+        return false;
+    auto lower = [](std::string t) {
+        for (char& ch : t)
+            ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+        return t;
+    };
+    const std::string h = lower(host);
+    return lower(o) == "http://" + h || lower(o) == "https://" + h;
+}
+
+Answer Server::create_ticket(MHD_Connection* c, const Request& r)
+{
+    // An empty body, or a JSON object (whose fields say nothing yet).
+    std::map<std::string, std::string> fields;
+    std::string why;
+    if (!r.body.empty() && !read_fields(r.body, {}, &fields, &why))
+        return error(400, why);
     int retry = 0;
-    if (!ticket_limit_.take(client_address(c), Clock::now(), &retry))
+    switch (ticket_limit_.take(client_address(c), Clock::now(), &retry)) {
+    case RateLimit::address_limited:
         return busy(429, "Too many tickets from this address; try again later.", retry);
+    case RateLimit::board_limited:
+        return busy(429, "The board is handing out too many tickets at once; try again shortly.", retry);
+    case RateLimit::taken:
+        break;
+    }
     unsigned char bytes[16];
     randombytes_buf(bytes, sizeof bytes);
     char hex[33];
@@ -494,27 +595,20 @@ Answer Server::submit_game(MHD_Connection* c, Request& r, bool* suspend)
 {
     const std::int64_t arrived = now_ms();
     int retry = 0;
-    if (!game_limit_.take(client_address(c), Clock::now(), &retry))
+    if (game_limit_.take(client_address(c), Clock::now(), &retry) != RateLimit::taken)
         return busy(429, "Too many games from this address; try again later.", retry);
-    const char* type = MHD_lookup_connection_value(c, MHD_HEADER_KIND, "Content-Type");
-    std::string media = type ? trim(std::string(type).substr(0, std::string(type).find(';'))) : "";
-    for (char& ch : media)
-        ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-    if (media != "application/json")
-        return error(400, "Send the game as JSON (Content-Type: application/json).");
-    json body = json::parse(r.body, nullptr, false);
-    if (body.is_discarded() || !body.is_object())
-        return error(400, "The request body is not a JSON object.");
-    for (const char* field : {"ticket", "name", "replay"})
-        if (!body.contains(field) || !body[field].is_string())
-            return error(400, std::string("The field \"") + field + "\" must be a string.");
-    std::string ticket_id = body["ticket"].get<std::string>();
+    std::map<std::string, std::string> body;
+    std::string why;
+    if (!read_fields(r.body, {{"ticket", 64}, {"name", 256}, {"replay", MAX_BODY}}, &body, &why))
+        return error(400, why);
+    r.release_body();
+    const std::string& ticket_id = body["ticket"];
     if (ticket_id.size() != 32 || ticket_id.find_first_not_of("0123456789abcdef") != std::string::npos)
         return error(400, "The ticket is not 32 lowercase hexadecimal digits.");
-    std::string name = body["name"].get<std::string>(), why;
+    std::string name = body["name"];
     if (!check_name(&name, &why))
         return error(400, why);
-    const std::string& b64 = body["replay"].get_ref<const std::string&>();
+    const std::string& b64 = body["replay"];
     std::string bytes(b64.size() / 4 * 3 + 3, '\0');
     size_t size = 0;
     const char* end = nullptr;
@@ -524,7 +618,8 @@ Answer Server::submit_game(MHD_Connection* c, Request& r, bool* suspend)
         end != b64.data() + b64.size())
         return error(400, "The replay is not standard base64.");
     bytes.resize(size);
-    body = json();
+    body["replay"].clear();
+    body["replay"].shrink_to_fit();
 
     std::optional<Ticket> ticket = store().ticket(ticket_id);
     if (!ticket)
@@ -556,11 +651,11 @@ Answer Server::submit_game(MHD_Connection* c, Request& r, bool* suspend)
     s->ticket = ticket_id;
     s->name = name;
     s->arrived_ms = arrived;
-    auto replay_bytes = std::make_shared<const std::string>(bytes);
+    auto replay_bytes = std::make_shared<const std::string>(std::move(bytes));
     // Suspended before a worker can see the game: its verdict may come
     // before this call returns.
     if (!verify_.submit(
-            std::move(bytes), ticket->seed,
+            replay_bytes, ticket->seed,
             [this, s, replay_bytes](const Verdict& v) {
                 finish(*s, *replay_bytes, v);
                 MHD_resume_connection(s->connection);
@@ -583,26 +678,35 @@ void Server::finish(Submission& s, const std::string& replay_bytes, const Verdic
         s.answer = busy(503, "The game could not be verified (" + v.error + "); try again shortly.", RETRY_BUSY);
         return;
     }
+    NewGame g{s.name, v.score, v.seconds, now_ms(), replay_bytes};
+    std::int64_t id = 0;
     try {
-        Store& db = store();
-        NewGame g{s.name, v.score, v.seconds, now_ms(), replay_bytes};
-        std::int64_t id = 0;
-        const TakeResult taken = db.add_game(s.ticket, s.arrived_ms, g, &id);
+        const TakeResult taken = store().add_game(s.ticket, s.arrived_ms, g, &id);
         if (taken != TakeResult::added) {
             s.answer = ticket_refused(taken);
             return;
         }
-        top_.renew(db);
-        Game row{id, g.name, g.score, g.time_ms, g.seconds};
-        Ranks ranks = ranks_of(db, row, g.time_ms);
-        s.answer = json_answer(201, json{{"id", id},
-                                         {"score", v.score},
-                                         {"rank", ranks.all},
-                                         {"ranks", {{"day", ranks.day}, {"week", ranks.week}, {"all", ranks.all}}}});
     } catch (const StoreError& e) {
         std::fprintf(stderr, "kiv-board: %s\n", e.what());
         s.answer = busy(503, "The board's database cannot be reached; try again shortly.", RETRY_BUSY);
+        return;
     }
+    // The game is on the board: whatever fails from here on, the answer is
+    // 201, without the ranks when they cannot be had (a retry would only
+    // find its ticket used).
+    json answer{{"id", id}, {"score", v.score}};
+    try {
+        Store& db = store();
+        top_.renew(db);
+        Game row{id, g.name, g.score, g.time_ms, g.seconds};
+        Ranks ranks = ranks_of(db, row, g.time_ms);
+        answer["rank"] = ranks.all;
+        answer["ranks"] = {{"day", ranks.day}, {"week", ranks.week}, {"all", ranks.all}};
+    } catch (const StoreError& e) {
+        std::fprintf(stderr, "kiv-board: game %lld is on the board, but its ranks cannot be had: %s\n",
+                     static_cast<long long>(id), e.what());
+    }
+    s.answer = json_answer(201, answer);
 }
 
 Answer Server::top(MHD_Connection* c)
@@ -656,9 +760,10 @@ Answer Server::static_file(const std::string& url, const std::string& method)
         return a;
     }
     std::string path = url == "/" ? "/index.html" : url;
-    // Plain names only: no empty, hidden, "." or ".." parts, no backslash or NUL.
-    bool ok = path.size() > 1 && path.size() < 512 && path.find('\\') == std::string::npos &&
-              path.find('\0') == std::string::npos;
+    // Plain names only, from the root: no empty, hidden, "." or ".." parts,
+    // no backslash or NUL.
+    bool ok = !web_root_.empty() && path.size() > 1 && path.size() < 512 && path[0] == '/' &&
+              path.find('\\') == std::string::npos && path.find('\0') == std::string::npos;
     for (size_t i = 0; ok && i < path.size();) {
         size_t next = path.find('/', i + 1);
         std::string part = path.substr(i + 1, next == std::string::npos ? std::string::npos : next - i - 1);
@@ -667,7 +772,12 @@ Answer Server::static_file(const std::string& url, const std::string& method)
     }
     if (!ok)
         return error(404, "There is no such file.");
-    std::string full = options_.web_dir + path;
+    // And where it leads, links followed, still under the root.
+    char* real = realpath((web_root_ + path).c_str(), nullptr);
+    const std::string full = real ? real : "";
+    std::free(real);
+    if (full.compare(0, web_root_.size() + 1, web_root_ + "/") != 0)
+        return error(404, "There is no such file.");
     int fd = open(full.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     struct stat st {};
     if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -677,6 +787,7 @@ Answer Server::static_file(const std::string& url, const std::string& method)
     }
     Answer a{200, "", content_type(path), {}};
     a.headers.push_back({"Cache-Control", "no-cache"});
+    a.headers.push_back({"Content-Security-Policy", PAGE_POLICY});
     a.fd = fd;
     a.file_size = static_cast<std::uint64_t>(st.st_size);
     return a;
@@ -696,12 +807,24 @@ int Server::run()
     } else {
         reinterpret_cast<sockaddr_in*>(&address)->sin_port = htons(static_cast<uint16_t>(options_.port));
     }
-    // The database is checked before the port opens.
+    // The database and the verifier are checked before the port opens.
     try {
         store();
     } catch (const StoreError& e) {
         std::fprintf(stderr, "kiv-board: %s\n", e.what());
         return 1;
+    }
+    const Verdict trial = run_worker(options_.verify, "", 0);
+    if (trial.kind == Verdict::failed) {
+        std::fprintf(stderr, "kiv-board: games cannot be verified here: %s\n", trial.error.c_str());
+        return 1;
+    }
+    if (char* real = realpath(options_.web_dir.c_str(), nullptr)) {
+        web_root_ = real;
+        std::free(real);
+    } else {
+        std::fprintf(stderr, "kiv-board: no page is served: --web %s: %s\n", options_.web_dir.c_str(),
+                     std::strerror(errno));
     }
     // SIGINT and SIGTERM are waited for here, in no other thread.
     sigset_t stop;
@@ -725,12 +848,17 @@ int Server::run()
                 options_.store.database.empty() ? (options_.store.data_dir + "/board.sqlite").c_str()
                                                 : "PostgreSQL");
     std::fflush(stdout);
-    // Tickets that expired a day ago are forgotten, once an hour.
-    for (;;) {
-        timespec hour{3600, 0};
-        int sig = sigtimedwait(&stop, nullptr, &hour);
+    // Every minute the rate limits forget the addresses whose buckets are
+    // full again; once an hour the tickets that expired a day ago go.
+    for (int minute = 1;; minute++) {
+        timespec wait{60, 0};
+        int sig = sigtimedwait(&stop, nullptr, &wait);
         if (sig == SIGINT || sig == SIGTERM)
             break;
+        ticket_limit_.forget_full(Clock::now());
+        game_limit_.forget_full(Clock::now());
+        if (minute % 60 != 0)
+            continue;
         try {
             store().drop_tickets(now_ms() - 24LL * 3600 * 1000);
         } catch (const StoreError& e) {

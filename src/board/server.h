@@ -22,7 +22,8 @@ struct ServerOptions {
     VerifySettings verify;
     double ticket_lifetime = 7200;   // seconds
     double duration_margin = 2;      // seconds, and 1 % of the game's length
-    double tickets_per_minute = 30;
+    double tickets_per_minute = 30;        // for each address (an IPv6 /64)
+    double board_tickets_per_minute = 1200;  // for all addresses together
     double games_per_minute = 10;
     double request_timeout = 10;     // seconds for a whole request
     double top_cache_age = 1;        // seconds

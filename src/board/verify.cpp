@@ -2,7 +2,9 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <seccomp.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -42,20 +44,44 @@ bool check_game_header(const ReplayHeader& h, std::uint32_t seed, double max_ste
     return false;
 }
 
-int verify_worker_main(std::uint32_t seed, double max_steps_per_frame)
+bool enter_worker_sandbox(std::string* why)
 {
-    static unsigned char data[MAX_REPLAY_FILE + 1];
-    size_t size = 0;
-    while (size < sizeof data) {
-        ssize_t n = read(0, data + size, sizeof data - size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return 3;
-        if (n == 0)
-            break;
-        size += static_cast<size_t>(n);
+    // No new privileges: nothing this process runs gains any.
+    if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) {
+        *why = std::string("no PR_SET_NO_NEW_PRIVS: ") + std::strerror(errno);
+        return false;
     }
+    scmp_filter_ctx filter = seccomp_init(SCMP_ACT_KILL_PROCESS);
+    if (!filter) {
+        *why = "libseccomp cannot make a filter";
+        return false;
+    }
+    // The replay comes in on descriptor 0 and the verdict goes out on 1;
+    // the rest is the C library's memory and the way out. No call that
+    // opens, connects, runs a program or makes code executable.
+    const int allowed[] = {SCMP_SYS(brk),          SCMP_SYS(munmap),   SCMP_SYS(mremap),
+                           SCMP_SYS(madvise),      SCMP_SYS(exit),     SCMP_SYS(exit_group),
+                           SCMP_SYS(rt_sigreturn), SCMP_SYS(clock_gettime)};
+    int rc = 0;
+    for (int call : allowed)
+        rc = rc ? rc : seccomp_rule_add(filter, SCMP_ACT_ALLOW, call, 0);
+    rc = rc ? rc : seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(read), 1, SCMP_A0(SCMP_CMP_EQ, 0));
+    rc = rc ? rc : seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(write), 1, SCMP_A0(SCMP_CMP_EQ, 1));
+    rc = rc ? rc
+            : seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(mmap), 2,
+                               SCMP_A2(SCMP_CMP_MASKED_EQ, PROT_EXEC, 0),
+                               SCMP_A3(SCMP_CMP_MASKED_EQ, MAP_ANONYMOUS, MAP_ANONYMOUS));
+    rc = rc ? rc : seccomp_load(filter);
+    seccomp_release(filter);
+    if (rc != 0) {
+        *why = std::string("the system call filter cannot be loaded: ") + std::strerror(-rc);
+        return false;
+    }
+    return true;
+}
+
+std::string worker_verdict(const unsigned char* data, size_t size, std::uint32_t seed, double max_steps_per_frame)
+{
     json out;
     ReplayError error;
     ReplayResult result;
@@ -72,8 +98,47 @@ int verify_worker_main(std::uint32_t seed, double max_steps_per_frame)
                    {"frames", result.frames},
                    {"seconds", result.seconds}};
     }
-    std::string line = out.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
-    return std::fwrite(line.data(), 1, line.size(), stdout) == line.size() && std::fflush(stdout) == 0 ? 0 : 3;
+    return out.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
+}
+
+size_t read_all(int fd, unsigned char* data, size_t capacity)
+{
+    size_t size = 0;
+    while (size < capacity) {
+        ssize_t n = read(fd, data + size, capacity - size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        size += static_cast<size_t>(n);
+    }
+    return size;
+}
+
+bool write_all(int fd, const std::string& text)
+{
+    for (size_t done = 0; done < text.size();) {
+        ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+int verify_worker_main(std::uint32_t seed, double max_steps_per_frame)
+{
+    std::string why;
+    if (!enter_worker_sandbox(&why)) {
+        write_all(1, json{{"sandbox", why}}.dump() + "\n");
+        return NO_SANDBOX;
+    }
+    static unsigned char data[MAX_REPLAY_FILE + 1];
+    size_t size = read_all(0, data, sizeof data);
+    // _exit: no exit handlers, which may want more than the filter allows.
+    _exit(write_all(1, worker_verdict(data, size, seed, max_steps_per_frame)) ? 0 : 3);
 }
 
 namespace {
@@ -122,6 +187,7 @@ Verdict run_worker(const VerifySettings& settings, const std::string& replay_byt
     char spf_arg[32];
     std::snprintf(spf_arg, sizeof spf_arg, "%.6f", settings.max_steps_per_frame);
     const char* argv[] = {"kiv-board", "verify-worker", seed_arg.c_str(), spf_arg, nullptr};
+    const char* no_environment[] = {nullptr};
     rlimit cpu{static_cast<rlim_t>(settings.cpu_seconds), static_cast<rlim_t>(settings.cpu_seconds + 1)};
     rlim_t bytes = static_cast<rlim_t>(settings.memory_mb) * 1024 * 1024;
     rlimit memory{bytes, bytes};
@@ -131,9 +197,14 @@ Verdict run_worker(const VerifySettings& settings, const std::string& replay_byt
     if (pid < 0)
         return failed("cannot start a verifier");
     if (pid == 0) {
-        // The worker dies with the server.
+        // The worker dies with the server, gains no privileges, and has
+        // nothing of the server's but its two pipes: no environment (the
+        // database's password may be there), no other descriptor, its
+        // errors into /dev/null. It shuts itself in before it reads.
         prctl(PR_SET_PDEATHSIG, SIGKILL);
         if (getppid() != parent)
+            _exit(126);
+        if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0)
             _exit(126);
         setrlimit(RLIMIT_CPU, &cpu);
         setrlimit(RLIMIT_AS, &memory);
@@ -141,10 +212,11 @@ Verdict run_worker(const VerifySettings& settings, const std::string& replay_byt
         sigset_t none;
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);
-        if (dup2(in.fd[0], 0) < 0 || dup2(out.fd[1], 1) < 0)
+        int null = open("/dev/null", O_WRONLY);
+        if (null < 0 || dup2(in.fd[0], 0) < 0 || dup2(out.fd[1], 1) < 0 || dup2(null, 2) < 0)
             _exit(126);
         close_range(3, ~0U, 0);
-        execv("/proc/self/exe", const_cast<char* const*>(argv));
+        execve("/proc/self/exe", const_cast<char* const*>(argv), const_cast<char* const*>(no_environment));
         _exit(127);
     }
     in.close_end(0);
@@ -199,12 +271,19 @@ Verdict run_worker(const VerifySettings& settings, const std::string& replay_byt
         std::snprintf(text, sizeof text, "the verifier did not finish within %g s", settings.deadline_seconds);
         return failed(text);
     }
+    if (WIFSIGNALED(status) && WTERMSIG(status) == SIGSYS)
+        return failed("the verifier made a system call it may not make and was stopped (signal " +
+                      std::to_string(SIGSYS) +
+                      "): a replay that took over its verifier, or a filter that lacks a harmless call");
     if (WIFSIGNALED(status))
         return failed(std::string("the verifier was stopped by signal ") + std::to_string(WTERMSIG(status)) +
                       " (" + strsignal(WTERMSIG(status)) + ")");
+    json answer = json::parse(line, nullptr, false);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == NO_SANDBOX && answer.is_object() &&
+        answer.contains("sandbox") && answer["sandbox"].is_string())
+        return failed("the verifier cannot shut itself in: " + answer["sandbox"].get<std::string>());
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
         return failed("the verifier failed with status " + std::to_string(WEXITSTATUS(status)));
-    json answer = json::parse(line, nullptr, false);
     Verdict v;
     if (answer.is_object() && answer.contains("error") && answer["error"].is_string()) {
         v.kind = Verdict::refused;
@@ -234,7 +313,7 @@ VerifyQueue::~VerifyQueue()
     stop();
 }
 
-bool VerifyQueue::submit(std::string replay_bytes, std::uint32_t seed, Done done,
+bool VerifyQueue::submit(std::shared_ptr<const std::string> replay_bytes, std::uint32_t seed, Done done,
                          const std::function<void()>& accepted)
 {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -279,7 +358,7 @@ void VerifyQueue::serve()
             jobs_.pop_front();
             busy_++;
         }
-        job.done(run_worker(settings_, job.replay, job.seed));
+        job.done(run_worker(settings_, *job.replay, job.seed));
         std::lock_guard<std::mutex> lock(mutex_);
         busy_--;
     }

@@ -1,14 +1,16 @@
 // Verification of submitted games in worker processes apart from the server:
 // the server's own binary run as `verify-worker`, the replay on its standard
 // input and one line of JSON on its standard output, under limits of CPU
-// time, memory and wall-clock time. A replay that crashes or stalls its
-// worker fails its own submission, never the server.
+// time, memory and wall-clock time, with an empty environment, no other
+// descriptor and a system call filter. A replay that crashes, stalls or
+// takes over its worker fails its own submission, never the server.
 #pragma once
 
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -43,9 +45,24 @@ struct Verdict {
     std::string error;  // why it was refused or failed
 };
 
-// The worker: reads a replay from standard input, plays it and writes its
-// verdict as one line of JSON. Returns the exit status.
+// The worker: shuts itself in (enter_worker_sandbox), reads a replay from
+// standard input, plays it and writes its verdict as one line of JSON.
+// Returns the exit status: NO_SANDBOX, with {"sandbox": why} for its line,
+// when it cannot shut itself in.
 int verify_worker_main(std::uint32_t seed, double max_steps_per_frame);
+constexpr int NO_SANDBOX = 4;
+
+// What a worker does first, before it reads a byte of the replay: no new
+// privileges, and a seccomp filter under which it may only read descriptor
+// 0, write descriptor 1, manage its memory and exit. Any other system call
+// (opening a file, a socket, running a program) kills it with SIGSYS. False,
+// with why, when the system cannot do it.
+bool enter_worker_sandbox(std::string* why);
+// A replay's verdict, as the worker's line of JSON ending in a newline.
+std::string worker_verdict(const unsigned char* data, size_t size, std::uint32_t seed, double max_steps_per_frame);
+// Reads until the end of input or `capacity` bytes; returns how many.
+size_t read_all(int fd, unsigned char* data, size_t capacity);
+bool write_all(int fd, const std::string& text);
 
 // Runs one worker for a replay and waits for its verdict.
 Verdict run_worker(const VerifySettings& settings, const std::string& replay, std::uint32_t seed);
@@ -63,14 +80,15 @@ public:
     // Queues a replay; `done` is called on a worker thread with its verdict.
     // `accepted` is called first, before any worker can see the replay.
     // False, and neither called, when the queue is full.
-    bool submit(std::string replay, std::uint32_t seed, Done done, const std::function<void()>& accepted);
+    bool submit(std::shared_ptr<const std::string> replay, std::uint32_t seed, Done done,
+                const std::function<void()>& accepted);
     // Ends the threads after their current replays; what still waits gets
     // a failed verdict.
     void stop();
 
 private:
     struct Job {
-        std::string replay;
+        std::shared_ptr<const std::string> replay;
         std::uint32_t seed;
         Done done;
     };

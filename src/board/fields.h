@@ -1,0 +1,33 @@
+// A request's JSON, read with bounds as it is parsed (nlohmann-json's SAX
+// interface): nothing of a hostile body is built beyond what the bounds let
+// through, so a body costs about its own size, however it is nested.
+#pragma once
+
+#include <cstddef>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace kiv::board {
+
+// A string field the request must have, and its largest size in bytes.
+struct FieldBound {
+    const char* name;
+    size_t max_bytes;
+};
+
+// What any JSON body may hold beside its fields: objects and arrays at most
+// MAX_JSON_DEPTH deep, at most MAX_JSON_ELEMENTS keys and values in all, and
+// strings of other fields of at most MAX_JSON_OTHER_STRING bytes.
+constexpr int MAX_JSON_DEPTH = 4;
+constexpr int MAX_JSON_ELEMENTS = 64;
+constexpr size_t MAX_JSON_OTHER_STRING = 1024;
+
+// Reads `body` as one JSON object that holds each of `fields` once, as a
+// string within its bound, into `out` (by name). Other fields are allowed
+// within the bounds above and ignored. False, with the reason in one
+// sentence, for anything else.
+bool read_fields(const std::string& body, const std::vector<FieldBound>& fields,
+                 std::map<std::string, std::string>* out, std::string* error);
+
+} // namespace kiv::board
