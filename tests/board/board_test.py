@@ -3,10 +3,11 @@
 a real HTTP client, with games recorded by kiv_board_game from the seeds of
 the server's own tickets.
 
-  board_test.py --board EXE --game EXE --source DIR [--postgres] SUITE...
+  board_test.py --board EXE --game EXE --hostile EXE --source DIR [--postgres] SUITE...
 
   api     the API, the bad-input matrix, rate limits, CORS, static files and
           the moderation commands
+  attacks the attack table (tests/board/attacks.py)
   shared  two servers on one PostgreSQL database (needs --postgres)
   faults  the server killed 50 times in a stream of submissions; a worker
           killed in mid-verification
@@ -38,7 +39,11 @@ import threading
 import time
 import zlib
 
+# attacks.py imports this module by its name, also when it runs as a script.
+sys.modules.setdefault('board_test', sys.modules[__name__])
+
 PG_BIN = '/usr/lib/postgresql/15/bin'
+JSON = {'Content-Type': 'application/json'}
 RULES_OFFSET = 6
 SCORE_OFFSET = 24
 HEADER = 64
@@ -132,9 +137,9 @@ def raw_exchange(port, head, body_chunks=(), pause=0.0, seconds=15):
 class Board:
     """A running kiv-board."""
 
-    def __init__(self, store, *extra):
+    def __init__(self, store, *extra, command=None, env=None):
         self.store = store
-        self.proc = spawn([args.board, '--port', '0', *store, *extra], stdout=subprocess.PIPE)
+        self.proc = spawn([command or args.board, '--port', '0', *store, *extra], stdout=subprocess.PIPE, env=env)
         ready, _, _ = select.select([self.proc.stdout], [], [], 20)
         line = self.proc.stdout.readline().decode() if ready else ''
         m = re.search(r'http://127\.0\.0\.1:(\d+)/', line)
@@ -159,7 +164,7 @@ class Board:
         return status, head, data
 
     def ticket(self, source='127.0.0.1'):
-        status, _, t = self.call('POST', '/api/tickets', source=source)
+        status, _, t = self.call('POST', '/api/tickets', '{}', JSON, source=source)
         check(status == 201, f'no ticket: {status} {t}')
         return t
 
@@ -280,8 +285,8 @@ class Postgres:
 
 # --- suites ---------------------------------------------------------------
 
-def web_dir():
-    d = os.path.join(scratch, 'web')
+def web_dir(name='web'):
+    d = os.path.join(scratch, name)
     os.makedirs(os.path.join(d, 'sub'))
     files = {'index.html': b'<!doctype html><title>Kiv</title>', 'kiv.wasm': b'\0asm\1\0\0\0',
              'kiv.js': b'var kiv;', 'kiv.data': bytes(range(256)), 'sub/page.css': b'body{}',
@@ -289,7 +294,7 @@ def web_dir():
     for name, data in files.items():
         with open(os.path.join(d, name), 'wb') as f:
             f.write(data)
-    with open(os.path.join(scratch, 'secret.txt'), 'wb') as f:
+    with open(os.path.join(scratch, 'secret.txt'), 'wb') as f:  # beside every web directory
         f.write(b'not to be served')
     return d, files
 
@@ -451,7 +456,8 @@ def api_checks(main, strict, store, web, files, origin):
     # Rate limits per address; X-Forwarded-For only from a trusted proxy.
     def tickets_until_refused(source, headers=None):
         for n in range(10):
-            status, head, answer = strict.call('POST', '/api/tickets', headers=headers, source=source)
+            status, head, answer = strict.call('POST', '/api/tickets', '{}', {**JSON, **(headers or {})},
+                                               source=source)
             if status == 429:
                 check(int(head['retry-after']) > 0 and 'Too many' in answer['error'], answer)
                 return n
@@ -714,9 +720,10 @@ def main():
     p = argparse.ArgumentParser()
     p.add_argument('--board', required=True)
     p.add_argument('--game', required=True)
+    p.add_argument('--hostile', required=True)
     p.add_argument('--source', required=True)
     p.add_argument('--postgres', action='store_true')
-    p.add_argument('suites', nargs='+', choices=['api', 'shared', 'faults'])
+    p.add_argument('suites', nargs='+', choices=['api', 'attacks', 'shared', 'faults'])
     args = p.parse_args()
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
     scratch = tempfile.mkdtemp(prefix='kiv-board-test-')
@@ -732,6 +739,9 @@ def main():
             if name == 'shared':
                 check(pg is not None, 'the shared suite needs --postgres')
                 suite_shared(pg)
+            elif name == 'attacks':
+                import attacks
+                attacks.suite(store, pg)
             else:
                 globals()[f'suite_{name}'](store)
             print(f'{name}: passed in {time.monotonic() - start:.1f} s', flush=True)
