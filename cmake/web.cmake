@@ -1,7 +1,8 @@
 # The web build: emcmake cmake -S . -B build-web && cmake --build build-web
 #
-# build-web/web/ is the whole game as static files: index.html, kiv.js,
-# kiv.wasm and kiv.data (the pictures and sounds), for any static host.
+# build-web/web/ is the whole game as static files: index.html, kiv.css,
+# kiv.js, kiv.wasm and kiv.data (the pictures and sounds), for any static
+# host.
 # kiv_replay runs the recorded games under node, and the browser test plays
 # the page in headless Chromium.
 if(NOT CMAKE_BUILD_TYPE STREQUAL "Release")
@@ -25,6 +26,7 @@ set_property(TARGET kiv APPEND PROPERTY LINK_DEPENDS
   ${CMAKE_SOURCE_DIR}/src/platform/web/replays.js ${CMAKE_SOURCE_DIR}/src/platform/web/board.js
   ${CMAKE_SOURCE_DIR}/web/index.html)
 configure_file(${CMAKE_SOURCE_DIR}/web/index.html ${KIV_WEB_OUT}/index.html COPYONLY)
+configure_file(${CMAKE_SOURCE_DIR}/web/kiv.css ${KIV_WEB_OUT}/kiv.css COPYONLY)
 
 include(CTest)
 if(BUILD_TESTING)

@@ -46,9 +46,8 @@ constexpr int RETRY_BUSY = 5;  // seconds a client waits when the queue is full 
 // them, the board's API on its own site, and no framing by other sites.
 // (packaging/kiv-board.nginx sends the same.)
 constexpr const char* PAGE_POLICY =
-    "default-src 'self'; script-src 'self' 'wasm-unsafe-eval'; style-src 'self'; img-src 'self' data: blob:; "
-    "media-src 'self' blob:; connect-src 'self'; object-src 'none'; base-uri 'none'; form-action 'none'; "
-    "frame-ancestors 'self'";
+    "default-src 'self'; script-src 'self' 'wasm-unsafe-eval'; style-src 'self'; img-src 'self' data:; "
+    "connect-src 'self'; object-src 'none'; base-uri 'none'; form-action 'none'; frame-ancestors 'self'";
 
 struct Header {
     std::string name, value;

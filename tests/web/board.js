@@ -2,7 +2,8 @@
 // played in the page lands on the board with the score the board's own
 // verifier gives it (kiv_verify agrees), its rank is shown, it is watched
 // from the board's list and from ?game=ID, and a name that looks like HTML
-// is shown as text.
+// is shown as text; all of it under the server's Content-Security-Policy,
+// which nothing the page does violates.
 // Usage: node board.js <web-dir> <kiv-board> <kiv_verify> <artefacts-dir>
 const fs = require('fs'), os = require('os'), path = require('path'), http = require('http');
 const {spawn, execFileSync} = require('child_process');
@@ -47,9 +48,17 @@ db.commit()`, path.join(data, 'board.sqlite'), '<img src=x onerror=alert(1)>']);
     let dialogs = 0;
     page.on('dialog', d => { dialogs++; d.dismiss(); });
     page.on('pageerror', e => console.log('page error: ' + e.message));
+    // Every violation of the policy, as the page's own event and as the
+    // console's report of it.
+    const violations = [];
+    page.on('console', m => { if (/Content Security Policy/i.test(m.text())) violations.push(m.text()); });
+    await page.exposeFunction('kivViolation', text => violations.push(text));
+    await page.evaluateOnNewDocument(() => document.addEventListener('securitypolicyviolation',
+      e => window.kivViolation(e.violatedDirective + ' ' + e.blockedURI)));
     await page.setViewport({width: 1200, height: 700});
     const url = `http://127.0.0.1:${port}/`;
-    await page.goto(url);
+    const policy = (await page.goto(url)).headers()['content-security-policy'] || '';
+    check(/frame-ancestors 'self'/.test(policy) && /'wasm-unsafe-eval'/.test(policy), 'the page comes with its policy');
     await until(page, () => Module.kivReady, 'the page starts');
     await page.type('#player-name', 'Robin');
     await page.click('#board [data-period="all"]');
@@ -87,6 +96,8 @@ db.commit()`, path.join(data, 'board.sqlite'), '<img src=x onerror=alert(1)>']);
     await until(page, () => !document.getElementById('watching').hidden, '?game=ID plays it');
     await page.screenshot({path: path.join(art, '2-watching.png')});
     check(dialogs === 0, 'no script ran from a name');
+    check(violations.length === 0, 'nothing the page did violated its policy' +
+          (violations.length ? ': ' + violations.join('; ') : ''));
     console.log('PASS');
   } finally {
     await browser.close();

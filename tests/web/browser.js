@@ -94,8 +94,11 @@ let server;
     await page.evaluate(() => document.exitPointerLock());
     check(await waitFor(page, 'title'), 'releasing the pointer in a game returns to the title');
 
-    // A finger: dragging moves the pointer, touching holds the button.
-    const touch = await browser.newPage();
+    // A finger: dragging moves the pointer, touching holds the button. The
+    // phone is a browser of its own (its own storage): the high score it
+    // keeps when it closes is not the first page's.
+    const phone = await browser.createBrowserContext();
+    const touch = await phone.newPage();
     await touch.setViewport({width: 844, height: 390, hasTouch: true, isMobile: true});
     await touch.goto(url);
     check(await waitFor(touch, 'title', 30000), 'the title on a phone-sized screen');
@@ -113,7 +116,7 @@ let server;
     await touch.touchscreen.touchEnd();
     await touch.keyboard.press('Escape');
     check(await waitFor(touch, 'title'), 'Escape in a game returns to the title');
-    await touch.close();
+    await phone.close();
 
     // Back in the first page: a game left alone until a ball is lost.
     await page.bringToFront();

@@ -4,7 +4,7 @@
 const fs = require('fs'), http = require('http'), os = require('os'), path = require('path');
 const puppeteer = require('puppeteer-core');
 
-const types = {'.html': 'text/html', '.js': 'text/javascript', '.wasm': 'application/wasm'};
+const types = {'.html': 'text/html', '.css': 'text/css', '.js': 'text/javascript', '.wasm': 'application/wasm'};
 
 // Serves dir at / (and, if given, the files of replays at /replays/);
 // resolves to the server's address.

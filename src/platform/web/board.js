@@ -48,7 +48,7 @@
   // A ticket for the next game; its seed is the one that game starts from.
   function fetchTicket() {
     ticket = null;
-    return api('POST', '/api/tickets').then(function (t) {
+    return api('POST', '/api/tickets', {}).then(function (t) {
       ticket = t;
       reached();
       if (Module['kivReady']) _web_next_seed(t.seed);
@@ -87,8 +87,9 @@
     return api('POST', '/api/games', {ticket: game.ticket.ticket, name: name(), replay: base64(game.bytes)})
       .then(function (r) {
         game.ticket = null;
-        $('last-rank').textContent = 'Verified: ' + r.score.toLocaleString('en') + ' points, #' + r.ranks.day +
-          ' today, #' + r.ranks.week + ' this week, #' + r.ranks.all + ' of all time.';
+        // The ranks are left out when the board could not count them.
+        $('last-rank').textContent = 'Verified: ' + r.score.toLocaleString('en') + ' points' + (r.ranks ?
+          ', #' + r.ranks.day + ' today, #' + r.ranks.week + ' this week, #' + r.ranks.all + ' of all time.' : '.');
         showTop();
       })
       .catch(function (e) {
