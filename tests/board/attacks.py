@@ -11,13 +11,14 @@ Run from board_test.py (suite `attacks`), with its servers, client and
 games.
 """
 import base64
+import http.client
 import json
 import os
-import socket
+import re
+import ssl
 import struct
 import subprocess
 import threading
-import time
 import zlib
 
 import board_test as bt
@@ -167,6 +168,75 @@ def after_commit_row(pg):
                store=['--database', f'postgresql://kiv@127.0.0.1:{pg.port}/afterwards'])
 
 
+class Nginx:
+    """packaging/kiv-board.nginx as shipped, but for its ports, paths and
+    certificate (a self-signed one of the test's), in front of a board."""
+
+    def __init__(self, board_port, web):
+        self.dir = os.path.join(bt.scratch, 'nginx')
+        os.makedirs(self.dir)
+        d = self.dir
+        r = subprocess.run(['openssl', 'req', '-x509', '-newkey', 'ec', '-pkeyopt', 'ec_paramgen_curve:prime256v1',
+                            '-nodes', '-keyout', f'{d}/key.pem', '-out', f'{d}/cert.pem', '-days', '1',
+                            '-subj', '/CN=127.0.0.1'], capture_output=True, text=True, timeout=60)
+        bt.check(r.returncode == 0, r.stderr)
+        with open(os.path.join(bt.args.source, 'packaging/kiv-board.nginx')) as f:
+            shipped = f.read()
+        for _ in range(5):
+            self.port = bt.free_port()
+            site = shipped
+            edits = [
+                (r'listen \[::\]:\d+[^;]*;', ''),
+                (r'listen 80;', f'listen 127.0.0.1:{bt.free_port()};'),
+                (r'listen 443 ssl http2;', f'listen 127.0.0.1:{self.port} ssl http2;'),
+                (r'ssl_certificate \S+;', f'ssl_certificate {d}/cert.pem;'),
+                (r'ssl_certificate_key \S+;', f'ssl_certificate_key {d}/key.pem;'),
+                (r'root /srv/kiv/web;', f'root {web};'),
+                (r'proxy_pass http://127\.0\.0\.1:8000;', f'proxy_pass http://127.0.0.1:{board_port};'),
+                (r'/var/log/nginx/kiv-api\.log', f'{d}/api.log'),
+            ]
+            for pattern, text in edits:
+                site, n = re.subn(pattern, text, site)
+                bt.check(n > 0, f'the nginx sample has no {pattern}')
+            temp = ' '.join(f'{kind}_temp_path {d}/{kind};'
+                            for kind in ('client_body', 'proxy', 'fastcgi', 'uwsgi', 'scgi'))
+            with open(f'{d}/nginx.conf', 'w') as f:
+                f.write(f'daemon off; master_process off; pid {d}/nginx.pid; error_log {d}/error.log;\n'
+                        f'events {{ worker_connections 64; }}\n'
+                        f'http {{ include /etc/nginx/mime.types; access_log {d}/access.log; {temp}\n{site}\n}}\n')
+            self.proc = bt.spawn(['nginx', '-p', d, '-e', f'{d}/error.log', '-c', f'{d}/nginx.conf'],
+                                 stderr=subprocess.DEVNULL)
+            bt.wait_for(lambda: self.proc.poll() is not None or self.answers(), 20, 'nginx')
+            if self.proc.poll() is None:
+                return
+        bt.fail('nginx did not start: ' + open(f'{d}/error.log').read())
+
+    def answers(self):
+        try:
+            return self.call('GET', '/')[0] == 200
+        except OSError:
+            return False
+
+    def call(self, method, path, body=None, headers=None):
+        conn = http.client.HTTPSConnection('127.0.0.1', self.port, timeout=30,
+                                           context=ssl._create_unverified_context())
+        try:
+            conn.request(method, path, body=body, headers=headers or {})
+            r = conn.getresponse()
+            return r.status, {k.lower(): v for k, v in r.getheaders()}, r.read().decode('utf-8', 'replace')
+        finally:
+            conn.close()
+
+    def log(self):
+        with open(f'{self.dir}/api.log') as f:
+            return f.read()
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.terminate()
+            self.proc.wait(20)
+
+
 def has_policy(head, text):
     policy = head.get('content-security-policy', '')
     return ("frame-ancestors 'self'" in policy and "'wasm-unsafe-eval'" in policy and
@@ -198,6 +268,11 @@ def suite(store, pg):
     crowd = bt.Board(store, '--trusted-proxy', '127.0.0.2', '--board-tickets-per-minute', '5',
                      '--tickets-per-minute', '100')
     servers.append(crowd)
+    # The sample nginx site in front of a board that believes it.
+    proxied = bt.Board(store, '--trusted-proxy', '127.0.0.1')
+    servers.append(proxied)
+    nginx = Nginx(proxied.port, web)
+    servers.append(nginx)
     target = os.path.join(store[1], 'board.sqlite') if store[0] == '--data' else os.path.join(bt.scratch,
                                                                                            'secret.txt')
     evil = {**JSON, 'Origin': 'https://evil.example'}
@@ -285,6 +360,14 @@ def suite(store, pg):
             prepare=game(board, '.-.')),
         Row('page', 'the page framed by another site, or running code not its own', board,
             lambda _: call(board, 'GET', '/'), 200, check=has_policy),
+        Row('page', 'the same, the page served by the sample nginx site', proxied,
+            lambda _: nginx.call('GET', '/'), 200,
+            check=lambda head, text: head['content-security-policy'] ==
+            call(board, 'GET', '/')[1]['content-security-policy']),
+        Row('privacy', 'a ticket through the sample nginx site: an address in its log', proxied,
+            lambda _: nginx.call('POST', '/api/tickets', '{}', {**JSON, 'Origin': f'https://127.0.0.1:{nginx.port}'}),
+            201, '"ticket"', tickets=1,
+            check=lambda head, text: '"POST /api/tickets" 201' in nginx.log() and '127.0.0.1' not in nginx.log()),
     ]
     if pg:
         rows.append(after_commit_row(pg))

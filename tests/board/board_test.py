@@ -79,6 +79,14 @@ def spawn(command, uid=None, **kw):
     return p
 
 
+def free_port():
+    """A port no one holds now (another may take it before it is used:
+    servers started on one try again on a failure)."""
+    with socket.socket() as s:
+        s.bind(('127.0.0.1', 0))
+        return s.getsockname()[1]
+
+
 def wait_for(condition, seconds, what):
     end = time.monotonic() + seconds
     while time.monotonic() < end:
@@ -246,9 +254,7 @@ class Postgres:
                             '-E', 'UTF8', '--locale=C.UTF-8'], capture_output=True, text=True, timeout=120)
         check(r.returncode == 0, f'initdb failed: {r.stderr}')
         for _ in range(5):
-            with socket.socket() as s:
-                s.bind(('127.0.0.1', 0))
-                self.port = s.getsockname()[1]
+            self.port = free_port()
             self.proc = spawn([f'{PG_BIN}/postgres', '-D', data, '-c', 'listen_addresses=127.0.0.1',
                                '-p', str(self.port), '-k', self.dir], uid=user,
                               stdout=subprocess.DEVNULL, stderr=open(os.path.join(scratch, 'postgres.log'), 'a'))
