@@ -1,14 +1,11 @@
-"""The attack table: each way in that the board was once found open, tried as
-a cheater or an attacker would, against the real kiv-board over real HTTP
-(a raw socket where a client such as curl would mend the request). A row is
-the request, the answer it must get, what must be stored after it (nothing,
-as `kiv-board list` and the tickets show, unless the row says otherwise) and
-the server still answering. The rows that need a worker taken over run on
-kiv-board-hostile, the same server with a worker that obeys its replay
-(tests/board/hostile_worker.cpp). Printed as a table as it runs.
-
-Run from board_test.py (suite `attacks`), with its servers, client and
-games.
+"""The attack table: every rule of docs/board.md, and each way in once found
+open, tried as a cheater or an attacker would against the real kiv-board over
+real HTTP (a raw socket where a client such as curl would mend the request).
+A row is the request, the answer it must get, what must be stored after it
+(nothing, as `kiv-board list` and the tickets show, unless the row says) and
+the server still answering; printed as a table as it runs. The rows that
+need a worker taken over run on kiv-board-hostile, the same server with a
+worker that obeys its replay (tests/board/hostile_worker.cpp).
 """
 import base64
 import http.client
@@ -19,20 +16,21 @@ import ssl
 import struct
 import subprocess
 import threading
+import time
 import zlib
 
 import board_test as bt
 
 JSON = bt.JSON
 MAX_BODY = 4320000  # the largest replay body: an hour of steps, 12 bytes each
+SECRETS = ('not to be served', 'KEY', 'PASSWORD')
 
 
 class Row:
-    """An attack: prepare() (what a row needs beforehand, not counted),
-    send(prepared) the request, and after it the status `want` whose answer
-    holds `words`, `check(headers, text)` true, `games` more games and
-    `tickets` more tickets in `store` (the suite's, by default); after()
-    puts right what prepare() did to the server."""
+    """prepare() makes what the row needs (not counted), send(prepared)
+    the request; then the status `want`, `words` in the answer, check(head,
+    text) true, `games` and `tickets` more in `store` (the suite's unless
+    given), and after() puts right what prepare() did to the server."""
 
     def __init__(self, group, what, on, send, want, words='', games=0, tickets=0, check=None, prepare=None,
                  after=None, store=None):
@@ -41,12 +39,13 @@ class Row:
         self.after, self.store = after, store
 
 
-def raw(port, text):
-    """A request exactly as written: (status, headers, body text)."""
-    status, answer, _ = bt.raw_exchange(port, text.encode(), seconds=20)
-    head, _, body = answer.partition(b'\r\n\r\n')
-    headers = {}
-    for line in head.decode('latin-1').split('\r\n')[1:]:
+def raw(port, head, chunks=(), pause=0.0):
+    """A request exactly as written: (status, headers, text), the headers
+    with ':closed' true when the server closed the connection."""
+    status, answer, closed = bt.raw_exchange(port, head.encode(), chunks, pause=pause, seconds=20)
+    top, _, body = answer.partition(b'\r\n\r\n')
+    headers = {':closed': closed is not None}
+    for line in top.decode('latin-1').split('\r\n')[1:]:
         name, _, value = line.partition(':')
         headers[name.strip().lower()] = value.strip()
     return status, headers, body.decode('utf-8', 'replace')
@@ -77,20 +76,21 @@ def stored(store):
     return listed, int(listed.split()[0]), tickets_in(store)
 
 
+def submission(ticket, replay, name='Eve'):
+    return json.dumps({'ticket': ticket['ticket'], 'name': name, 'replay': base64.b64encode(replay).decode()})
+
+
 def game_for(board, name='Eve', replay=None):
-    """A submission's body: a fresh ticket of `board` and the idle bot's
-    game on its seed (or `replay(ticket)`)."""
+    """A fresh ticket of `board` and the idle bot's game on its seed (or
+    `replay(ticket)`), as a submission."""
     t = board.ticket()
-    data = replay(t) if replay else bt.record(t['seed'], '--bot', 'idle')[0]
-    return json.dumps({'ticket': t['ticket'], 'name': name, 'replay': base64.b64encode(data).decode()})
+    return submission(t, replay(t) if replay else bt.record(t['seed'], '--bot', 'idle')[0], name)
 
 
 def header_then(text):
     """A real game's header on the ticket's seed, then `text` for its body:
     the server reads only the header before a worker gets it."""
-    def make(ticket):
-        return bt.record(ticket['seed'], '--bot', 'idle')[0][:64] + text.encode()
-    return make
+    return lambda ticket: bt.record(ticket['seed'], '--bot', 'idle')[0][:64] + text.encode()
 
 
 def largest_body(ticket):
@@ -98,7 +98,7 @@ def largest_body(ticket):
     one byte longer than it promises: the largest body fills all of the
     reader's room."""
     head = bytearray(bt.record(ticket['seed'], '--bot', 'idle')[0][:64])
-    struct.pack_into('<III', head, 28, 360000, 360000, head[36])
+    struct.pack_into('<II', head, 28, 360000, 360000)
     struct.pack_into('<I', head, 56, MAX_BODY)
     return bytes(head) + zlib.compress(bytes(MAX_BODY + 1), 9)
 
@@ -127,10 +127,10 @@ def eight_bombs(board):
     barrier = threading.Barrier(len(bodies))
 
     def send(i):
-        head = (f'POST /api/games HTTP/1.1\r\nHost: k\r\nContent-Type: application/json\r\nConnection: close\r\n'
-                f'Content-Length: {len(bodies[i])}\r\n\r\n').encode()
+        head = ('POST /api/games HTTP/1.1\r\nHost: k\r\nContent-Type: application/json\r\nConnection: close\r\n'
+                f'Content-Length: {len(bodies[i])}\r\n\r\n')
         barrier.wait()
-        statuses[i] = bt.raw_exchange(board.port, head, [bodies[i].encode()], seconds=30)[0]
+        statuses[i] = raw(board.port, head, [bodies[i].encode()])[0]
     threads = [threading.Thread(target=send, args=(i,)) for i in range(len(bodies))]
     for t in threads:
         t.start()
@@ -163,7 +163,7 @@ def after_commit_row(pg):
         status, _, text = call(late, 'POST', '/api/games', sent['body'], JSON)
         bt.check(status == 409 and 'used' in text, f'the game sent again: {status} {text}')
     return Row('commit', 'the ranks cannot be read once the game is committed', late,
-               lambda body: call(late, 'POST', '/api/games', body, JSON), 201, '"score"', games=1, tickets=0,
+               lambda body: call(late, 'POST', '/api/games', body, JSON), 201, '"score"', games=1,
                check=lambda head, text: '"id"' in text and 'rank' not in text, prepare=prepare, after=after,
                store=['--database', f'postgresql://kiv@127.0.0.1:{pg.port}/afterwards'])
 
@@ -254,152 +254,258 @@ def suite(store, pg):
     # Games are sent as soon as they are recorded: a margin of a day lets
     # them, and lets a header claim an hour's game on a fresh ticket.
     lenient = ['--duration-margin', '86400', '--tickets-per-minute', '100000', '--games-per-minute', '100000']
-    board = bt.Board(store, '--web', web, '--allow-origin', 'http://page.example', *lenient)
-    servers = [board]
-    slashed = bt.Board(store, '--web', web + '/', *lenient)
-    servers.append(slashed)
-    # The worker is handed nothing of the server's environment, where a
-    # PostgreSQL board's URL may be.
-    hostile = bt.Board(store if not pg else [], *lenient, command=bt.args.hostile,
-                       env={**os.environ, 'KIV_BOARD_DATABASE': store[1]} if pg else None)
-    servers.append(hostile)
-    limited = bt.Board(store, '--trusted-proxy', '127.0.0.2', '--tickets-per-minute', '2')
-    servers.append(limited)
-    crowd = bt.Board(store, '--trusted-proxy', '127.0.0.2', '--board-tickets-per-minute', '5',
-                     '--tickets-per-minute', '100')
-    servers.append(crowd)
-    # The sample nginx site in front of a board that believes it.
-    proxied = bt.Board(store, '--trusted-proxy', '127.0.0.1')
-    servers.append(proxied)
-    nginx = Nginx(proxied.port, web)
-    servers.append(nginx)
-    target = os.path.join(store[1], 'board.sqlite') if store[0] == '--data' else os.path.join(bt.scratch,
-                                                                                           'secret.txt')
+    servers = []
+
+    def start(*options, **kw):
+        servers.append(bt.Board(*options, **kw))
+        return servers[-1]
+    try:
+        board = start(store, '--web', web, '--allow-origin', 'http://page.example', '--request-timeout', '2',
+                      *lenient)
+        slashed = start(store, '--web', web + '/', *lenient)
+        # The default margin, tickets of a second, two a minute of each.
+        strict = start(store, '--ticket-lifetime', '1', '--tickets-per-minute', '2', '--games-per-minute', '2',
+                       '--trusted-proxy', '127.0.0.2')
+        crowd = start(store, '--trusted-proxy', '127.0.0.2', '--board-tickets-per-minute', '5')
+        # The worker is handed nothing of the server's environment, where a
+        # PostgreSQL board's URL may be.
+        hostile = start(store if not pg else [], *lenient, command=bt.args.hostile,
+                        env={**os.environ, 'KIV_BOARD_DATABASE': store[1]} if pg else None)
+        proxied = start(store, '--trusted-proxy', '127.0.0.1')
+        nginx = Nginx(proxied.port, web)
+        servers.append(nginx)
+        rows = attack_rows(store, board, slashed, strict, crowd, hostile, proxied, nginx)
+        if pg:
+            rows.append(after_commit_row(pg))
+            servers.append(rows[-1].on)
+        run(rows, store)
+    finally:
+        for server in servers:
+            server.stop()
+
+
+def attack_rows(store, board, slashed, strict, crowd, hostile, proxied, nginx):
+    ticket = board.ticket()
+    good, steps, score = bt.record(ticket['seed'], '--bot', 'idle')
+    other = board.ticket()
+    with open(os.path.join(bt.args.source, 'tests/replays/short.rec'), 'rb') as f:
+        session = f.read()
+    frames = bt.header_field(good, 32, '<I')
+
+    def x_motion(body):  # the first step's x motion, after the frames and the buttons
+        body[frames + steps] = 0x14
+
+    def js(**fields):  # the good game on its ticket, fields replaced
+        return json.dumps({'ticket': ticket['ticket'], 'name': 'Eve',
+                           'replay': base64.b64encode(good).decode(), **fields})
+
+    def post(server, body, headers=JSON, **kw):
+        return lambda _: call(server, 'POST', '/api/games', body, headers, **kw)
+
+    def fresh(server, name='Eve', replay=None):  # a game on a fresh ticket, made beforehand
+        return lambda: game_for(server, name, replay)
+
+    def sent(server, headers=JSON):
+        return lambda body: call(server, 'POST', '/api/games', body, headers)
+
+    def ticket_via(server, address, peer='127.0.0.2', headers=JSON):
+        extra = {'X-Forwarded-For': address} if address else {}
+        return lambda *_: call(server, 'POST', '/api/tickets', '{}', {**headers, **extra}, source=peer)
+
+    def tickets(server, *requests):
+        def take():
+            for r in requests:
+                bt.check(r()[0] == 201, 'a ticket beforehand')
+        return take
+
+    def expired():
+        t = strict.ticket(source='127.0.0.9')
+        bt.wait_for(lambda: time.time() > t['expires'] + 0.1, 10, 'the ticket to expire')
+        return submission(t, bt.record(t['seed'], '--bot', 'idle')[0])
+
+    def body_row(what, head, chunks, want, words, pause=0.0):
+        return Row('bodies', what, board, lambda _: raw(board.port, 'POST /api/games HTTP/1.1\r\nHost: k\r\n'
+                                                        'Content-Type: application/json\r\n' + head + '\r\n',
+                                                        chunks, pause),
+                   want, words, check=lambda h, t: h[':closed'])
+
+    def file_row(what, target, server=board, want=404, words='no such file'):
+        return Row('files', what, server, lambda _: raw(server.port, f'GET {target} HTTP/1.1\r\nHost: k\r\n'
+                                                                    'Connection: close\r\n\r\n'),
+                   want, words, check=lambda h, t: not any(secret in t for secret in SECRETS))
+
+    def name_row(what, name, words):
+        return Row('names', what, board, post(board, js(name=name)), 400, words)
     evil = {**JSON, 'Origin': 'https://evil.example'}
     bombs = {}
 
-    def via(address):
-        return {**JSON, 'X-Forwarded-For': address}
-
-    def tickets_from(server, addresses):
-        def take():
-            for a in addresses:
-                status = call(server, 'POST', '/api/tickets', '{}', via(a), source='127.0.0.2')[0]
-                bt.check(status == 201, f'a ticket for {a}: {status}')
-        return take
-
-    def game(server, name='Eve', replay=None):
-        return lambda: game_for(server, name, replay)
-
-    def post_game(server, headers=JSON):
-        return lambda body: call(server, 'POST', '/api/games', body, headers)
-
     def bomb(_):
         bombs['run'] = eight_bombs(board)
-        statuses = bombs['run'][0]
-        return (400 if set(statuses) == {400} else statuses), {}, ''
+        return (400 if set(bombs['run'][0]) == {400} else bombs['run'][0]), {}, ''
 
     rows = [
-        Row('files', 'a target without its leading /: <web>-secret/key.txt', board,
-            lambda _: raw(board.port, 'GET -secret/key.txt HTTP/1.1\r\nHost: k\r\nConnection: close\r\n\r\n'),
-            404, 'no such file'),
-        Row('files', 'a hidden file, --web given with a trailing /', slashed,
-            lambda _: raw(slashed.port, 'GET .env HTTP/1.1\r\nHost: k\r\nConnection: close\r\n\r\n'), 404,
-            'no such file'),
-        Row('files', 'a link in --web to a file outside it', board, lambda _: call(board, 'GET', '/link.txt'), 404,
-            'no such file'),
-        Row('replay', 'the largest body a header allows and a byte more (an hour claimed)', board,
-            post_game(board), 422, 'longer than the 4320000 bytes', prepare=game(board, replay=largest_body)),
-        Row('worker', 'a verifier taken over opens the board\'s database for writing', hostile, post_game(hostile),
-            503, 'may not make', prepare=game(hostile, replay=header_then('open ' + target))),
-        Row('worker', 'a verifier taken over connects to the board', hostile, post_game(hostile), 503,
-            'may not make', prepare=game(hostile, replay=header_then(f'connect {board.port}'))),
-        Row('worker', 'a verifier taken over runs a program', hostile, post_game(hostile), 503, 'may not make',
-            prepare=game(hostile, replay=header_then('run /bin/echo'))),
-        Row('worker', 'what a verifier taken over was handed', hostile, post_game(hostile), 422,
-            'environment: 0 variables; descriptors: 0 pipe, 1 pipe, 2 /dev/null',
-            prepare=game(hostile, replay=header_then('look'))),
+        # A cheater's games: each refused with what is wrong, the ticket left unused.
+        Row('replay', 'a forged score', board, post(board, js(replay=base64.b64encode(
+            bt.patched(good, bt.SCORE_OFFSET, '<i', score + 1000)).decode())), 422, 'scores'),
+        Row('replay', 'an edited input', board, post(board, js(replay=base64.b64encode(
+            bt.edit_body(good, x_motion)).decode())), 422, 'differs'),
+        Row('replay', 'a game on another game\'s ticket', board, post(board, submission(other, good)), 422, 'seed'),
+        Row('replay', 'a replay cut in half', board, post(board, js(replay=base64.b64encode(
+            good[:len(good) // 2]).decode())), 422, 'ends inside'),
+        Row('replay', 'random bytes', board, post(board, js(replay=base64.b64encode(os.urandom(4096)).decode())),
+            422, 'not a Kiv replay'),
+        Row('replay', 'another rules version', board, post(board, js(replay=base64.b64encode(
+            bt.patched(good, bt.RULES_OFFSET, '<H', 2)).decode())), 422, 'rules'),
+        Row('replay', 'a session, not a game from its Start', board, post(board, submission(ticket, session)), 422,
+            'session'),
+        Row('replay', 'a game left before its end', board, post(board, submission(
+            ticket, bt.record(ticket['seed'], '--play', '200', '--leave')[0])), 422, 'left'),
+        Row('replay', 'two steps a frame: an easier game', board, post(board, submission(
+            ticket, bt.record(ticket['seed'], '--bot', 'idle', '--steps-per-frame', '2')[0])), 422, 'steps per frame'),
+        Row('replay', 'a game sooner after its ticket than it lasted', strict,
+            lambda body: call(strict, 'POST', '/api/games', body, JSON, source='127.0.0.7'), 422, 'arrived',
+            prepare=fresh(board)),
+        Row('replay', 'an expired ticket', board, sent(board), 409, 'expired', prepare=expired),
+        Row('replay', 'the largest body a header allows and a byte more (an hour claimed)', board, sent(board), 422,
+            'longer than the 4320000 bytes', prepare=fresh(board, replay=largest_body)),
+        Row('fields', 'an unknown ticket', board, post(board, js(ticket='0' * 32)), 404, 'no such ticket'),
+        Row('fields', 'a path for a ticket', board, post(board, js(ticket='../../etc/passwd')), 400, 'hexadecimal'),
+        Row('fields', 'a replay not in base64', board, post(board, js(replay='KIVR!!!')), 400, 'base64'),
+        Row('fields', 'a replay in URL-safe base64', board,
+            post(board, js(replay=base64.urlsafe_b64encode(b'\xfb\xff' * 30).decode())), 400, 'base64'),
+        Row('fields', 'an empty replay', board, post(board, js(replay='')), 400, 'base64'),
+        # JSON: refused as it is read, before anything large is built.
+        Row('json', 'a body cut short', board, post(board, '{"ticket": '), 400, 'JSON'),
+        Row('json', 'an array, not an object', board, post(board, '["ticket"]'), 400, 'JSON'),
+        Row('json', '200,000 brackets deep', board, post(board, '[' * 100000 + ']' * 100000), 400, 'JSON'),
+        Row('json', 'objects four deep in an extra field', board, post(board, js(x={'a': {'b': {'c': {}}}})), 400,
+            'nested too deeply'),
+        Row('json', 'a number for the name', board, post(board, js(name=42)), 400, 'name'),
+        Row('json', 'a list for the replay', board, post(board, js(replay=[1, 2])), 400, 'replay'),
+        Row('json', 'no ticket', board, post(board, json.dumps({'name': 'Eve', 'replay': ''})), 400, 'ticket'),
+        Row('json', 'the name twice, the second one refused', board,
+            post(board, js()[:-1] + ', "name": "<b>"}'), 400, 'given twice'),
+        Row('json', 'a game as text/plain', board, post(board, js(), {'Content-Type': 'text/plain'}), 400, 'JSON'),
+        Row('json', 'eight 2 MB bodies built to cost the most as a tree, at once', board, bomb, 400),
+        body_row('a body of 10 MB announced', 'Content-Length: 10485760\r\n', [b'x' * 65536] * 160, 413, '2 MB'),
+        body_row('3 MB in chunks', 'Transfer-Encoding: chunked\r\n', [b'10000\r\n' + b'x' * 65536 + b'\r\n'] * 48,
+                 413, '2 MB'),
+        body_row('a body trickled past the request timeout', 'Content-Length: 1000\r\n', [b'{'] * 100, 408,
+                 'too long', pause=0.2),
+        name_row('HTML for a name', '<img src=x onerror=alert(1)>', 'letters'),
+        name_row('SQL for a name', "'; DROP TABLE games; --", 'too long'),
+        name_row('a control character', 'Eve\u0007', 'control'),
+        name_row('a bidirectional override', '\u202eEve', 'bidirectional'),
+        name_row('10,000 characters', 'E' * 10000, 'too long'),
+        name_row('spaces alone', '   ', 'empty'),
+        name_row('sixteen Hangul fillers (U+3164)', '\u3164' * 16, 'invisible'),
+        name_row('the fillers U+1160 and U+FFA0', '\u1160\uffa0' * 8, 'invisible'),
+        name_row('fifteen U+0345 stacked on nothing', '\u0345' * 15, 'no letter under it'),
+        name_row('a letter under a stack of twelve marks', 'E' + '\u0345' * 12, 'stacks'),
+        name_row('punctuation alone', '.-.', 'no visible letter'),
+        # Files: only under --web, by plain names from its root.
+        file_row('a target without its leading /: <web>-secret/key.txt', '-secret/key.txt'),
+        file_row('a hidden file, --web given with a trailing /', '.env', slashed),
+        file_row('a link in --web to a file outside it', '/link.txt'),
+        *[file_row(f'{target}', target) for target in [
+            '/../secret.txt', '/%2e%2e/secret.txt', '/sub/../../secret.txt', '/.hidden', '/sub', '//etc/passwd',
+            '/sub/%2e%2e/index.html']],
+        Row('files', 'a POST to a file', board, lambda _: call(board, 'POST', '/index.html', 'x'), 405, 'GET'),
+        # Pages of other sites.
         Row('cross-site', 'a ticket with no body and no Content-Type (a form, a beacon)', board,
             lambda _: call(board, 'POST', '/api/tickets'), 400, 'as JSON'),
         Row('cross-site', 'a ticket as text/plain (a simple request: no preflight)', board,
-            lambda _: call(board, 'POST', '/api/tickets', '{}', {'Content-Type': 'text/plain'}), 400, 'as JSON'),
-        Row('cross-site', 'a ticket from another site\'s page', board,
-            lambda _: call(board, 'POST', '/api/tickets', '{}', evil), 403, 'other sites'),
+            ticket_via(board, None, '127.0.0.1', {'Content-Type': 'text/plain'}), 400, 'as JSON'),
+        Row('cross-site', 'a ticket from another site\'s page', board, ticket_via(board, None, '127.0.0.1', evil),
+            403, 'other sites'),
         Row('cross-site', 'a ticket from a page of no origin (a sandboxed frame)', board,
-            lambda _: call(board, 'POST', '/api/tickets', '{}', {**JSON, 'Origin': 'null'}), 403, 'other sites'),
+            ticket_via(board, None, '127.0.0.1', {**JSON, 'Origin': 'null'}), 403, 'other sites'),
         Row('cross-site', 'a ticket from another port of the board\'s own host', board,
-            lambda _: call(board, 'POST', '/api/tickets', '{}', {**JSON, 'Origin': 'http://127.0.0.1:1'}), 403,
-            'other sites'),
-        Row('cross-site', 'a good game from another site\'s page', board, post_game(board, evil), 403,
-            'other sites', prepare=game(board)),
+            ticket_via(board, None, '127.0.0.1', {**JSON, 'Origin': 'http://127.0.0.1:1'}), 403, 'other sites'),
+        Row('cross-site', 'a good game from another site\'s page', board, sent(board, evil), 403, 'other sites',
+            prepare=fresh(board)),
         Row('cross-site', 'a preflight from another site\'s page gets no leave', board,
             lambda _: call(board, 'OPTIONS', '/api/tickets', None, {
                 'Origin': 'https://evil.example', 'Access-Control-Request-Method': 'POST',
                 'Access-Control-Request-Headers': 'content-type'}), 204,
             check=lambda head, text: 'access-control-allow-origin' not in head),
-        Row('json', 'eight 2 MB bodies built to cost the most as a tree, at once', board, bomb, 400),
-        Row('rate', 'a third ticket from one /64 (another address in it)', limited,
-            lambda _: call(limited, 'POST', '/api/tickets', '{}', via('2001:db8:1:1::3'), source='127.0.0.2'), 429,
-            'this address', prepare=tickets_from(limited, ['2001:db8:1:1::1', '2001:db8:1:1:ffff::2'])),
-        Row('rate', 'a fresh /64 of a /56 whose four /64s\' worth is spent', limited,
-            lambda _: call(limited, 'POST', '/api/tickets', '{}', via('2001:db8:2:1ff::1'), source='127.0.0.2'), 429,
-            'this address', prepare=tickets_from(limited, [f'2001:db8:2:1{n:02x}::{k}' for n in range(4)
-                                                           for k in (1, 2)])),
+        # Rate limits: two tickets or games a minute on `strict`, each row
+        # spending the allowance first.
+        Row('rate', 'a third ticket from one address', strict, ticket_via(strict, None, '127.0.0.5'), 429,
+            'this address', prepare=tickets(strict, *[ticket_via(strict, None, '127.0.0.5')] * 2)),
+        Row('rate', 'an X-Forwarded-For from a peer that is not a trusted proxy', strict,
+            ticket_via(strict, '198.51.100.7', '127.0.0.6'), 429, 'this address',
+            prepare=tickets(strict, *[ticket_via(strict, None, '127.0.0.6')] * 2)),
+        Row('rate', 'another address put before the client\'s in X-Forwarded-For', strict,
+            ticket_via(strict, '203.0.113.1, 198.51.100.8'), 429, 'this address',
+            prepare=tickets(strict, *[ticket_via(strict, '198.51.100.8')] * 2)),
+        Row('rate', 'a third ticket from one /64 (another address in it)', strict,
+            ticket_via(strict, '2001:db8:1:1::3'), 429, 'this address',
+            prepare=tickets(strict, ticket_via(strict, '2001:db8:1:1::1'), ticket_via(strict, '2001:db8:1:1:ff::2'))),
+        Row('rate', 'a fresh /64 of a /56 whose four /64s\' worth is spent', strict,
+            ticket_via(strict, '2001:db8:2:1ff::1'), 429, 'this address',
+            prepare=tickets(strict, *[ticket_via(strict, f'2001:db8:2:1{n:02x}::{k}') for n in range(4)
+                                      for k in (1, 2)])),
         Row('rate', 'a new address past the whole board\'s tickets a minute', crowd,
-            lambda _: call(crowd, 'POST', '/api/tickets', '{}', via('198.51.100.99'), source='127.0.0.2'), 429,
-            'The board is handing out', prepare=tickets_from(crowd, [f'198.51.100.{n}' for n in range(5)])),
-        Row('names', 'sixteen Hangul fillers (U+3164)', board, post_game(board), 400, 'invisible',
-            prepare=game(board, '\u3164' * 16)),
-        Row('names', 'the fillers U+1160 and U+FFA0', board, post_game(board), 400, 'invisible',
-            prepare=game(board, '\u1160\uffa0' * 8)),
-        Row('names', 'fifteen U+0345 stacked on nothing', board, post_game(board), 400, 'no letter under it',
-            prepare=game(board, '\u0345' * 15)),
-        Row('names', 'a letter under a stack of twelve marks', board, post_game(board), 400, 'stacks',
-            prepare=game(board, 'E' + '\u0345' * 12)),
-        Row('names', 'punctuation alone', board, post_game(board), 400, 'no visible letter',
-            prepare=game(board, '.-.')),
+            ticket_via(crowd, '198.51.100.99'), 429, 'The board is handing out',
+            prepare=tickets(crowd, *[ticket_via(crowd, f'198.51.100.{n}') for n in range(5)])),
+        Row('rate', 'a third game a minute', strict, post(strict, '{}', source='127.0.0.6'), 429, 'Too many games',
+            prepare=lambda: [call(strict, 'POST', '/api/games', '{}', JSON, source='127.0.0.6') for _ in '12']),
+        # A verifier taken over: killed at its first call out of bounds.
+        Row('worker', 'a verifier taken over opens the board\'s database for writing', hostile, sent(hostile), 503,
+            'may not make', prepare=fresh(hostile, replay=header_then('open ' + (
+                os.path.join(store[1], 'board.sqlite') if store[0] == '--data' else '/etc/passwd')))),
+        Row('worker', 'a verifier taken over connects to the board', hostile, sent(hostile), 503, 'may not make',
+            prepare=fresh(hostile, replay=header_then(f'connect {board.port}'))),
+        Row('worker', 'a verifier taken over runs a program', hostile, sent(hostile), 503, 'may not make',
+            prepare=fresh(hostile, replay=header_then('run /bin/echo'))),
+        Row('worker', 'what a verifier taken over was handed', hostile, sent(hostile), 422,
+            'environment: 0 variables; descriptors: 0 pipe, 1 pipe, 2 /dev/null',
+            prepare=fresh(hostile, replay=header_then('look'))),
         Row('page', 'the page framed by another site, or running code not its own', board,
             lambda _: call(board, 'GET', '/'), 200, check=has_policy),
-        Row('page', 'the same, the page served by the sample nginx site', proxied,
-            lambda _: nginx.call('GET', '/'), 200,
-            check=lambda head, text: head['content-security-policy'] ==
+        Row('page', 'the same, the page served by the sample nginx site', proxied, lambda _: nginx.call('GET', '/'),
+            200, check=lambda head, text: head['content-security-policy'] ==
             call(board, 'GET', '/')[1]['content-security-policy']),
         Row('privacy', 'a ticket through the sample nginx site: an address in its log', proxied,
             lambda _: nginx.call('POST', '/api/tickets', '{}', {**JSON, 'Origin': f'https://127.0.0.1:{nginx.port}'}),
             201, '"ticket"', tickets=1,
             check=lambda head, text: '"POST /api/tickets" 201' in nginx.log() and '127.0.0.1' not in nginx.log()),
     ]
-    if pg:
-        rows.append(after_commit_row(pg))
-        servers.append(rows[-1].on)
-    games_before = stored(store)[1]
-    print(f'  {"group":11}{"attack":72}answer', flush=True)
-    try:
-        for row in rows:
-            prepared = row.prepare() if row.prepare else None
-            where = row.store or store
-            listed, games, tickets = stored(where)
-            status, head, text = row.send(prepared)
-            after_listed, after_games, after_tickets = stored(where)
-            try:
-                said = json.loads(text).get('error', text) if text else ''
-            except ValueError:
-                said = text
-            print(f'  {row.group:11}{row.what[:70]:72}{status} {said[:100]}', flush=True)
-            bt.check(status == row.want and row.words in text, f'{row.what}: {status} {text[:300]}')
-            bt.check(row.check is None or row.check(head, text), f'{row.what}: {head} {text[:300]}')
-            bt.check((after_games - games, after_tickets - tickets) == (row.games, row.tickets) and
-                     (row.games > 0 or after_listed == listed),
-                     f'{row.what}: stored {after_games - games} games and {after_tickets - tickets} tickets')
-            if row.after:
-                row.after()
-            row.on.alive()
+    # None of the refused games used the ticket: the good game still goes on.
+    rows.append(Row('replay', 'the good game after all those on its ticket', board, post(board, js()), 201,
+                    f'"score":{score}', games=1))
+
+    def memory():
         _, peak_before, peak_after = bombs['run']
         print(f'json: peak memory (VmHWM) {peak_before} MB before the eight bodies, {peak_after} MB after',
               flush=True)
         # 16 MB of bodies; as parsed trees they once took 100 MB more.
         bt.check(peak_after - peak_before < 3 * 16, f'the eight bodies took {peak_after - peak_before} MB')
-        bt.check(stored(store)[1] == games_before, 'the attacks put a game on the board')
-    finally:
-        for server in servers:
-            server.stop()
+    rows[-1].after = memory
+    return rows
+
+
+def run(rows, store):
+    print(f'  {"group":11}{"attack":72}answer', flush=True)
+    for row in rows:
+        prepared = row.prepare() if row.prepare else None
+        where = row.store or store
+        listed, games, tickets = stored(where)
+        status, head, text = row.send(prepared)
+        after_listed, after_games, after_tickets = stored(where)
+        try:
+            said = json.loads(text).get('error', text) if text else ''
+        except (ValueError, AttributeError):
+            said = text
+        print(f'  {row.group:11}{row.what[:70]:72}{status} {said.strip()[:100]}', flush=True)
+        bt.check(status == row.want and row.words in text, f'{row.what}: {status} {text[:300]}')
+        bt.check(row.check is None or row.check(head, text), f'{row.what}: {head} {text[:300]}')
+        bt.check(status < 400 or head.get('content-type') in ('application/json', None),
+                 f'{row.what}: a refusal as {head.get("content-type")}')
+        bt.check((after_games - games, after_tickets - tickets) == (row.games, row.tickets) and
+                 (row.games > 0 or after_listed == listed),
+                 f'{row.what}: stored {after_games - games} games and {after_tickets - tickets} tickets')
+        if row.after:
+            row.after()
+        row.on.alive()
