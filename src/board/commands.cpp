@@ -23,7 +23,7 @@ const char* const USAGE =
     "                 [--workers N] [--queue N] [--worker-cpu S] [--worker-memory MB] [--worker-deadline S]\n"
     "                 [--max-steps-per-frame X] [--ticket-lifetime S] [--duration-margin S]\n"
     "                 [--tickets-per-minute N] [--board-tickets-per-minute N] [--games-per-minute N]\n"
-    "                 [--request-timeout S]\n"
+    "                 [--request-timeout S] [--worker-trial open:PATH|connect:PORT|look]\n"
     "       kiv-board list [--limit N] [--data DIR | --database URL]\n"
     "       kiv-board remove ID [--data DIR | --database URL]\n";
 
@@ -85,9 +85,9 @@ int kiv::board::board_main(int argc, char** argv)
     }
     if (command == "verify-worker") {
         double seed = 0, spf = 0;
-        if (argc != 4 || !number(argv[2], 0, 4294967295.0, &seed) || !number(argv[3], 1, 5, &spf))
+        if (argc < 4 || argc > 5 || !number(argv[2], 0, 4294967295.0, &seed) || !number(argv[3], 1, 5, &spf))
             return 2;
-        return verify_worker_main(static_cast<std::uint32_t>(seed), spf);
+        return verify_worker_main(static_cast<std::uint32_t>(seed), spf, argc == 5 ? argv[4] : "");
     }
     if (command == "--help" || (argc > first && std::string(argv[first]) == "--help")) {
         std::fputs(USAGE, stdout);
@@ -158,6 +158,8 @@ int kiv::board::board_main(int argc, char** argv)
             ok = number(v, 0.01, 1e7, &o.board_tickets_per_minute);
         else if (a == "--games-per-minute")
             ok = number(v, 0.01, 1e6, &o.games_per_minute);
+        else if (a == "--worker-trial")
+            o.verify.trial = v;
         else if (a == "--request-timeout")
             ok = number(v, 1, 3600, &o.request_timeout);
         else

@@ -813,7 +813,9 @@ int Server::run()
         std::fprintf(stderr, "kiv-board: %s\n", e.what());
         return 1;
     }
-    const Verdict trial = run_worker(options_.verify, "", 0);
+    VerifySettings plain = options_.verify;
+    plain.trial.clear();
+    const Verdict trial = run_worker(plain, "", 0);
     if (trial.kind == Verdict::failed) {
         std::fprintf(stderr, "kiv-board: games cannot be verified here: %s\n", trial.error.c_str());
         return 1;

@@ -1,12 +1,14 @@
 #include "board/verify.h"
 
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <seccomp.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +16,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <nlohmann/json.hpp>
 
@@ -101,6 +104,8 @@ std::string worker_verdict(const unsigned char* data, size_t size, std::uint32_t
     return out.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
 }
 
+namespace {
+
 size_t read_all(int fd, unsigned char* data, size_t capacity)
 {
     size_t size = 0;
@@ -128,13 +133,59 @@ bool write_all(int fd, const std::string& text)
     return true;
 }
 
-int verify_worker_main(std::uint32_t seed, double max_steps_per_frame)
+// What a worker was handed: its environment and its open descriptors.
+std::string handed()
 {
+    int variables = 0;
+    for (char** e = environ; e && *e; e++)
+        variables++;
+    std::string text = "environment: " + std::to_string(variables) + " variables; descriptors:";
+    for (int fd = 0; fd < 1024; fd++) {
+        char target[256] = "?";
+        if (fcntl(fd, F_GETFD) < 0)
+            continue;
+        ssize_t n = readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), target, sizeof target - 1);
+        target[n > 0 ? n : 1] = 0;
+        text += (fd ? ", " : " ") + std::to_string(fd) + " " + (std::strncmp(target, "pipe:", 5) ? target : "pipe");
+    }
+    return text;
+}
+
+// A trial's verdict, for what a worker shut in should never get to say.
+int trial(const std::string& what, const std::string& before)
+{
+    const std::string arg = what.substr(what.find(':') + 1);
+    std::string done;
+    if (what.rfind("open:", 0) == 0 && open(arg.c_str(), O_RDWR | O_CLOEXEC) >= 0) {
+        done = "opened " + arg;
+    } else if (what.rfind("connect:", 0) == 0) {
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(static_cast<std::uint16_t>(std::atoi(arg.c_str())));
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (connect(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0), reinterpret_cast<sockaddr*>(&to), sizeof to) == 0)
+            done = "connected to port " + arg;
+    } else if (what == "look") {
+        done = before;
+    }
+    return write_all(1, json{{"error", "the worker's trial: " + (done.empty() ? "nothing done" : done)}}.dump() +
+                            "\n")
+               ? 0
+               : 3;
+}
+
+} // namespace
+
+int verify_worker_main(std::uint32_t seed, double max_steps_per_frame, const std::string& trial_of)
+{
+    const std::string before = trial_of.empty() ? "" : handed();
     std::string why;
     if (!enter_worker_sandbox(&why)) {
         write_all(1, json{{"sandbox", why}}.dump() + "\n");
         return NO_SANDBOX;
     }
+    if (!trial_of.empty())
+        _exit(trial(trial_of, before));
     static unsigned char data[MAX_REPLAY_FILE + 1];
     size_t size = read_all(0, data, sizeof data);
     // _exit: no exit handlers, which may want more than the filter allows.
@@ -186,7 +237,8 @@ Verdict run_worker(const VerifySettings& settings, const std::string& replay_byt
     std::string seed_arg = std::to_string(seed);
     char spf_arg[32];
     std::snprintf(spf_arg, sizeof spf_arg, "%.6f", settings.max_steps_per_frame);
-    const char* argv[] = {"kiv-board", "verify-worker", seed_arg.c_str(), spf_arg, nullptr};
+    const char* argv[] = {"kiv-board", "verify-worker", seed_arg.c_str(), spf_arg,
+                          settings.trial.empty() ? nullptr : settings.trial.c_str(), nullptr};
     const char* no_environment[] = {nullptr};
     rlimit cpu{static_cast<rlim_t>(settings.cpu_seconds), static_cast<rlim_t>(settings.cpu_seconds + 1)};
     rlim_t bytes = static_cast<rlim_t>(settings.memory_mb) * 1024 * 1024;

@@ -27,6 +27,8 @@ struct VerifySettings {
     double deadline_seconds = 30;
     int workers = 2;
     int queue = 16;  // replays that may wait while every worker is busy
+    // Empty, or a trial of the shut-in worker (see verify_worker_main).
+    std::string trial;
 };
 
 // What the board asks of a game beyond a well-formed replay, decided from
@@ -49,7 +51,16 @@ struct Verdict {
 // standard input, plays it and writes its verdict as one line of JSON.
 // Returns the exit status: NO_SANDBOX, with {"sandbox": why} for its line,
 // when it cannot shut itself in.
-int verify_worker_main(std::uint32_t seed, double max_steps_per_frame);
+//
+// With a `trial` (kiv-board serve --worker-trial, for the tests and for
+// checking a machine; never on a public board, whose every game it fails),
+// the worker, once shut in, does instead what code a replay took over would
+// try: "open:PATH" opens PATH for writing, "connect:PORT" connects to
+// 127.0.0.1:PORT, and "look" refuses the game with what the worker was
+// handed ("environment: N variables; descriptors: 0 pipe, 1 pipe, 2
+// /dev/null"). The first two should be killed; if they are not, the game is
+// refused saying so.
+int verify_worker_main(std::uint32_t seed, double max_steps_per_frame, const std::string& trial = "");
 constexpr int NO_SANDBOX = 4;
 
 // What a worker does first, before it reads a byte of the replay: no new
@@ -60,9 +71,6 @@ constexpr int NO_SANDBOX = 4;
 bool enter_worker_sandbox(std::string* why);
 // A replay's verdict, as the worker's line of JSON ending in a newline.
 std::string worker_verdict(const unsigned char* data, size_t size, std::uint32_t seed, double max_steps_per_frame);
-// Reads until the end of input or `capacity` bytes; returns how many.
-size_t read_all(int fd, unsigned char* data, size_t capacity);
-bool write_all(int fd, const std::string& text);
 
 // Runs one worker for a replay and waits for its verdict.
 Verdict run_worker(const VerifySettings& settings, const std::string& replay, std::uint32_t seed);

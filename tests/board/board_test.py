@@ -3,7 +3,7 @@
 a real HTTP client, with games recorded by kiv_board_game from the seeds of
 the server's own tickets.
 
-  board_test.py --board EXE --game EXE --hostile EXE --source DIR [--postgres] SUITE...
+  board_test.py --board EXE --game EXE --source DIR [--postgres] SUITE...
 
   api     the API, the bad-input matrix, rate limits, CORS, static files and
           the moderation commands
@@ -31,22 +31,18 @@ import shutil
 import signal
 import socket
 import sqlite3
-import struct
+import ssl
 import subprocess
 import sys
 import tempfile
 import threading
 import time
-import zlib
 
 # attacks.py imports this module by its name, also when it runs as a script.
 sys.modules.setdefault('board_test', sys.modules[__name__])
 
 PG_BIN = '/usr/lib/postgresql/15/bin'
 JSON = {'Content-Type': 'application/json'}
-RULES_OFFSET = 6
-SCORE_OFFSET = 24
-HEADER = 64
 
 args = None
 scratch = None
@@ -99,8 +95,9 @@ def wait_for(condition, seconds, what):
 
 # --- HTTP ---------------------------------------------------------------
 
-def request(port, method, path, body=None, headers=None, source='127.0.0.1', timeout=60):
-    conn = http.client.HTTPConnection('127.0.0.1', port, timeout=timeout, source_address=(source, 0))
+def request(port, method, path, body=None, headers=None, source='127.0.0.1', timeout=60, tls=False):
+    conn = (http.client.HTTPSConnection('127.0.0.1', port, timeout=timeout, context=ssl._create_unverified_context())
+            if tls else http.client.HTTPConnection('127.0.0.1', port, timeout=timeout, source_address=(source, 0)))
     try:
         conn.request(method, path, body=body, headers=headers or {})
         r = conn.getresponse()
@@ -145,9 +142,9 @@ def raw_exchange(port, head, body_chunks=(), pause=0.0, seconds=15):
 class Board:
     """A running kiv-board."""
 
-    def __init__(self, store, *extra, command=None, env=None):
+    def __init__(self, store, *extra, env=None):
         self.store = store
-        self.proc = spawn([command or args.board, '--port', '0', *store, *extra], stdout=subprocess.PIPE, env=env)
+        self.proc = spawn([args.board, '--port', '0', *store, *extra], stdout=subprocess.PIPE, env=env)
         ready, _, _ = select.select([self.proc.stdout], [], [], 20)
         line = self.proc.stdout.readline().decode() if ready else ''
         m = re.search(r'http://127\.0\.0\.1:(\d+)/', line)
@@ -211,22 +208,6 @@ def record(seed, *options):
     return data, steps, score
 
 
-def edit_body(replay, edit):
-    body = bytearray(zlib.decompress(replay[HEADER:]))
-    edit(body)
-    return replay[:HEADER] + zlib.compress(bytes(body), 9)
-
-
-def header_field(replay, offset, fmt):
-    return struct.unpack_from(fmt, replay, offset)[0]
-
-
-def patched(replay, offset, fmt, value):
-    b = bytearray(replay)
-    struct.pack_into(fmt, b, offset, value)
-    return bytes(b)
-
-
 # --- PostgreSQL -----------------------------------------------------------
 
 class Postgres:
@@ -267,10 +248,13 @@ class Postgres:
             time.sleep(0.1)
         return False
 
-    def database(self, name):
-        r = subprocess.run(['psql', '-q', '-h', '127.0.0.1', '-p', str(self.port), '-U', 'kiv', '-d', 'postgres',
-                            '-c', f'CREATE DATABASE {name}'], capture_output=True, text=True, timeout=60)
+    def sql(self, database, sql):
+        r = subprocess.run(['psql', '-q', '-h', '127.0.0.1', '-p', str(self.port), '-U', 'kiv', '-d', database,
+                            '-c', sql], capture_output=True, text=True, timeout=60)
         check(r.returncode == 0, r.stderr)
+
+    def database(self, name):
+        self.sql('postgres', f'CREATE DATABASE {name}')
         return f'postgresql://kiv@127.0.0.1:{self.port}/{name}'
 
     def stop(self):
@@ -604,7 +588,6 @@ def main():
     p = argparse.ArgumentParser()
     p.add_argument('--board', required=True)
     p.add_argument('--game', required=True)
-    p.add_argument('--hostile', required=True)
     p.add_argument('--source', required=True)
     p.add_argument('--postgres', action='store_true')
     p.add_argument('suites', nargs='+', choices=['api', 'attacks', 'shared', 'faults'])

@@ -1,9 +1,8 @@
 #!/bin/sh
 # Fuzzes the replay reader and the verifier for SECONDS (default 60) with
-# libFuzzer, from the recorded games and tests/fuzz/seeds as seeds (among
-# them largest-body.rec: the longest game's header, whose body fills all of
-# the reader's room, and a byte more, a few kB compressed, which random
-# mutation alone would not reach); new inputs it finds are kept
+# libFuzzer, from the recorded games and tests/fuzz/seeds as seeds (the
+# largest body a header allows and a byte more, which mutation alone would
+# not reach); new inputs it finds are kept
 # in BUILD/fuzz-corpus for the next run, and a crashing input is saved in
 # BUILD as crash-*. Builds the target with clang when it is missing.
 #   sh tests/fuzz/run.sh [BUILD] [SECONDS]
