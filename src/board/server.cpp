@@ -19,9 +19,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <mutex>
-#include <map>
 #include <nlohmann/json.hpp>
 #include <utility>
 
@@ -773,9 +773,9 @@ Answer Server::static_file(const std::string& url, const std::string& method)
         return error(404, "There is no such file.");
     // And where it leads, links followed, still under the root.
     char* real = realpath((web_root_ + path).c_str(), nullptr);
-    const std::string full = real ? real : "";
+    const std::string full = real ? real : "", under = web_root_ == "/" ? "/" : web_root_ + "/";
     std::free(real);
-    if (full.compare(0, web_root_.size() + 1, web_root_ + "/") != 0)
+    if (full.compare(0, under.size(), under) != 0)
         return error(404, "There is no such file.");
     int fd = open(full.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     struct stat st {};
