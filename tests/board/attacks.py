@@ -403,8 +403,15 @@ def attack_rows(store, board, slashed, strict, crowd, hostile, proxied, nginx):
             201, '"ticket"', tickets=1,
             check=lambda head, text: re.search(r'"POST /api/tickets" 201', log := open(f'{nginx.dir}/api.log').read())
             and '127.0.0.1' not in log),
-        # None of the refused games used the ticket: the good game still goes on.
+        # Reading the board: a clear refusal for what is not there.
+        *[Row('reading', target, board, lambda _, t=target: call(board, 'GET', t), want, 'error') for want, target in [
+            (400, '/api/top?period=year'), (400, '/api/top?limit=0'), (400, '/api/top?limit=101'),
+            (400, '/api/top?limit=x'), (404, '/api/games/999999'), (404, '/api/games/abc'), (404, '/api/games/'),
+            (404, '/api/games/1x/replay'), (404, '/api/games/99999999999999999999'), (404, '/api/nothing'),
+            (405, '/api/tickets')]],
+        # None of the refused games used the ticket: the good game still goes on, once.
         game('replay', 'the good game after all those on its ticket', js(), 201, f'"score":{score}', games=1),
+        game('replay', 'the same game again', js(), 409, 'used'),
     ]
 
 

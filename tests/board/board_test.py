@@ -312,8 +312,6 @@ def api_checks(main, strict, store, web, files, origin):
         check(abs(t['expires'] - (time.time() + 7200)) < 60, t)
     check(len({t['ticket'] for t in tickets}) == 20 and len({t['seed'] for t in tickets}) == 20,
           'tickets or seeds repeat')
-    status, _, body = main.call('GET', '/api/tickets')
-    check(status == 405, body)
 
     # Good games: the verifier's score, ranks, the row, the replay's bytes.
     added = []
@@ -343,13 +341,6 @@ def api_checks(main, strict, store, web, files, origin):
     check(len(main.top('all', 2)) == 2, 'limit')
     status, _, body = main.call('GET', '/api/top')
     check(status == 200 and body['period'] == 'all' and len(body['games']) == 5, body)
-    for path in ['/api/top?period=year', '/api/top?limit=0', '/api/top?limit=101', '/api/top?limit=x']:
-        status, _, body = main.call('GET', path)
-        check(status == 400 and body['error'], f'{path}: {status}')
-    for path in ['/api/games/999999', '/api/games/abc', '/api/games/', '/api/games/1x/replay',
-                 '/api/games/99999999999999999999', '/api/nothing']:
-        status, _, body = main.call('GET', path)
-        check(status == 404 and body['error'], f'{path}: {status}')
 
     # The patient game, once it has waited out its length less the margin.
     lasted = patient_steps / 100
