@@ -47,6 +47,13 @@ bool check_game_header(const ReplayHeader& h, std::uint32_t seed, double max_ste
     return false;
 }
 
+namespace {
+
+// What a worker does first, before it reads a byte of the replay: no new
+// privileges, and a seccomp filter under which it may only read descriptor
+// 0, write descriptor 1, manage its memory and exit. Any other system call
+// (opening a file, a socket, running a program) kills it with SIGSYS. False,
+// with why, when the system cannot do it.
 bool enter_worker_sandbox(std::string* why)
 {
     // No new privileges: nothing this process runs gains any.
@@ -83,6 +90,7 @@ bool enter_worker_sandbox(std::string* why)
     return true;
 }
 
+// A replay's verdict, as the worker's line of JSON.
 std::string worker_verdict(const unsigned char* data, size_t size, std::uint32_t seed, double max_steps_per_frame)
 {
     json out;
@@ -103,8 +111,6 @@ std::string worker_verdict(const unsigned char* data, size_t size, std::uint32_t
     }
     return out.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
 }
-
-namespace {
 
 size_t read_all(int fd, unsigned char* data, size_t capacity)
 {
@@ -168,10 +174,8 @@ int trial(const std::string& what, const std::string& before)
     } else if (what == "look") {
         done = before;
     }
-    return write_all(1, json{{"error", "the worker's trial: " + (done.empty() ? "nothing done" : done)}}.dump() +
-                            "\n")
-               ? 0
-               : 3;
+    const json line{{"error", "the worker's trial: " + (done.empty() ? "nothing done" : done)}};
+    return write_all(1, line.dump() + "\n") ? 0 : 3;
 }
 
 } // namespace

@@ -47,8 +47,11 @@ struct Verdict {
     std::string error;  // why it was refused or failed
 };
 
-// The worker: shuts itself in (enter_worker_sandbox), reads a replay from
-// standard input, plays it and writes its verdict as one line of JSON.
+// The worker: shuts itself in (no new privileges, and a seccomp filter
+// under which it may only read its standard input, write its standard
+// output, manage its memory and exit: any other system call kills it with
+// SIGSYS), reads a replay from standard input, plays it and writes its
+// verdict as one line of JSON.
 // Returns the exit status: NO_SANDBOX, with {"sandbox": why} for its line,
 // when it cannot shut itself in.
 //
@@ -62,15 +65,6 @@ struct Verdict {
 // refused saying so.
 int verify_worker_main(std::uint32_t seed, double max_steps_per_frame, const std::string& trial = "");
 constexpr int NO_SANDBOX = 4;
-
-// What a worker does first, before it reads a byte of the replay: no new
-// privileges, and a seccomp filter under which it may only read descriptor
-// 0, write descriptor 1, manage its memory and exit. Any other system call
-// (opening a file, a socket, running a program) kills it with SIGSYS. False,
-// with why, when the system cannot do it.
-bool enter_worker_sandbox(std::string* why);
-// A replay's verdict, as the worker's line of JSON ending in a newline.
-std::string worker_verdict(const unsigned char* data, size_t size, std::uint32_t seed, double max_steps_per_frame);
 
 // Runs one worker for a replay and waits for its verdict.
 Verdict run_worker(const VerifySettings& settings, const std::string& replay, std::uint32_t seed);
