@@ -103,7 +103,7 @@ int kiv::board::board_main(int argc, char** argv)
     o.store.data_dir = "board-data";
     if (const char* url = std::getenv("KIV_BOARD_DATABASE"))
         o.store.database = url;
-    std::string id;
+    std::string id, web_given;
     double limit = 20;
     for (int i = first; i < argc; i++) {
         std::string a = argv[i];
@@ -129,7 +129,7 @@ int kiv::board::board_main(int argc, char** argv)
         else if (a == "--port" && (ok = number(v, 0, 65535, &n)))
             o.port = static_cast<int>(n);
         else if (a == "--web")
-            o.web_dir = v;
+            o.web_dir = web_given = v;
         else if (a == "--allow-origin")
             o.allow_origins.push_back(v);
         else if (a == "--trusted-proxy")
@@ -167,6 +167,10 @@ int kiv::board::board_main(int argc, char** argv)
         if (!ok)
             return usage();
     }
+    // Without --web, the web build of the checkout when there is one, else
+    // the API alone.
+    if (web_given.empty() && !std::filesystem::is_directory(o.web_dir))
+        o.web_dir.clear();
     try {
         if (o.store.database.empty()) {
             std::error_code error;

@@ -813,14 +813,19 @@ int Server::run()
         std::fprintf(stderr, "kiv-board: %s\n", e.what());
         return 1;
     }
+    // (With time enough for a machine that is busy: it is the shutting in
+    // that is checked, not the speed.)
     VerifySettings plain = options_.verify;
     plain.trial.clear();
+    plain.deadline_seconds = std::max(plain.deadline_seconds, 30.0);
     const Verdict trial = run_worker(plain, "", 0);
     if (trial.kind == Verdict::failed) {
         std::fprintf(stderr, "kiv-board: games cannot be verified here: %s\n", trial.error.c_str());
         return 1;
     }
-    if (char* real = realpath(options_.web_dir.c_str(), nullptr)) {
+    if (options_.web_dir.empty()) {
+        // The API alone.
+    } else if (char* real = realpath(options_.web_dir.c_str(), nullptr)) {
         web_root_ = real;
         std::free(real);
     } else {

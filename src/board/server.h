@@ -14,7 +14,7 @@ namespace kiv::board {
 struct ServerOptions {
     std::string listen = "127.0.0.1";
     int port = 8000;
-    std::string web_dir = "build-web/web";
+    std::string web_dir = "build-web/web";  // empty: the API alone
     StoreConfig store;
     std::vector<std::string> allow_origins;
     std::vector<std::string> trusted_proxies;
