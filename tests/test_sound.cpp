@@ -137,13 +137,21 @@ TEST_F(Scratch, TracksRepeatSwitchAtAMilestoneAndEffectsPlayOncePerFrame)
 }
 
 // What the disk driver recorded of the music of a script run in dir: the
-// left channel at 44.1 kHz.
-std::vector<int> record_music(const std::string& dir, void (*script)())
+// first channel, and the samples per millisecond the mixer played.
+struct Recording {
+    std::vector<int> s;
+    double rate;
+};
+Recording record_music(const std::string& dir, void (*script)())
 {
     Child c = run_child(dir, "disk", [script] {
         init_sound();
         if (!sound_ready)
             return 3;
+        int frequency = 0, channels = 0;
+        Uint16 format = 0;
+        Mix_QuerySpec(&frequency, &format, &channels);
+        std::printf("%d %d %d\n", frequency, channels, format == AUDIO_S16LSB);
         run_frames(300);
         start_music(0);
         script();
@@ -151,11 +159,15 @@ std::vector<int> record_music(const std::string& dir, void (*script)())
         return 0;
     });
     EXPECT_EQ(c.status, 0) << c.err;
+    int frequency = 0, channels = 0, s16 = 0;
+    EXPECT_EQ(std::sscanf(c.out.c_str(), "%d %d %d", &frequency, &channels, &s16), 3);
+    EXPECT_TRUE(s16 && channels >= 1) << c.out;
     std::string raw = read_file(dir + "/played.raw");
-    std::vector<int> left(raw.size() / 4);
-    for (size_t i = 0; i < left.size(); i++)
-        left[i] = (int16_t)((unsigned char)raw[4 * i] | (unsigned char)raw[4 * i + 1] << 8);
-    return left;
+    const size_t frame = 2 * static_cast<size_t>(channels > 0 ? channels : 1);
+    Recording r{std::vector<int>(raw.size() / frame), frequency / 1000.0};
+    for (size_t i = 0; i < r.s.size(); i++)
+        r.s[i] = (int16_t)((unsigned char)raw[frame * i] | (unsigned char)raw[frame * i + 1] << 8);
+    return r;
 }
 
 size_t first_sound(const std::vector<int>& s, size_t from, int level)
@@ -169,7 +181,7 @@ size_t first_sound(const std::vector<int>& s, size_t from, int level)
 // brings track 0 back, and after a stop nothing more plays.
 TEST_F(Scratch, RecordedTracksSwitchAtTheEndOfAPlayAndStop)
 {
-    std::vector<int> s = record_music(dir, [] {
+    Recording r = record_music(dir, [] {
         run_frames(700);
         advance_music();   // in the second play
         run_frames(500);
@@ -178,7 +190,8 @@ TEST_F(Scratch, RecordedTracksSwitchAtTheEndOfAPlayAndStop)
         stop_music();
         run_frames(900);
     });
-    const double rate = 44.1;   // samples per ms
+    const std::vector<int>& s = r.s;
+    const double rate = r.rate;   // samples per ms
     auto pitch_at = [&](double ms, double len) {   // Hz by zero crossings, 0 when quiet
         size_t from = (size_t)(ms * rate), n = (size_t)(len * rate);
         int crossings = 0, loud = 0;
@@ -211,17 +224,19 @@ TEST_F(Scratch, RecordedTrackRestartsFromItsBeginning)
     char here[4096];
     ASSERT_NE(getcwd(here, sizeof here), nullptr);
     std::system(("rm -r '" + dir + "/sounds' && ln -s '" + here + "/sounds' '" + dir + "/sounds'").c_str());
-    std::vector<int> s = record_music(dir, [] {
+    Recording r = record_music(dir, [] {
         run_frames(900);
         stop_music();
         run_frames(800);
         start_music(0);
         run_frames(700);
     });
-    size_t first = first_sound(s, 0, 5), quiet = first + 22050;
-    while (quiet < s.size() && first_sound(s, quiet, 5) < quiet + 4410)
-        quiet += 441;
-    size_t again = first_sound(s, quiet, 5), length = 17640;   // 400 ms
+    const std::vector<int>& s = r.s;
+    const auto ms = [&](double t) { return static_cast<size_t>(t * r.rate); };
+    size_t first = first_sound(s, 0, 5), quiet = first + ms(500);
+    while (quiet < s.size() && first_sound(s, quiet, 5) < quiet + ms(100))
+        quiet += ms(10);
+    size_t again = first_sound(s, quiet, 5), length = ms(400);
     ASSERT_LT(again + length, s.size()) << "no restart";
     double diff = 0, energy = 0;
     for (size_t i = 0; i < length; i++) {

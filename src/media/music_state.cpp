@@ -9,6 +9,7 @@ std::atomic<int> sound_ready{0};
 std::atomic<int> current_track{0};
 std::atomic<int> next_track{0};
 int effect_requested[EFFECT_COUNT];
+int effect_requested_in_step[EFFECT_COUNT];
 
 void advance_music()
 {
@@ -18,6 +19,10 @@ void advance_music()
     next_track = next;
 }
 
-void request_effect(int k) { effect_requested[k] = 1; }
+void request_effect(int k)
+{
+    effect_requested[k] = 1;
+    effect_requested_in_step[k] = 1;
+}
 
 } // namespace kiv

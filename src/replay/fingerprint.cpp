@@ -51,8 +51,8 @@ void add_step(Fingerprint& f)
                             pointer_x, pointer_y, combo_label_y, combo_label_value,
                             next_track.load(), current_track.load()};
     add(f, counters);
-    add(f, effect_requested);
-    for (int& k : effect_requested)
+    add(f, effect_requested_in_step);
+    for (int& k : effect_requested_in_step)
         k = 0;
 }
 

@@ -51,6 +51,8 @@ start_e2e() {
     ART=$BUILD/e2e-artefacts/$1
     rm -rf "$ART" && mkdir -p "$ART" || fail "no artefact folder"
     WORKDIR=$(mktemp -d /tmp/kiv-e2e-XXXXXX) || fail "no scratch folder"
+    # The replays of the game's runs go there too, not to the caller's home.
+    export XDG_DATA_HOME=$WORKDIR/data
     ln -s "$SRC/images" "$WORKDIR/images"
     ln -s "$SRC/sounds" "$WORKDIR/sounds"
     cd "$WORKDIR" || fail "no work dir"

@@ -56,6 +56,10 @@ void poll_events()
     }
 }
 
+// The page records each game on its own, from its Start (replays.cpp),
+// not the whole run.
+void start_run_recording(unsigned) {}
+
 int take_escapes()
 {
     int n = pending_escapes;

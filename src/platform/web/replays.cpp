@@ -19,6 +19,7 @@
 #include "media/sound.h"
 #include "platform/web/replays.h"
 #include "replay/format.h"
+#include "replay/record.h"
 #include "replay/run.h"
 
 namespace kiv {
@@ -26,9 +27,6 @@ namespace kiv {
 namespace {
 
 // Recording.
-bool recording;
-long frame_first_step;
-int frame_escapes;
 bool left_game;
 unsigned next_seed;
 bool seed_given;
@@ -70,14 +68,13 @@ EM_JS(void, page_watch_ended, (), {
         Module["kivWatchEnded"]();
 });
 
-void start_recording()
+void start_game_recording()
 {
     // Without a seed from the page, one from the clock.
     unsigned seed = seed_given ? next_seed : (next_seed ^ read_clock()) * 2654435761u;
     seed_given = false;
     next_seed = seed;
-    ReplayHeader& h = replay.header;
-    h = ReplayHeader{};
+    ReplayHeader h{};
     h.kind = REPLAY_GAME;
     h.rules = RULES_VERSION;
     h.seed = seed;
@@ -86,14 +83,13 @@ void start_recording()
     h.mouse_speed = mouse_speed;
     h.high_score = high_score;
     start_recorded_game(h);
-    replay.frames = replay.steps = 0;
-    recording = true;
+    start_recording(h);
     page_game_started(seed);
 }
 
 void finish_recording(int end)
 {
-    recording = false;
+    stop_recording();
     ReplayHeader& h = replay.header;
     h.score = score;
     h.end = end;
@@ -115,45 +111,37 @@ void no_input(StepInput* input)
 
 void begin_recorded_frame()
 {
-    if (!recording && game_state == STATE_PLAYING)
-        start_recording();
-    if (!recording)
-        return;
-    if (replay.steps + MAX_STEPS_PER_FRAME > MAX_REPLAY_STEPS) {
-        // Longer than a replay can hold: the game goes on unrecorded.
-        recording = false;
-        page_game_unrecorded();
-        return;
-    }
-    frame_first_step = replay.steps;
-    frame_escapes = 0;
+    if (!recording() && game_state == STATE_PLAYING)
+        start_game_recording();
     left_game = false;
 }
 
 void end_recorded_frame()
 {
-    if (!recording)
+    if (!recording())
         return;
-    replay.frame[replay.frames++] =
-        ReplayFrame{static_cast<unsigned char>(replay.steps - frame_first_step),
-                    static_cast<unsigned char>(frame_escapes < MAX_FRAME_ESCAPES ? frame_escapes : MAX_FRAME_ESCAPES), 0};
-    if (left_game)
+    bool room = record_frame();
+    if (left_game) {
         finish_recording(END_LEFT);
-    else if (!game_in_play())
+    } else if (!game_in_play()) {
         finish_recording(END_OVER);
+    } else if (!room) {
+        // Longer than a replay can hold: the game goes on unrecorded.
+        stop_recording();
+        page_game_unrecorded();
+    }
 }
 
 void note_step_input(const StepInput& input)
 {
-    if (recording)
-        replay.input[replay.steps++] = input;
+    record_step(input);
 }
 
 void note_escape()
 {
-    if (!recording)
+    if (!recording())
         return;
-    frame_escapes++;
+    record_escape();
     if (game_in_play())
         left_game = true;
 }
@@ -214,7 +202,7 @@ void stop_watching()
     if (!watching_now)
         return;
     watching_now = false;
-    input_source = read_system_input;
+    stop_replay();
     high_score = saved.high_score;
     shown_score = saved.shown_score;
     score = saved.score;
@@ -259,7 +247,7 @@ EMSCRIPTEN_KEEPALIVE int web_watch(int body_size)
     using namespace kiv;
     if (watching_now)
         stop_watching();
-    recording = false;
+    stop_recording();
     if (game_state != STATE_TITLE)
         go_to_title();
     if (!read_replay_body(watched, replay_body, body_size, &error))
