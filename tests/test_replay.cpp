@@ -1,7 +1,7 @@
 // Replays: a recorded game against edits, damage and foreign files, each
 // refused with a message that says what and where, or played to its true
 // score; a game that plays the same whatever the process played before it;
-// and kiv_verify as a player runs it.
+// and kiv-verify as a player runs it.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -176,7 +176,7 @@ TEST(Replay, AGamePlaysTheSameWhateverThisProcessPlayedBefore)
 TEST(Replay, TheVerifierPrintsTheVerifiedGameOrOneLineOfWhyNot)
 {
     auto run = [](const std::string& file, std::string* err) {
-        std::string command = std::string(KIV_BINARY_DIR "/kiv_verify ") + file + " 2>" + *err;
+        std::string command = std::string(KIV_BINARY_DIR "/kiv-verify ") + file + " 2>" + *err;
         std::FILE* p = popen(command.c_str(), "r");
         std::string out;
         char buffer[512];

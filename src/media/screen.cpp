@@ -15,7 +15,7 @@ Rgb screen_palette[256];
 Rect screen_rect;
 Rect panel_rect;
 unsigned char panel_colour;
-int pictures_loaded;
+int drawing_on;
 
 namespace {
 
@@ -56,7 +56,7 @@ int to_extent(int v) { return static_cast<std::uint16_t>(v); }
 
 void fill(int x, int y, int w, int h, unsigned char colour)
 {
-    if (!pictures_loaded)
+    if (!drawing_on)
         return;
     int x0 = x < 0 ? 0 : x, y0 = y < 0 ? 0 : y;
     int x1 = x + w > SCREEN_W ? SCREEN_W : x + w, y1 = y + h > SCREEN_H ? SCREEN_H : y + h;
@@ -122,12 +122,12 @@ void load_pictures(PictureReader read)
     // The side panel is 64 wide; the screen clips it to its last 45 columns.
     panel_rect = Rect{595, 0, 64, SCREEN_H};
     panel_colour = nearest_entry(240, 240, 128);
-    pictures_loaded = 1;
+    drawing_on = 1;
 }
 
 void draw_image(int k, int x, int y)
 {
-    if (!pictures_loaded)
+    if (!drawing_on)
         return;
     const Picture& pic = images[k];
     x = to_position(x);

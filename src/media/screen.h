@@ -28,9 +28,12 @@ extern Rect screen_rect;
 extern Rect panel_rect;
 extern unsigned char panel_colour;
 
-// 1 once the pictures are loaded. Until then nothing is drawn: the platform
-// that verifies replays never loads them and spends nothing on pixels.
-extern int pictures_loaded;
+// 1 while frames are drawn into the screen, from the loading of the
+// pictures on: the platform that verifies replays never loads them and
+// spends nothing on pixels, and a watched replay skipping frames unseen
+// turns it off for them. The drawing code runs all the same (it takes
+// random numbers).
+extern int drawing_on;
 
 // Reads a picture file as 8-bit RGB, three bytes a pixel, row after row, in
 // memory from malloc; null when the file cannot be read as a picture.

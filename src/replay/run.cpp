@@ -49,6 +49,7 @@ void reset_game_records()
     std::memset(effect_requested_in_step, 0, sizeof effect_requested_in_step);
     current_track = 0;
     next_track = 0;
+    music_advances = 0;
     quit_requested = 0;
 }
 
@@ -102,8 +103,6 @@ bool game_in_play()
 
 void start_replay(bool fingerprint, bool screens)
 {
-    if (!video_ready)
-        init_offscreen_video();
     replay_run = ReplayRun{};
     replay_run.fingerprinting = fingerprint;
     replay_run.screens = screens;

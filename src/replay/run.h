@@ -35,7 +35,8 @@ struct ReplayRun {
 };
 extern ReplayRun replay_run;
 
-// Sets the game up to play `replay` from its start, with its steps' input
+// Sets the game up to play `replay` from its start (on the screen as it
+// is: nothing is drawn without one), with its steps' input
 // (and a session in a window, the places its pointer returns to) taken from
 // it. Until stop_replay, quitting ends the replay, not the program.
 void start_replay(bool fingerprint, bool screens);

@@ -65,6 +65,7 @@ int record(const char* path, unsigned seed, bool game)
     replay.header.mouse_speed = game ? 1.0f : 3.0f;
     replay.header.end = game ? END_OVER : END_NONE;
     replay.frames = replay.steps = 0;
+    init_offscreen_video();
     start_replay(true, true);
     input_source = bot_step_input;
     bool played = false;
@@ -100,6 +101,7 @@ int check(const char* path)
 {
     ReplayError error;
     ReplayResult got;
+    init_offscreen_video();
     if (!load_replay(path, &error) || !verify_replay(&got, &error, true)) {
         std::printf("%s: %s\n", path, error.text);
         return 1;

@@ -21,6 +21,7 @@
 #include "replay/format.h"
 #include "replay/record.h"
 #include "replay/run.h"
+#include "replay/watch.h"
 
 namespace kiv {
 
@@ -38,9 +39,8 @@ struct PageState {
     float mouse_speed;
 };
 PageState saved;
-bool watching_now, finishing, paused;
-int speed = 1;
-double budget_ms, last_ms;
+bool watching_now;
+double last_ms;
 ReplayHeader watched;
 ReplayError error;
 
@@ -101,12 +101,6 @@ void finish_recording(int end)
                        h.seed);
 }
 
-// The game-over screen after a watched game's last frame runs on by itself.
-void no_input(StepInput* input)
-{
-    input->buttons = 0;
-}
-
 } // namespace
 
 void begin_recorded_frame()
@@ -154,47 +148,19 @@ bool watching()
 int watch_tick()
 {
     double now = emscripten_get_now();
-    // A stalled or hidden page does not race to catch up afterwards.
     double passed = now - last_ms;
-    if (!paused)
-        budget_ms += (passed < 250.0 ? passed : 250.0) * speed;
     last_ms = now;
     if (take_escapes() > 0) {
         stop_watching();
         return 0;
     }
-    for (;;) {
-        if (finishing) {
-            if (game_state == STATE_TITLE) {
-                stop_watching();
-                return 0;
-            }
-            if (budget_ms < STEP_MS)
-                break;
-            budget_ms -= STEP_MS;
-            run_step();
-            draw_frame();
-            continue;
-        }
-        if (replay_run.frame >= replay.frames) {
-            finishing = true;
-            input_source = no_input;
-            continue;
-        }
-        double need = replay.frame[replay_run.frame].steps * STEP_MS;
-        if (budget_ms < need)
-            break;
-        budget_ms -= need;
-        run_replay_frame();
-        // The recorded game's window close ended it; the page goes on.
-        quit_requested = 0;
+    int wait = advance_watch(passed);
+    if (wait < 0) {
+        stop_watching();
+        return 0;
     }
-    page_watch_progress(static_cast<int>(replay_run.frame), static_cast<int>(replay.frames), score);
-    if (paused)
-        return 50;
-    double need = finishing || replay_run.frame >= replay.frames ? STEP_MS : replay.frame[replay_run.frame].steps * STEP_MS;
-    double wait = (need - budget_ms) / speed;
-    return wait > 0.0 ? static_cast<int>(wait) : 0;
+    page_watch_progress(static_cast<int>(watched_frame()), static_cast<int>(watched_frames()), score);
+    return wait;
 }
 
 void stop_watching()
@@ -253,12 +219,8 @@ EMSCRIPTEN_KEEPALIVE int web_watch(int body_size)
     if (!read_replay_body(watched, replay_body, body_size, &error))
         return 0;
     saved = PageState{high_score, shown_score, score, windowed, mouse_speed};
-    start_replay(false, false);
+    start_watch();
     watching_now = true;
-    finishing = false;
-    paused = false;
-    speed = 1;
-    budget_ms = 0.0;
     last_ms = emscripten_get_now();
     return 1;
 }
@@ -266,9 +228,9 @@ EMSCRIPTEN_KEEPALIVE int web_watch(int body_size)
 // 1, 4 or 16 times the game's speed; 0 pauses.
 EMSCRIPTEN_KEEPALIVE void web_watch_speed(int speed)
 {
-    kiv::paused = speed == 0;
+    kiv::watch.paused = speed == 0;
     if (speed > 0)
-        kiv::speed = speed > 16 ? 16 : speed;
+        kiv::watch.speed = speed > 16 ? 16 : speed;
 }
 
 EMSCRIPTEN_KEEPALIVE void web_watch_stop()
