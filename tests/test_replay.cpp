@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "frame/game.h"
+#include "frame/loop.h"
 #include "media/draw.h"
 #include "replay/file.h"
 #include "replay/run.h"
@@ -99,6 +100,8 @@ TEST(Replay, EditedDamagedAndForeignFilesAreRefusedWithWhatAndWhere)
          "byte 16: a mouse speed of 100 is not one the game can have"},
         {"a reserved byte set", [] { Bytes b = game_file(); b[61] = 1; return b; },
          "byte 60: a reserved byte is not zero"},
+        {"a game said to be played in a window, as only a session can",
+         [] { Bytes b = game_file(); b[37] = 1; return b; }, "byte 37: 1 is not how a game can be played"},
         {"another version of the rules", [] { Bytes b = game_file(); b[6] = RULES_VERSION + 1; return b; },
          "byte 6: recorded under version 2 of the game's rules; this build plays version 1"},
         {"cut short in the header", [] { Bytes b = game_file(); b.resize(40); return b; },
@@ -171,6 +174,36 @@ TEST(Replay, AGamePlaysTheSameWhateverThisProcessPlayedBefore)
     EXPECT_EQ(verify(game_file(), &score), "");
     EXPECT_EQ(score, GAME_SCORE);
     EXPECT_EQ(replay_run.fp.hash, replay.header.fingerprint);
+}
+
+// A session ended with the title's Quit button, as a desktop run may end:
+// played again, the button ends the replay, not the program that plays it,
+// and no high-score file is written; nothing may follow it.
+TEST(Replay, TheQuitButtonEndsASessionsReplay)
+{
+    ReplayError error;
+    ASSERT_TRUE(load_replay("tests/replays/short.rec", &error)) << error.text;
+    ASSERT_EQ(replay.header.kind, REPLAY_SESSION);
+    replay.header.fingerprint = 0;
+    // Into the bottom right corner, then (full screen, three pixels a unit
+    // of motion) back onto Quit, the button held there.
+    for (StepInput in : {StepInput{1000, 1000, 0}, StepInput{-40, -38, 1}}) {
+        replay.frame[replay.frames++] = ReplayFrame{1, 0, 0};
+        replay.input[replay.steps++] = in;
+    }
+    Bytes file(MAX_REPLAY_FILE);
+    file.resize(static_cast<size_t>(write_replay(file.data(), static_cast<long>(file.size()))));
+    int score = -1;
+    EXPECT_EQ(verify(file, &score), "");
+    EXPECT_EQ(score, 0);
+    EXPECT_TRUE(quit_requested);
+    EXPECT_NE(access("kiv.prf", F_OK), 0) << "a high score written by a replay";
+    replay.frame[replay.frames++] = ReplayFrame{1, 0, 0};
+    replay.input[replay.steps++] = StepInput{0, 0, 0};
+    file.resize(MAX_REPLAY_FILE);
+    file.resize(static_cast<size_t>(write_replay(file.data(), static_cast<long>(file.size()))));
+    EXPECT_NE(verify(file).find("yet the replay goes on for 1 frames"), std::string::npos);
+    stop_replay();
 }
 
 TEST(Replay, TheVerifierPrintsTheVerifiedGameOrOneLineOfWhyNot)
