@@ -1,0 +1,122 @@
+#!/bin/bash
+# Runs kept as replays, and kiv-watch: the real game full screen on a bare
+# X server, two games begun and left, then the title's Quit button; the run
+# kept as one replay, which kiv-verify plays to the same steps. kiv-watch
+# shows it: the title first, N to each game's Start and past the last one,
+# Space pausing, 3 for 16 times the speed; it shows a game saved by the page
+# to its end and past its game-over screen by itself, and refuses a bad file with
+# the verifier's line before any window opens.
+# Usage: replays.sh <kiv-binary> <source-dir> <build-dir>
+set -u
+KIV=$(cd "$(dirname "$1")" && pwd)/$(basename "$1") SRC=$(cd "$2" && pwd) BUILD=$(cd "$3" && pwd)
+WATCH=$BUILD/kiv-watch VERIFY=$BUILD/kiv-verify
+. "$(dirname "$0")/lib.sh"
+start_e2e replays x
+
+# Full screen the pointer moves three pixels a unit of relative motion: push
+# it into the top left corner, then move it to ($1, $2), multiples of 3.
+fs_walk_to() {
+    local i x=0 y=0 nx ny
+    for i in 1 2 3; do
+        xdo mousemove_relative -- -400 -400
+        sleep 0.05
+    done
+    sleep 0.2
+    for i in $(seq 1 20); do
+        nx=$((i * $1 / 60)) ny=$((i * $2 / 60))
+        xdo mousemove_relative -- $((nx - x)) $((ny - y))
+        x=$nx y=$ny
+        sleep 0.05
+    done
+}
+fs_start_game() {
+    local try
+    for try in 1 2 3; do
+        fs_walk_to 519 315
+        xdo mousedown 1
+        wait_screen playing 5 "$1" && { xdo mouseup 1; return 0; }
+        xdo mouseup 1
+    done
+    return 1
+}
+
+printf '\0\0\0\7' >kiv.prf
+tied "$KIV" -nosound 2>"$ART/stderr.txt"
+GAME_PID=$!
+wid=$(wait_window 15 $GAME_PID) || fail "no window: $(cat "$ART/stderr.txt")"
+wait_screen title 10 1-title || fail "the game did not start on the title"
+for game in 1 2; do
+    fs_start_game "2-game$game" || fail "game $game did not begin"
+    xdo mousemove_relative -- 0 40
+    sleep 0.5
+    xdo key Escape
+    wait_screen title 10 "3-left$game" || fail "Escape did not leave game $game"
+done
+fs_walk_to 519 366
+xdo mousedown 1
+wait_exit $GAME_PID 10 || fail "the Quit button did not end the game"
+xdo mouseup 1
+[ "$EXIT_STATUS" -eq 1 ] && [ ! -s "$ART/stderr.txt" ] || fail "quit with $EXIT_STATUS: $(cat "$ART/stderr.txt")"
+run=$(ls "$XDG_DATA_HOME"/kiv/replays/kiv-*.rec) || fail "no replay kept"
+[ "$(echo "$run" | wc -l)" -eq 1 ] || fail "replays kept: $run"
+"$VERIFY" "$run" >"$ART/verified.txt" 2>&1 || fail "the run's replay: $(cat "$ART/verified.txt")"
+grep -q '"end": "none"' "$ART/verified.txt" || fail "not a session: $(cat "$ART/verified.txt")"
+
+# kiv-watch names its window by where the replay is: "Kiv replay 0:12 / 0:34 (1x) FILE".
+caption() { xdotool getwindowname "$wid" 2>/dev/null; }
+wait_caption() {   # PATTERN SECONDS
+    local end=$((SECONDS + $2))
+    while [ $SECONDS -lt $end ]; do
+        [[ $(caption) =~ $1 ]] && return 0
+        sleep 0.1
+    done
+    return 1
+}
+tied "$WATCH" -nosound "$run" 2>"$ART/watch-stderr.txt"
+WATCH_PID=$!
+wid=$(wait_window 15 $WATCH_PID '^Kiv replay ') || fail "kiv-watch showed no window: $(cat "$ART/watch-stderr.txt")"
+xdo windowfocus --sync "$wid"
+wait_screen title 10 4-watch-title || fail "the watched run does not begin on the title"
+xdo key space
+wait_caption '\(paused\)' 5 || fail "Space did not pause: $(caption)"
+paused=$(caption)
+sleep 0.5
+[ "$(caption)" = "$paused" ] || fail "the replay went on while paused: $paused, then $(caption)"
+for game in 1 2; do
+    xdo key n
+    wait_screen playing 5 "5-watch-game$game" || fail "N did not skip to game $game"
+done
+xdo key space
+xdo key 3
+wait_caption '\(16x\)' 5 || fail "3 did not choose 16 times the speed: $(caption)"
+xdo key n
+wait_exit $WATCH_PID 10 || fail "N past the last game did not end kiv-watch"
+[ "$EXIT_STATUS" -eq 0 ] && [ ! -s "$ART/watch-stderr.txt" ] ||
+    fail "kiv-watch ended with $EXIT_STATUS: $(cat "$ART/watch-stderr.txt")"
+
+# A game the page saved plays from its Start to the end of its game-over
+# screen, and kiv-watch ends by itself.
+tied "$WATCH" -nosound "$SRC/tests/replays/game.rec" 2>"$ART/watch-stderr.txt"
+WATCH_PID=$!
+wid=$(wait_window 15 $WATCH_PID '^Kiv replay ') || fail "no window for the page's game"
+xdo windowfocus --sync "$wid"
+wait_screen playing 5 6-page-game || fail "the page's game does not begin in play"
+xdo key 2
+wait_caption '^Kiv replay 0:29 / 0:29 \(4x\)' 20 || fail "the page's game did not play to its end: $(caption)"
+wait_exit $WATCH_PID 20 || fail "kiv-watch did not end after the page's game"
+[ "$EXIT_STATUS" -eq 0 ] || fail "kiv-watch ended the page's game with $EXIT_STATUS"
+
+# A bad file or command line: one line, no window.
+printf 'KIVR\1\2' >cut.rec
+for args in "cut.rec" "-nosound $SRC/CMakeLists.txt" "" "-x cut.rec" "cut.rec cut.rec"; do
+    err=$("$WATCH" $args 2>&1 >/dev/null); st=$?
+    case "$args" in
+    cut.rec) want="1 cut.rec: byte 6: the file ends inside its 64-byte header" ;;
+    -nosound*) want="1 $SRC/CMakeLists.txt: byte 0: not a Kiv replay (it does not begin with \"KIVR\")" ;;
+    *) want="2 usage: kiv-watch [-nosound] FILE" ;;
+    esac
+    [ "$st $err" = "$want" ] || fail "kiv-watch $args: $st $err"
+done
+[ "$("$VERIFY" cut.rec 2>&1)" = "cut.rec: byte 6: the file ends inside its 64-byte header" ] ||
+    fail "kiv-verify says otherwise of cut.rec: $("$VERIFY" cut.rec 2>&1)"
+echo "PASS (screenshots in $ART)"
