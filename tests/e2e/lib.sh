@@ -172,3 +172,31 @@ start_game() {
     done
     return 1
 }
+
+# Full screen the pointer moves three pixels a unit of relative motion: push
+# it into the top left corner, then move it to ($1, $2), multiples of 3.
+fs_walk_to() {
+    local i x=0 y=0 nx ny
+    for i in 1 2 3; do
+        xdo mousemove_relative -- -400 -400
+        sleep 0.05
+    done
+    sleep 0.2
+    for i in $(seq 1 20); do
+        nx=$((i * $1 / 60)) ny=$((i * $2 / 60))
+        xdo mousemove_relative -- $((nx - x)) $((ny - y))
+        x=$nx y=$ny
+        sleep 0.05
+    done
+}
+# start_game full screen.
+fs_start_game() {
+    local try
+    for try in 1 2 3; do
+        fs_walk_to 519 315
+        xdo mousedown 1
+        wait_screen playing 5 "$1" && { xdo mouseup 1; return 0; }
+        xdo mouseup 1
+    done
+    return 1
+}

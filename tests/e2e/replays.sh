@@ -13,33 +13,6 @@ WATCH=$BUILD/kiv-watch VERIFY=$BUILD/kiv-verify
 . "$(dirname "$0")/lib.sh"
 start_e2e replays x
 
-# Full screen the pointer moves three pixels a unit of relative motion: push
-# it into the top left corner, then move it to ($1, $2), multiples of 3.
-fs_walk_to() {
-    local i x=0 y=0 nx ny
-    for i in 1 2 3; do
-        xdo mousemove_relative -- -400 -400
-        sleep 0.05
-    done
-    sleep 0.2
-    for i in $(seq 1 20); do
-        nx=$((i * $1 / 60)) ny=$((i * $2 / 60))
-        xdo mousemove_relative -- $((nx - x)) $((ny - y))
-        x=$nx y=$ny
-        sleep 0.05
-    done
-}
-fs_start_game() {
-    local try
-    for try in 1 2 3; do
-        fs_walk_to 519 315
-        xdo mousedown 1
-        wait_screen playing 5 "$1" && { xdo mouseup 1; return 0; }
-        xdo mouseup 1
-    done
-    return 1
-}
-
 printf '\0\0\0\7' >kiv.prf
 tied "$KIV" -nosound 2>"$ART/stderr.txt"
 GAME_PID=$!
