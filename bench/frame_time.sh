@@ -104,7 +104,7 @@ run() {
         >"$OUT/$name.log" 2>&1) &
     GAME_PID=$!
     if wid=$(wait_window 20 $GAME_PID) && sleep 1 &&
-        if [[ $args == *-window* ]]; then start_game "$name-start"; else fs_start_game "$name-start"; fi; then
+        start_game "$name-start" "$([[ $args == *-window* ]] || echo fs)"; then
         sleep 0.5
         kill -USR2 $GAME_PID
         x0=$(cpu_of "$XVFB_PID")
@@ -169,10 +169,10 @@ for name in "${LABELS[@]}"; do
         "$(m fps)" "$(m frame_median_ms)/$(m frame_p99_ms)/$(m frame_max_ms)" "$(m cpu_game)" "$(m cpu_present)" \
         "$(m cpu_process)" "$(m xserver)" "$(m allocs_game)" "$(m allocs_lib)" "$(m pixels)"
 done
-for sound in "" _sound; do
+for sound in "" __sound; do
     a=$(echo "${FIGURES[the_game$sound.cpu_process]:-}" | median)
     b=$(echo "${FIGURES[classic_SDL_1_2$sound.cpu_process]:-}" | median)
-    [ "$b" != - ] && [ -n "$b" ] && awk -v a="$a" -v b="$b" -v s="${sound:+, sound}" \
+    [ "$b" != - ] && awk -v a="$a" -v b="$b" -v s="${sound:+, with sound}" \
         'BEGIN { printf "process CPU, the game against classic SDL 1.2%s: %.2fx\n", s, a / b }'
 done
 echo "Screenshots, logs and probe files: $OUT"

@@ -178,7 +178,7 @@ TEST(Replay, AGamePlaysTheSameWhateverThisProcessPlayedBefore)
 
 // A session ended with the title's Quit button, as a desktop run may end:
 // played again, the button ends the replay, not the program that plays it,
-// and no high-score file is written; nothing may follow it.
+// and no high-score file is written.
 TEST(Replay, TheQuitButtonEndsASessionsReplay)
 {
     ReplayError error;
@@ -198,11 +198,6 @@ TEST(Replay, TheQuitButtonEndsASessionsReplay)
     EXPECT_EQ(score, 0);
     EXPECT_TRUE(quit_requested);
     EXPECT_NE(access("kiv.prf", F_OK), 0) << "a high score written by a replay";
-    replay.frame[replay.frames++] = ReplayFrame{1, 0, 0};
-    replay.input[replay.steps++] = StepInput{0, 0, 0};
-    file.resize(MAX_REPLAY_FILE);
-    file.resize(static_cast<size_t>(write_replay(file.data(), static_cast<long>(file.size()))));
-    EXPECT_NE(verify(file).find("yet the replay goes on for 1 frames"), std::string::npos);
     stop_replay();
 }
 

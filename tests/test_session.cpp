@@ -6,13 +6,12 @@
 // replay holds; and a failure to write one line that stops nothing.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -39,7 +38,7 @@ Bot bot;
 void bot_mouse(StepInput* input)
 {
     StepInput in = bot_input(bot);
-    note_step_input(in);
+    record_step(in);
     input->dx += in.dx;
     input->dy += in.dy;
     input->buttons = in.buttons;
@@ -53,25 +52,22 @@ void wandering_mouse(int* x, int* y)
     returns++;
     *x = (returns * 211) % 700 - 30;
     *y = (returns * 157) % 520 - 20;
-    note_pointer(*x, *y);
+    record_pointer(*x, *y);
 }
 
 std::vector<std::string> files_in(const std::string& dir)
 {
     std::vector<std::string> names;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (dirent* e = readdir(d))
-            if (e->d_name[0] != '.')
-                names.push_back(e->d_name);
-        closedir(d);
-    }
+    std::error_code none;
+    for (const auto& e : std::filesystem::directory_iterator(dir, none))
+        names.push_back(e.path().filename());
     std::sort(names.begin(), names.end());
     return names;
 }
 
 // A desktop run in a scratch data directory, started as run_game starts
 // one: the options, the high score and the seed set, the recording begun,
-// the title entered. Frames take 10 ms, now and then 30 or 60.
+// the title entered.
 struct DesktopRun : ::testing::Test {
     std::string dir, replays;
     unsigned (*clock)() = read_clock;
@@ -119,11 +115,11 @@ struct DesktopRun : ::testing::Test {
     }
 
     // Runs frames as the platform's main loop does, Escape pressed after
-    // the frames listed.
-    void play(long frames, std::vector<long> escapes = {})
+    // the frames listed; frames of `ms`, or mostly 10 and now and then 30 or 60.
+    void play(long frames, std::vector<long> escapes = {}, unsigned ms = 0)
     {
         for (long f = 0; f < frames; f++) {
-            fake_now += f % 97 == 0 ? 60 : (f % 13 == 0 ? 30 : 10);
+            fake_now += ms ? ms : f % 97 == 0 ? 60 : (f % 13 == 0 ? 30 : 10);
             run_frame();
             if (std::find(escapes.begin(), escapes.end(), f) != escapes.end()) {
                 note_escape();
@@ -146,86 +142,76 @@ struct DesktopRun : ::testing::Test {
 
 TEST_F(DesktopRun, IsKeptAsAReplayThatPlaysTheSameStepsAndTheNewestHundredStay)
 {
-    // Older replays, and files that are not the game's.
+    // A hundred older replays, and files that are not the game's.
+    const std::vector<std::string> others = {"notes.txt", "kiv-mine.rec", "kiv-2000-01-01-000000-1.rec.bak"};
     ASSERT_EQ(std::system(("mkdir -p '" + replays + "'").c_str()), 0);
     for (int i = 0; i < 100; i++)
-        std::ofstream(replays + "/kiv-2000-01-01-0000" + std::to_string(10 + i % 90) + "-" + std::to_string(i) +
-                      ".rec");
-    for (const char* other : {"notes.txt", "kiv-mine.rec", "kiv-2000-01-01-000000-1.rec.bak"})
+        std::ofstream(replays + "/kiv-2000-01-01-0000" + std::to_string(10 + i % 90) + "-" + std::to_string(i) + ".rec");
+    for (const std::string& other : others)
         std::ofstream(replays + "/" + other);
 
-    start(true, 777);
-    // Games lost, their game-over screens clicked away, and one left with
+    // Games lost, their game-over screens clicked away, one left with
     // Escape: the pointer returns to the system mouse at each title.
+    start(true, 777);
     play(3000, {1900});
     ASSERT_GE(returns, 4);
+    const int score_at_end = kiv::score;
     EXPECT_EQ(save(), "");
-    EXPECT_EQ(files_in(replays).size(), 103u);
-    std::vector<std::string> names = files_in(replays);
-    EXPECT_EQ(std::count(names.begin(), names.end(), "kiv-2000-01-01-000010-0.rec"), 0) << "the oldest removed";
-    for (const char* other : {"notes.txt", "kiv-mine.rec", "kiv-2000-01-01-000000-1.rec.bak"})
-        EXPECT_EQ(std::count(names.begin(), names.end(), other), 1) << other;
-    std::string kept;
+    std::vector<std::string> names = files_in(replays), kept;
+    EXPECT_EQ(names.size(), 103u);
     for (const std::string& n : names)
         if (n.compare(0, 6, "kiv-20") == 0 && n.compare(0, 8, "kiv-2000") != 0)
-            kept = n;
-    ASSERT_FALSE(kept.empty());
-    int year, month, day, time, score, length = 0;
-    ASSERT_EQ(std::sscanf(kept.c_str(), "kiv-%4d-%2d-%2d-%6d-%d%n", &year, &month, &day, &time, &score, &length), 5)
-        << kept;
-    EXPECT_EQ(kept.substr(static_cast<size_t>(length)), ".rec");
+            kept.push_back(n);
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_TRUE(std::regex_match(kept[0], std::regex("kiv-20[0-9]{2}-[0-9]{2}-[0-9]{2}-[0-9]{6}-[0-9]+\\.rec")));
+    EXPECT_EQ(std::count(names.begin(), names.end(), "kiv-2000-01-01-000010-0.rec"), 0) << "the oldest stays";
+    for (const std::string& other : others)
+        EXPECT_EQ(std::count(names.begin(), names.end(), other), 1) << other;
 
     // Played again as kiv-verify plays it: the same steps, the same score.
-    const int score_at_end = kiv::score;
     ReplayError error;
     ReplayResult result;
-    ASSERT_TRUE(load_replay((replays + "/" + kept).c_str(), &error)) << error.text;
-    EXPECT_TRUE(replay.header.windowed);
-    EXPECT_EQ(replay.header.seed, 777u);
-    EXPECT_EQ(replay.header.high_score, 4242);
-    EXPECT_EQ(replay.returns, returns);
+    ASSERT_TRUE(load_replay((replays + "/" + kept[0]).c_str(), &error)) << error.text;
+    EXPECT_TRUE(replay.header.windowed && replay.header.seed == 777 && replay.header.high_score == 4242);
     EXPECT_NE(replay.header.fingerprint, 0u);
     ASSERT_TRUE(verify_replay(&result, &error)) << error.text;
     EXPECT_EQ(result.score, score_at_end);
-    EXPECT_EQ(result.steps, replay.header.steps);
     EXPECT_EQ(replay_run.returns, returns);
 
-    // The places of the pointer are part of the game: one fewer, or one
-    // more, and the replay is refused.
+    // The pointer's places are part of the game: one fewer, one more or
+    // one moved, and the replay is refused.
     Replay* held = new Replay(replay);
-    replay.returns--;
-    EXPECT_FALSE(verify_replay(&result, &error));
-    EXPECT_NE(std::string(error.text).find("more often than the"), std::string::npos) << error.text;
-    replay = *held;
-    replay.place[replay.returns++] = PointerPlace{1, 2};
-    EXPECT_FALSE(verify_replay(&result, &error));
-    EXPECT_NE(std::string(error.text).find("yet the replay holds"), std::string::npos) << error.text;
-    replay = *held;
-    replay.place[1].x++;
-    EXPECT_FALSE(verify_replay(&result, &error));
-    EXPECT_NE(std::string(error.text).find("the game differs from the one recorded"), std::string::npos)
-        << error.text;
+    struct {
+        void (*edit)();
+        const char* message;
+    } edits[] = {
+        {[] { replay.returns--; }, "more often than the"},
+        {[] { replay.place[replay.returns++] = PointerPlace{1, 2}; }, "yet the replay holds"},
+        {[] { replay.place[1].x++; }, "the game differs from the one recorded"},
+    };
+    for (const auto& e : edits) {
+        replay = *held;
+        e.edit();
+        EXPECT_FALSE(verify_replay(&result, &error));
+        EXPECT_NE(std::string(error.text).find(e.message), std::string::npos) << error.text;
+    }
     delete held;
 }
 
-TEST_F(DesktopRun, ARunThatNeverLeftTheTitleIsNotKept)
+TEST_F(DesktopRun, NotKeptWhenTheTitleWasNeverLeftAndOneLineWhenItCannotBeWritten)
 {
     start(false, 5);
     bot.wait_title = 100000;
     play(200);
     EXPECT_EQ(save(), "");
     EXPECT_TRUE(files_in(replays).empty());
-}
 
-TEST_F(DesktopRun, AReplayThatCannotBeWrittenIsOneLineAndNothingElse)
-{
     setenv("XDG_DATA_HOME", "/dev/null/data", 1);
     start(false, 5);
     play(400);
     ASSERT_NE(game_state, STATE_TITLE);
     EXPECT_EQ(save(), "Couldn't save the replay of this run: /dev/null/data: Not a directory\n");
-    // Nothing of the game changed: it plays on.
-    play(10);
+    play(10);   // the game plays on
     EXPECT_FALSE(quit_requested);
 }
 
@@ -233,12 +219,7 @@ TEST_F(DesktopRun, AnHourIsTheMostAReplayHoldsAndTheRunPlaysOnUnrecorded)
 {
     start(false, 9);
     ::testing::internal::CaptureStderr();
-    // Slow frames of five steps: an hour in 72,000 frames.
-    for (long f = 0; f < 72010; f++) {
-        fake_now += 50;
-        run_frame();
-        end_session_frame();
-    }
+    play(72010, {}, 50);   // frames of five steps: an hour in 72,000
     EXPECT_EQ(::testing::internal::GetCapturedStderr(),
               "This run has lasted an hour, as long as a replay can be: its replay ends here\n");
     EXPECT_EQ(save(), "");

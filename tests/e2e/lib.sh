@@ -142,58 +142,34 @@ wait_screen() {
     return 1
 }
 
-# The game pointer in window $wid (a game in a window, mouse speed 1)
-# follows relative motion only and stops at the edges: push it into the top
-# left corner, then walk it to ($1, $2). The push must be taken in frames
-# of its own, before the walk.
+# The game pointer follows relative motion only and stops at the edges:
+# push it into the top left corner, then walk it to ($1, $2). In window
+# $wid (mouse speed 1) the mouse moves over the window; full screen ($3 =
+# fs, speed 3: multiples of 3) it moves by itself. The push must be taken in
+# frames of its own, before the walk.
 walk_to() {
-    local p i
+    local i p x=0 y=0 nx ny unit=1
+    [ "${3:-}" = fs ] && unit=3
     for p in 320,240 160,120 0,0 0,0; do
-        xdo mousemove --window "$wid" "${p%,*}" "${p#*,}"
+        if [ $unit = 1 ]; then xdo mousemove --window "$wid" "${p%,*}" "${p#*,}"; else xdo mousemove_relative -- -400 -400; fi
         sleep 0.05
     done
     sleep 0.2
     for i in $(seq 1 20); do
-        xdo mousemove --window "$wid" $((i * $1 / 20)) $((i * $2 / 20))
-        sleep 0.05
-    done
-}
-
-# Walks the pointer onto Start and holds the button there until the game
-# begins; on a busy machine the push may not have been taken, and the whole
-# is tried again. Screenshots are named $1-N.
-start_game() {
-    local try
-    for try in 1 2 3; do
-        walk_to 520 316
-        xdo mousedown 1
-        wait_screen playing 5 "$1" && { xdo mouseup 1; return 0; }
-        xdo mouseup 1
-    done
-    return 1
-}
-
-# Full screen the pointer moves three pixels a unit of relative motion: push
-# it into the top left corner, then move it to ($1, $2), multiples of 3.
-fs_walk_to() {
-    local i x=0 y=0 nx ny
-    for i in 1 2 3; do
-        xdo mousemove_relative -- -400 -400
-        sleep 0.05
-    done
-    sleep 0.2
-    for i in $(seq 1 20); do
-        nx=$((i * $1 / 60)) ny=$((i * $2 / 60))
-        xdo mousemove_relative -- $((nx - x)) $((ny - y))
+        nx=$((i * $1 / 20 / unit)) ny=$((i * $2 / 20 / unit))
+        if [ $unit = 1 ]; then xdo mousemove --window "$wid" $nx $ny; else xdo mousemove_relative -- $((nx - x)) $((ny - y)); fi
         x=$nx y=$ny
         sleep 0.05
     done
 }
-# start_game full screen.
-fs_start_game() {
+
+# Walks the pointer onto Start (full screen with $2 = fs) and holds the
+# button there until the game begins; on a busy machine the push may not
+# have been taken, and the whole is tried again. Screenshots are named $1-N.
+start_game() {
     local try
     for try in 1 2 3; do
-        fs_walk_to 519 315
+        walk_to 519 315 "${2:-}"
         xdo mousedown 1
         wait_screen playing 5 "$1" && { xdo mouseup 1; return 0; }
         xdo mouseup 1

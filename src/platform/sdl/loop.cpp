@@ -30,7 +30,7 @@ void read_system_input(StepInput* input)
 {
     StepInput in{0, 0, 0};
     in.buttons = static_cast<int>(SDL_GetRelativeMouseState(&in.dx, &in.dy) & 0xff);
-    note_step_input(in);
+    record_step(in);
     // Motion nobody read in earlier steps (the ending countdown reads no
     // pointer) is kept for the next reader, as SDL itself would keep it.
     input->dx += in.dx;
@@ -47,12 +47,12 @@ void poll_events()
             note_escape();
             handle_escape();
         } else if (event.type == SDL_QUIT) {
-            note_window_close();
+            record_close();
             handle_window_close();
         }
     }
     if (hangup) {
-        note_window_close();
+        record_close();
         handle_window_close();
     }
 }

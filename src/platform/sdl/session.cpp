@@ -162,11 +162,6 @@ void start_run_recording(unsigned seed)
     best_score = 0;
 }
 
-void note_step_input(const StepInput& input)
-{
-    record_step(input);
-}
-
 void note_escape()
 {
     if (!recording())
@@ -174,16 +169,6 @@ void note_escape()
     record_escape();
     // Start and Escape in one frame: the title was left for a moment.
     left_title = left_title || game_state != STATE_TITLE;
-}
-
-void note_window_close()
-{
-    record_close();
-}
-
-void note_pointer(int x, int y)
-{
-    record_pointer(x, y);
 }
 
 void end_session_frame()

@@ -3,16 +3,14 @@
 // $XDG_DATA_HOME/kiv/replays (~/.local/share/kiv/replays), the newest 100.
 #pragma once
 
-#include "media/input.h"
+#include "replay/record.h"
 
 namespace kiv {
 
-// What the frame being played brings, as the platform hands it to the game.
-void note_step_input(const StepInput& input);
+// An Escape press, as the platform hands it to the game (the step's input,
+// a window close and the pointer's places go to record_step, record_close
+// and record_pointer).
 void note_escape();
-void note_window_close();
-// Where the pointer returned to on the title, in a window.
-void note_pointer(int x, int y);
 // The main loop's frame has ended.
 void end_session_frame();
 // At the exit: the run's replay is written, unless the run never left the

@@ -159,7 +159,7 @@ int on_display_lost(Display* display)
     display_lost = true;
     std::fprintf(stderr, "Lost the display %s\n", DisplayString(display));
     if (in_main_loop) {
-        note_window_close();
+        record_close();
         quit_game();
     }
     exit_program(1);
@@ -275,7 +275,7 @@ void show_cursor()
 void read_system_pointer(int* x, int* y)
 {
     SDL_GetMouseState(x, y);
-    note_pointer(*x, *y);
+    record_pointer(*x, *y);
 }
 
 } // namespace kiv

@@ -126,11 +126,6 @@ void end_recorded_frame()
     }
 }
 
-void note_step_input(const StepInput& input)
-{
-    record_step(input);
-}
-
 void note_escape()
 {
     if (!recording())
