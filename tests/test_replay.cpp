@@ -1,11 +1,9 @@
 // Replays: a recorded game against edits, damage and foreign files, each
 // refused with a message that says what and where, or played to its true
-// score; a game that plays the same whatever the process played before it;
-// and kiv-verify as a player runs it.
+// score; and a game that plays the same whatever the process played before
+// it.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include <cstdio>
@@ -15,11 +13,9 @@
 #include <iterator>
 #include <random>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "frame/game.h"
-#include "frame/loop.h"
 #include "media/draw.h"
 #include "replay/file.h"
 #include "replay/run.h"
@@ -174,58 +170,4 @@ TEST(Replay, AGamePlaysTheSameWhateverThisProcessPlayedBefore)
     EXPECT_EQ(verify(game_file(), &score), "");
     EXPECT_EQ(score, GAME_SCORE);
     EXPECT_EQ(replay_run.fp.hash, replay.header.fingerprint);
-}
-
-// A session ended with the title's Quit button, as a desktop run may end:
-// played again, the button ends the replay, not the program that plays it,
-// and no high-score file is written.
-TEST(Replay, TheQuitButtonEndsASessionsReplay)
-{
-    ReplayError error;
-    ASSERT_TRUE(load_replay("tests/replays/short.rec", &error)) << error.text;
-    ASSERT_EQ(replay.header.kind, REPLAY_SESSION);
-    replay.header.fingerprint = 0;
-    // Into the bottom right corner, then (full screen, three pixels a unit
-    // of motion) back onto Quit, the button held there.
-    for (StepInput in : {StepInput{1000, 1000, 0}, StepInput{-40, -38, 1}}) {
-        replay.frame[replay.frames++] = ReplayFrame{1, 0, 0};
-        replay.input[replay.steps++] = in;
-    }
-    Bytes file(MAX_REPLAY_FILE);
-    file.resize(static_cast<size_t>(write_replay(file.data(), static_cast<long>(file.size()))));
-    int score = -1;
-    EXPECT_EQ(verify(file, &score), "");
-    EXPECT_EQ(score, 0);
-    EXPECT_TRUE(quit_requested);
-    EXPECT_NE(access("kiv.prf", F_OK), 0) << "a high score written by a replay";
-    stop_replay();
-}
-
-TEST(Replay, TheVerifierPrintsTheVerifiedGameOrOneLineOfWhyNot)
-{
-    auto run = [](const std::string& file, std::string* err) {
-        std::string command = std::string(KIV_BINARY_DIR "/kiv-verify ") + file + " 2>" + *err;
-        std::FILE* p = popen(command.c_str(), "r");
-        std::string out;
-        char buffer[512];
-        while (std::fgets(buffer, sizeof buffer, p))
-            out += buffer;
-        int status = pclose(p);
-        std::ifstream f(*err);
-        *err = std::string(std::istreambuf_iterator<char>(f), {});
-        return std::make_pair(WEXITSTATUS(status), out);
-    };
-    std::string err = "/tmp/kiv-verify-err." + std::to_string(getpid());
-    std::string path = err;
-    auto [status, out] = run(GAME, &err);
-    EXPECT_EQ(status, 0);
-    EXPECT_EQ(out, "{\"score\": 9828, \"steps\": 2998, \"frames\": 2590, \"seconds\": 29.98, "
-                   "\"fingerprint\": \"09cc6650d5eef466\", \"end\": \"over\"}\n");
-    EXPECT_EQ(err, "");
-    err = path;
-    std::tie(status, out) = run("CMakeLists.txt", &err);
-    EXPECT_EQ(status, 1);
-    EXPECT_EQ(out, "");
-    EXPECT_EQ(err, "CMakeLists.txt: byte 0: not a Kiv replay (it does not begin with \"KIVR\")\n");
-    std::remove(path.c_str());
 }

@@ -18,6 +18,15 @@ wid=$(wait_window 15 $GAME_PID) || fail "no window named Kiv"
 [ "$(xdo getwindowgeometry "$wid" | sed -n 's/ *Geometry: //p')" = 640x480 ] || fail "the window is not 640x480"
 
 wait_screen title 10 1-title || fail "the game did not start on the title"
+# Made larger by force, the window shows the picture in its middle.
+xdo windowsize "$wid" 800 600
+for i in $(seq 1 30); do
+    shot 1-larger
+    [ "$(share 1-larger 160x92+480+140)" -ge 900 ] && [ "$(share 1-larger 40x92+80+140)" -ge 900 ] && break
+    [ "$i" -lt 30 ] || fail "the picture is not in the middle of a larger window"
+    sleep 0.3
+done
+xdo windowsize "$wid" 640 480
 
 start_game 2-playing || fail "holding the button on Start did not begin a game"
 # Sweep the pan low across the field, where it catches and holds balls.

@@ -33,23 +33,25 @@ SDL_Renderer* renderer;
 SDL_Texture* texture;
 // The palette in the pixel format shown, worked out once the pictures have
 // set it.
-SDL_PixelFormat* shown_format;
+Uint32 shown_format;
 Uint32 shown_colour[256];
 
 void map_palette()
 {
+    SDL_PixelFormat* format = SDL_AllocFormat(shown_format);
     for (int i = 0; i < 256; i++)
-        shown_colour[i] = SDL_MapRGB(shown_format, screen_palette[i].r, screen_palette[i].g, screen_palette[i].b);
+        shown_colour[i] = SDL_MapRGB(format, screen_palette[i].r, screen_palette[i].g, screen_palette[i].b);
+    SDL_FreeFormat(format);
 }
 
-// The palette applied to the whole screen, once a frame, into 32-bit pixels
-// `pitch` bytes a row apart.
-void convert_screen(void* pixels, int pitch)
+// The palette applied to the screen, once a frame, into 32-bit pixels
+// `pitch` bytes a row apart, w x h of them (the screen's part that fits).
+void convert_screen(void* pixels, int pitch, int w = SCREEN_W, int h = SCREEN_H)
 {
-    for (int y = 0; y < SCREEN_H; y++) {
+    for (int y = 0; y < h; y++) {
         Uint32* out = reinterpret_cast<Uint32*>(static_cast<Uint8*>(pixels) + static_cast<long>(y) * pitch);
         const unsigned char* in = screen[y];
-        for (int x = 0; x < SCREEN_W; x++)
+        for (int x = 0; x < w; x++)
             out[x] = shown_colour[in[x]];
     }
 }
@@ -58,11 +60,27 @@ void present_to_window()
 {
     if (display_lost)
         return;
-    if (SDL_MUSTLOCK(window_surface) && SDL_LockSurface(window_surface) != 0)
+    // A window manager may give the window another size than it asked for:
+    // SDL then makes it a new framebuffer, and the picture stays 640 x 480,
+    // in the middle of it on black.
+    SDL_Surface* s = SDL_GetWindowSurface(window);
+    if (!s || s->format->BytesPerPixel != 4)
         return;
-    convert_screen(window_surface->pixels, window_surface->pitch);
-    if (SDL_MUSTLOCK(window_surface))
-        SDL_UnlockSurface(window_surface);
+    if (s != window_surface) {
+        window_surface = s;
+        SDL_FillRect(s, nullptr, SDL_MapRGB(s->format, 0, 0, 0));
+        if (s->format->format != shown_format) {
+            shown_format = s->format->format;
+            map_palette();
+        }
+    }
+    if (SDL_MUSTLOCK(s) && SDL_LockSurface(s) != 0)
+        return;
+    const int x = s->w > SCREEN_W ? (s->w - SCREEN_W) / 2 : 0, y = s->h > SCREEN_H ? (s->h - SCREEN_H) / 2 : 0;
+    convert_screen(static_cast<Uint8*>(s->pixels) + static_cast<long>(y) * s->pitch + 4 * x, s->pitch,
+                   s->w < SCREEN_W ? s->w : SCREEN_W, s->h < SCREEN_H ? s->h : SCREEN_H);
+    if (SDL_MUSTLOCK(s))
+        SDL_UnlockSurface(s);
     SDL_UpdateWindowSurface(window);
 }
 
@@ -190,7 +208,7 @@ void open_window(bool full_screen)
         SDL_SetHintWithPriority(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0", SDL_HINT_DEFAULT);
         window_surface = SDL_GetWindowSurface(window);
         if (window_surface && window_surface->format->BytesPerPixel == 4) {
-            shown_format = window_surface->format;
+            shown_format = window_surface->format->format;
             present_screen = present_to_window;
             SDL_ShowWindow(window);
             return;
@@ -206,8 +224,8 @@ void open_window(bool full_screen)
     SDL_RenderSetLogicalSize(renderer, SCREEN_W, SCREEN_H);
     SDL_SetRenderDrawColor(renderer, 0, 0, 0, 255);
     texture = SDL_CreateTexture(renderer, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING, SCREEN_W, SCREEN_H);
-    shown_format = SDL_AllocFormat(SDL_PIXELFORMAT_ARGB8888);
-    if (!texture || !shown_format)
+    shown_format = SDL_PIXELFORMAT_ARGB8888;
+    if (!texture)
         no_screen();
     present_screen = present_through_renderer;
     SDL_ShowWindow(window);
