@@ -144,6 +144,13 @@ TEST(Replay, EditedDamagedAndForeignFilesAreRefusedWithWhatAndWhere)
          },
          "frame 2489: the replay ends while the game is still running"},
     };
+    Bytes file = game_file();
+    ReplayHeader header;
+    ReplayError error;
+    unsigned char again[REPLAY_HEADER_SIZE];
+    ASSERT_TRUE(read_replay_header(file.data(), file.size(), &header, &error));
+    write_replay_header(header, again);
+    EXPECT_TRUE(std::equal(again, again + REPLAY_HEADER_SIZE, file.begin())) << "the header written again as read";
     for (const Case& c : cases) {
         int score = -1;
         std::string got = verify(c.make(), &score);

@@ -47,7 +47,7 @@ wait_screen title 30 7-title-again || fail "the game-over screen did not return 
 
 start_game 8-third-game || fail "the third game did not begin"
 kill "$XVFB_PID"
-wait_exit $GAME_PID 2 || fail "the game outlived its X server"
+wait_exit $GAME_PID 5 || fail "the game outlived its X server"
 [ "$EXIT_STATUS" -eq 1 ] || fail "exit status $EXIT_STATUS"
 [ "$(cat "$ART/kiv-output.txt")" = "Lost the display $DISPLAY" ] || fail "printed $(cat "$ART/kiv-output.txt")"
 [ "$(hex_of kiv.prf)" = 000f4240 ] || fail "kiv.prf holds $(hex_of kiv.prf)"
