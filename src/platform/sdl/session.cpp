@@ -7,7 +7,6 @@
 #include "platform/sdl/session.h"
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -70,12 +70,10 @@ std::vector<std::string> replays_in(const std::string& dir)
     DIR* d = opendir(dir.c_str());
     if (!d)
         return names;
-    while (dirent* e = readdir(d)) {
-        int year, month, day, time, score, length = 0;
-        if (std::sscanf(e->d_name, "kiv-%4d-%2d-%2d-%6d-%d%n", &year, &month, &day, &time, &score, &length) == 5 &&
-            std::strlen(e->d_name) > 4 && std::strcmp(e->d_name + std::strlen(e->d_name) - 4, ".rec") == 0)
+    const std::regex ours("kiv-[0-9]{4}-[0-9]{2}-[0-9]{2}-[0-9]{6}-[0-9]+(-[0-9]+)?\\.rec");
+    while (dirent* e = readdir(d))
+        if (std::regex_match(e->d_name, ours))
             names.push_back(e->d_name);
-    }
     closedir(d);
     std::sort(names.begin(), names.end());
     return names;

@@ -293,6 +293,9 @@ void show_cursor()
 void read_system_pointer(int* x, int* y)
 {
     SDL_GetMouseState(x, y);
+    // Places over a window fit in 16 bits, as a replay keeps them.
+    *x = *x < -32768 ? -32768 : (*x > 32767 ? 32767 : *x);
+    *y = *y < -32768 ? -32768 : (*y > 32767 ? 32767 : *y);
     record_pointer(*x, *y);
 }
 
