@@ -1,10 +1,10 @@
 // The page against the real board server, in headless Chromium: a game
 // played in the page lands on the board with the score the board's own
-// verifier gives it (kiv_verify agrees), its rank is shown, it is watched
+// verifier gives it (kiv-verify agrees), its rank is shown, it is watched
 // from the board's list and from ?game=ID, and a name that looks like HTML
 // is shown as text; all of it under the server's Content-Security-Policy,
 // which nothing the page does violates.
-// Usage: node board.js <web-dir> <kiv-board> <kiv_verify> <artefacts-dir>
+// Usage: node board.js <web-dir> <kiv-board> <kiv-verify> <artefacts-dir>
 const fs = require('fs'), os = require('os'), path = require('path'), http = require('http');
 const {spawn, execFileSync} = require('child_process');
 const {launch, check, until, pressStart} = require('./lib.js');
@@ -81,7 +81,7 @@ db.commit()`, path.join(data, 'board.sqlite'), '<img src=x onerror=alert(1)>']);
     fs.writeFileSync(path.join(data, 'robin.rec'), replay.body);
     const verified = JSON.parse(execFileSync(verifier, [path.join(data, 'robin.rec')], {encoding: 'utf8'}));
     check(mine.score === shown && verified.score === shown && verified.end === 'over',
-          `on the board with the verifier's score (${mine.score}; kiv_verify ${verified.score})`);
+          `on the board with the verifier's score (${mine.score}; kiv-verify ${verified.score})`);
     await until(page, name => [...document.querySelectorAll('#top .who')].some(w => w.textContent === name),
                 'the list shows it', 70000, 'Robin');
     await page.screenshot({path: path.join(art, '1-board.png')});
