@@ -559,7 +559,7 @@ def suite_kills(store, pg):
             cut_short = 'could not be verified' in reason and (failures >= 3 or attempts >= 10)
             check(cut_short or (status, got if score is not None else None) == (1 if score is not None else 2, score),
                   f'game {game_id}: {rows[game_id]}, not {score}')
-            check(said.get(game_id, 0) <= 1, f'game {game_id} was judged {said[game_id]} times')
+            check(said.get(game_id, 0) <= 1, f'game {game_id} was judged {said.get(game_id)} times')
         if store[0] == '--data':
             check(sql(store, 'PRAGMA integrity_check') == [['ok']], 'integrity check')
         print(f'kills: {kills} in {rounds} rounds; {len(accepted)} games taken, each judged once '
