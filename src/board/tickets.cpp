@@ -63,7 +63,9 @@ Answer issue_ticket(Db& db, const BoardSettings& settings, const std::string& bo
     sodium_bin2hex(id, sizeof id, bytes, sizeof bytes);
     const std::int64_t now = now_ms(), expires = now + std::llround(settings.ticket_lifetime * 1000);
     db.run("INSERT INTO tickets (ticket, created_ms, expires_ms) VALUES (?, ?, ?)", {std::string(id), now, expires});
-    return json_answer(201, json{{"ticket", id}, {"expires", (expires + 999) / 1000}, {"margin", settings.pace_margin}});
+    return json_answer(201, json{{"ticket", id}, {"expires", (expires + 999) / 1000}, {"margin", settings.pace_margin},
+                                  {"max_steps_per_frame", settings.verify.max_steps_per_frame},
+                                  {"max_steps_per_frame_in_second", settings.verify.max_steps_per_frame_in_second}});
 }
 
 Answer start_ticket(Db& db, const BoardSettings& settings, const std::string& id, const std::string& body,

@@ -15,8 +15,8 @@
 namespace kiv::board {
 
 struct VerifySettings {
-    double max_steps_per_frame = 1.05;   // over the whole game
-    double max_steps_per_frame_in_second = 1.5;  // in any one second of play
+    double max_steps_per_frame = 1.1;    // over the whole game
+    double max_steps_per_frame_in_second = 2;    // in any one second of play
     int cpu_seconds = 20;
     long memory_mb = 512;
     double deadline_seconds = 30;

@@ -370,6 +370,7 @@ def api_checks(main, store, files, origin):
     tickets = [main.ticket() for _ in range(20)]
     for t in tickets:
         check(re.fullmatch(r'[0-9a-f]{32}', t['ticket']) and 'seed' not in t and t['margin'] == 86400 and
+              t['max_steps_per_frame'] == 1.1 and t['max_steps_per_frame_in_second'] == 2 and
               abs(t['expires'] - (time.time() + 7200)) < 60, t)
     check(len({t['ticket'] for t in tickets}) == 20, 'tickets repeat')
     seeds = {main.start(t['ticket'], 'Max', secrets['Max']) for t in tickets[:3]}
