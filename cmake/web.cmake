@@ -1,8 +1,8 @@
 # The web build: emcmake cmake -S . -B build-web && cmake --build build-web
 #
 # build-web/web/ is the whole game as static files: index.html, kiv.css,
-# kiv.js, kiv.wasm and kiv.data (the pictures and sounds), for any static
-# host.
+# kiv.js, kiv.wasm, kiv.data (the pictures and sounds) and kiv-clock.js (the
+# game's clock in a hidden tab), for any static host.
 # kiv_replay runs the recorded games under node, and the browser test plays
 # the page in headless Chromium.
 if(NOT CMAKE_BUILD_TYPE STREQUAL "Release")
@@ -19,14 +19,21 @@ target_link_options(kiv PRIVATE -sENVIRONMENT=web -sEXIT_RUNTIME=1 -sINITIAL_MEM
   "SHELL:--pre-js ${CMAKE_SOURCE_DIR}/src/platform/web/page.js"
   "SHELL:--pre-js ${CMAKE_SOURCE_DIR}/src/platform/web/replays.js"
   "SHELL:--pre-js ${CMAKE_SOURCE_DIR}/src/platform/web/board.js"
+  "SHELL:--pre-js ${CMAKE_SOURCE_DIR}/src/platform/web/names.js"
+  "SHELL:--pre-js ${CMAKE_SOURCE_DIR}/src/platform/web/tickets.js"
+  "SHELL:--pre-js ${CMAKE_SOURCE_DIR}/src/platform/web/games.js"
   "SHELL:--preload-file ${CMAKE_SOURCE_DIR}/images@/images"
   "SHELL:--preload-file ${CMAKE_SOURCE_DIR}/sounds@/sounds")
 set_property(TARGET kiv APPEND PROPERTY LINK_DEPENDS
   ${CMAKE_SOURCE_DIR}/src/platform/web/audio.js ${CMAKE_SOURCE_DIR}/src/platform/web/page.js
   ${CMAKE_SOURCE_DIR}/src/platform/web/replays.js ${CMAKE_SOURCE_DIR}/src/platform/web/board.js
+  ${CMAKE_SOURCE_DIR}/src/platform/web/names.js ${CMAKE_SOURCE_DIR}/src/platform/web/tickets.js
+  ${CMAKE_SOURCE_DIR}/src/platform/web/games.js
   ${CMAKE_SOURCE_DIR}/web/index.html)
 configure_file(${CMAKE_SOURCE_DIR}/web/index.html ${KIV_WEB_OUT}/index.html COPYONLY)
 configure_file(${CMAKE_SOURCE_DIR}/web/kiv.css ${KIV_WEB_OUT}/kiv.css COPYONLY)
+# The Worker whose timer drives a game in a hidden tab.
+configure_file(${CMAKE_SOURCE_DIR}/src/platform/web/clock.js ${KIV_WEB_OUT}/kiv-clock.js COPYONLY)
 
 include(CTest)
 if(BUILD_TESTING)

@@ -11,6 +11,9 @@ void begin_recorded_frame();
 void end_recorded_frame();
 void note_step_input(const StepInput& input);
 void note_escape();
+// A game has been started and waits for the page to give its seed: no frame
+// runs meanwhile.
+bool waiting_for_seed();
 
 bool watching();
 // Runs the frames of the watched game that are due; returns the
