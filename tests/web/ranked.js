@@ -1,0 +1,127 @@
+// Ranked games in a browser as players have it, against the real board: in
+// headless Chromium without the flags that keep hidden tabs' timers at full
+// speed, silent (a page playing sound is never throttled), on the page with
+// the test bot at its mouse (its own clock, loop and board code). First the
+// throttling itself: a hidden tab's own timer runs about once a second, the
+// game's Worker clock does not. Then games, each one shown by what the page
+// says of it: a game whose tab is hidden for 5 s keeps its pace and goes on
+// the board; a page whose clock runs at 0.8x is refused, the board saying it
+// arrived later than it lasted; 300 ms on every request and a CPU slowed
+// down 4x still go on the board; a board gone when the game ends leaves the
+// page's one line and a replay to watch.
+// Usage: node ranked.js <bot-web-dir> <kiv-board> <artefacts-dir>
+const fs = require('fs'), path = require('path');
+const {startBoard, launch, check, until, claim, botGame} = require('./lib.js');
+
+const [botDir, boardBin, art] = process.argv.slice(2);
+fs.mkdirSync(art, {recursive: true});
+const sleep = ms => new Promise(r => setTimeout(r, ms));
+const ON_THE_BOARD = /^On the board: [\d,]+ points?, #\d+ today/;
+
+let board, browser;
+(async () => {
+  const started = await startBoard(boardBin, botDir);
+  board = started.board;
+  const url = started.url + '?-nosound';
+  browser = await launch({throttled: true});
+  const front = await browser.newPage();   // brought to the front, it hides the others
+  async function open(prepare) {
+    const page = await browser.newPage();
+    page.on('pageerror', e => console.log('page error: ' + e.message));
+    if (prepare) await prepare(page);
+    await page.setViewport({width: 1200, height: 700});
+    await page.goto(url);
+    await until(page, () => Module.kivReady, 'the page starts', 30000);
+    await until(page, () => /^Playing as/.test(document.getElementById('playing-as').textContent) &&
+                !document.getElementById('playing-as').hidden, 'the page plays as the name it holds');
+    return page;
+  }
+  try {
+    // The name, claimed once, is every page's of this browser.
+    const first = await browser.newPage();
+    await first.goto(url);
+    await until(first, () => Module.kivReady, 'the page starts', 30000);
+    await claim(first, 'Pacer');
+    await first.close();
+
+    // A hidden tab's own timer is throttled; the Worker's clock is not.
+    let page = await open();
+    await page.evaluate(() => {
+      window.ticks = {page: 0, worker: 0, counting: false};
+      const chain = () => { if (ticks.counting) ticks.page++; setTimeout(chain, 10); };
+      chain();
+      const clock = new Worker('kiv-clock.js');
+      clock.onmessage = () => { if (ticks.counting) ticks.worker++; clock.postMessage({id: 0, ms: 10}); };
+      clock.postMessage({id: 0, ms: 10});
+    });
+    await front.bringToFront();
+    await until(page, () => document.hidden, 'the tab is hidden');
+    await page.evaluate(() => { ticks.counting = true; });
+    await sleep(5000);
+    const ticks = await page.evaluate(() => { ticks.counting = false; return ticks; });
+    check(ticks.page < 50 && ticks.worker > 250, `hidden for 5 s, a 10 ms timer of the page ran ${ticks.page} times, ` +
+          `the Worker's clock ${ticks.worker} times`);
+    await page.bringToFront();
+
+    // A ranked game hidden for 5 s in its middle keeps its pace.
+    const hidden = botGame(page, 1500);
+    await until(page, () => _web_recorded_steps() > 200, 'the game runs');
+    await front.bringToFront();
+    const before = await page.evaluate(() => _web_recorded_steps());
+    await sleep(5000);
+    const during = await page.evaluate(() => document.hidden && _web_recorded_steps()) - before;
+    await page.bringToFront();
+    const game = await hidden;
+    check(during > 400, `hidden for 5 s, the game ran ${during} steps`);
+    check(ON_THE_BOARD.test(game.line) && !/no longer ranked/.test(game.status),
+          `hidden for 5 s in its middle, the game is ranked: ${game.line}`);
+    await page.close();
+
+    // A page whose clock runs at 0.8x: its game arrives later than it lasted.
+    page = await open(p => p.evaluateOnNewDocument(() => {
+      const now = performance.now.bind(performance);
+      performance.now = () => now() * 0.8;
+    }));
+    const slow = await botGame(page, 2500);
+    check(/^Not on the board: .*later than it lasted/.test(slow.line), `a game at 0.8x is refused: ${slow.line}`);
+    await page.close();
+
+    // 300 ms on every request: the game waits at its Start for the seed, and
+    // is ranked.
+    page = await open();
+    const cdp = await page.createCDPSession();
+    await cdp.send('Network.emulateNetworkConditions', {offline: false, latency: 300, downloadThroughput: -1,
+                                                        uploadThroughput: -1});
+    const far = await botGame(page, 500);
+    check(far.startToFrame >= 300, `with 300 ms on every request, ${far.startToFrame.toFixed(0)} ms from Start to ` +
+          'the first frame');
+    check(ON_THE_BOARD.test(far.line), `with 300 ms on every request, the game is ranked: ${far.line}`);
+    await page.close();
+
+    // The CPU 4x slower: ranked, or told at once that it is not.
+    page = await open();
+    await (await page.createCDPSession()).send('Emulation.setCPUThrottlingRate', {rate: 4});
+    const busy = await botGame(page, 1000);
+    check(ON_THE_BOARD.test(busy.line) || /no longer ranked/.test(busy.status),
+          `with the CPU 4x slower, the game is ranked or said at once not to be: ${busy.line}`);
+    await page.close();
+
+    // The board gone before the game ends: the page's one line, and the game
+    // stays a replay to watch.
+    page = await open();
+    const lost = botGame(page, 300);
+    await until(page, () => _web_recorded_steps() > 100, 'the game runs');
+    board.stop();
+    const gone = await lost;
+    check(/^The board could not be reached when the game ended/.test(gone.line),
+          `the board down when the game ends: ${gone.line}`);
+    await page.click('#watch-last');
+    await until(page, () => !document.getElementById('watching').hidden, 'the unranked game can be watched');
+    await page.screenshot({path: path.join(art, 'board-down.png')});
+    console.log('PASS');
+  } finally {
+    await browser.close();
+  }
+})().catch(e => { console.error('FAIL: ' + e.message); process.exitCode = 1; }).finally(() => {
+  if (board) board.stop();
+});
