@@ -2,7 +2,7 @@
 //
 // Fills a board with N games to measure it: names and scores at random,
 // times spread over the last 30 days, each with the same replay file. They
-// go in without tickets, in transactions of 5,000.
+// go on the board without tickets or owners, in transactions of 5,000.
 #include <cstdio>
 #include <filesystem>
 #include <cstdlib>
@@ -40,23 +40,25 @@ int main(int argc, char** argv)
     try {
         if (config.database.empty())
             std::filesystem::create_directories(config.data_dir);
-        auto store = open_store(config);
+        auto db = open_store(config);
         std::mt19937_64 random(12345);
         const char* const syllables[] = {"ka", "ri", "mo", "zen", "lu", "ta", "vi", "no", "sha", "el", "qu", "ib"};
         std::exponential_distribution<double> scores(1.0 / 300000.0);
         const std::int64_t now = now_ms(), month = 30LL * 24 * 3600 * 1000;
-        std::vector<NewGame> batch;
-        for (long n = 0; n < count; n++) {
-            std::string name;
-            for (int s = 0; s < 2 + static_cast<int>(random() % 3); s++)
-                name += syllables[random() % 12];
-            name[0] = static_cast<char>(name[0] - 'a' + 'A');
-            batch.push_back(NewGame{name, static_cast<int>(scores(random)), 60.0 + static_cast<double>(random() % 600),
-                                    now - static_cast<std::int64_t>(random() % month), replay});
-            if (batch.size() == 5000 || n + 1 == count) {
-                store->add_games_unchecked(batch);
-                batch.clear();
+        for (long n = 0; n < count;) {
+            Transaction t(*db);
+            for (long in_batch = 0; in_batch < 5000 && n < count; in_batch++, n++) {
+                std::string name;
+                for (int s = 0; s < 2 + static_cast<int>(random() % 3); s++)
+                    name += syllables[random() % 12];
+                name[0] = static_cast<char>(name[0] - 'a' + 'A');
+                const std::int64_t time = now - static_cast<std::int64_t>(random() % month);
+                db->run("INSERT INTO games (name, score, time_ms, arrived_ms, seconds, replay) "
+                        "VALUES (?, ?, ?, ?, ?, ?)",
+                        {name, static_cast<std::int64_t>(scores(random)), time, time,
+                         60.0 + static_cast<double>(random() % 600), Blob{replay}});
             }
+            t.commit();
         }
         std::printf("%ld games added\n", count);
     } catch (const StoreError& e) {

@@ -9,7 +9,7 @@ set -e
 DESKTOP="cmake g++ make pkg-config libsdl1.2-compat-dev libsdl-image1.2-dev libsdl-mixer1.2-dev libx11-dev
 libpng-dev zlib1g-dev libvorbis-dev libgtest-dev libgmock-dev libbenchmark-dev"
 WEB="cmake make emscripten python3"
-BOARD="$DESKTOP $WEB libmicrohttpd-dev nlohmann-json3-dev libsodium-dev libsqlite3-dev libpq-dev libseccomp-dev"
+BOARD="$DESKTOP $WEB libmicrohttpd-dev nlohmann-json3-dev libsodium-dev libicu-dev libsqlite3-dev libpq-dev libseccomp-dev"
 TEST="$BOARD xvfb xdotool x11-utils imagemagick dpkg-dev file desktop-file-utils appstream man-db
 chromium openbox postgresql nginx-light wrk clang libfuzzer-14-dev curl"
 case ${1:-test} in

@@ -1,6 +1,10 @@
 // Names: decoded with the C library's strict UTF-8 decoder (C.UTF-8), then
-// every character checked.
+// every character checked; scripts and keys by ICU.
 #include "board/names.h"
+
+#include <unicode/normalizer2.h>
+#include <unicode/unistr.h>
+#include <unicode/uspoof.h>
 
 #include <clocale>
 #include <cstring>
@@ -157,6 +161,71 @@ bool check_name(std::string* name, std::string* error)
     size_t end = last < chars.size() ? starts[last] : name->size();
     *name = name->substr(begin, end - begin);
     return true;
+}
+
+namespace {
+
+// ICU's spoof checker, made once and then only read (which ICU allows from
+// any number of threads). MODERATELY_RESTRICTIVE: a name in one script, or
+// Latin with one other script except Cyrillic and Greek, whose letters are
+// the ones that pass for Latin. (HIGHLY_RESTRICTIVE would also refuse
+// "Ravi रवि" and "Ali علي", names people write, for no lookalike.)
+const USpoofChecker* spoof_checker()
+{
+    static const USpoofChecker* checker = [] {
+        UErrorCode e = U_ZERO_ERROR;
+        USpoofChecker* c = uspoof_open(&e);
+        uspoof_setRestrictionLevel(c, USPOOF_MODERATELY_RESTRICTIVE);
+        uspoof_setChecks(c, USPOOF_RESTRICTION_LEVEL | USPOOF_MIXED_NUMBERS, &e);
+        return U_SUCCESS(e) ? c : nullptr;
+    }();
+    return checker;
+}
+
+} // namespace
+
+bool check_scripts(const std::string& name, std::string* error)
+{
+    const USpoofChecker* checker = spoof_checker();
+    if (!checker) {
+        *error = "The server cannot check names (ICU's spoof checker is missing).";
+        return false;
+    }
+    UErrorCode e = U_ZERO_ERROR;
+    USpoofCheckResult* result = uspoof_openCheckResult(&e);
+    const int32_t found = uspoof_check2UTF8(checker, name.data(), static_cast<int32_t>(name.size()), result, &e);
+    uspoof_closeCheckResult(result);
+    if (U_FAILURE(e)) {
+        *error = "The name is not valid UTF-8.";
+        return false;
+    }
+    if (found & USPOOF_RESTRICTION_LEVEL) {
+        *error = "The name mixes letters of scripts that look alike (such as Latin and Cyrillic): "
+                 "write it in one script.";
+        return false;
+    }
+    if (found & USPOOF_MIXED_NUMBERS) {
+        *error = "The name mixes digits of different number systems.";
+        return false;
+    }
+    return true;
+}
+
+std::string name_key(const std::string& name)
+{
+    UErrorCode e = U_ZERO_ERROR;
+    const icu::Normalizer2* fold = icu::Normalizer2::getNFKCCasefoldInstance(e);
+    const USpoofChecker* checker = spoof_checker();
+    if (U_FAILURE(e) || !checker)
+        return name;
+    const icu::UnicodeString folded = fold->normalize(icu::UnicodeString::fromUTF8(name), e);
+    icu::UnicodeString skeleton;
+    uspoof_getSkeletonUnicodeString(checker, 0, folded, skeleton, &e);
+    if (U_FAILURE(e))
+        return name;
+    std::string key;
+    skeleton.toUTF8String(key);
+    return key;
 }
 
 } // namespace kiv::board

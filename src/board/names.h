@@ -1,4 +1,5 @@
-// Players' names as the board keeps them.
+// Players' names as the board keeps them: how they must look, and what
+// makes two names one.
 #pragma once
 
 #include <string>
@@ -15,5 +16,19 @@ constexpr int NAME_MAX_CHARS = 16;
 // among them). On success `name` is trimmed and true is returned;
 // otherwise `error` says why in one sentence.
 bool check_name(std::string* name, std::string* error);
+
+// A name whose letters come from scripts that look alike (Latin with
+// Cyrillic or Greek, say: "Rоbin" with a Cyrillic о), or whose digits come
+// from different number systems: false, with the reason in one sentence.
+// Latin with one other script (Latin and Han, Latin and Devanagari) is a
+// name; so is any one script with the digits, spaces and signs of all.
+bool check_scripts(const std::string& name, std::string* error);
+
+// The key under which a name is held, the same for every name that looks
+// the same: NFKC with case folding ("ROBIN", "Robin" and "ＲＯＢＩＮ" are
+// "robin"), then Unicode's confusable skeleton ("Rоbin" with a Cyrillic о,
+// "Ѕсоре" in Cyrillic and "Bam", whose m reads as rn, are "robin", "scope"
+// and "barn"). UTF-8 that does not decode is its own key.
+std::string name_key(const std::string& name);
 
 } // namespace kiv::board

@@ -87,6 +87,19 @@ TokenBuckets::Key network(int family, int prefix, const std::uint8_t* bytes)
 
 } // namespace
 
+TokenBuckets::Key client_network(const std::string& address)
+{
+    std::uint8_t bytes[16];
+    static const std::uint8_t mapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
+    if (inet_pton(AF_INET, address.c_str(), bytes) == 1)
+        return network(4, 32, bytes);
+    if (inet_pton(AF_INET6, address.c_str(), bytes) != 1)
+        return TokenBuckets::Key{};
+    if (std::memcmp(bytes, mapped, sizeof mapped) == 0)
+        return network(4, 32, bytes + 12);
+    return network(6, 64, bytes);
+}
+
 RateLimit::RateLimit(double per_minute, double board_per_minute, size_t capacity)
     : single_(per_minute, capacity), net56_(per_minute * NET56_SCALE, capacity),
       net48_(per_minute * NET48_SCALE, capacity), board_(board_per_minute, 1), whole_board_(board_per_minute > 0)
@@ -101,20 +114,11 @@ RateLimit::Result RateLimit::take(const std::string& address, Clock::time_point 
         TokenBuckets::Key key;
     } uses[4];
     int n = 0;
+    uses[n++] = {&single_, client_network(address)};
     std::uint8_t bytes[16];
-    if (inet_pton(AF_INET, address.c_str(), bytes) == 1) {
-        uses[n++] = {&single_, network(4, 32, bytes)};
-    } else if (inet_pton(AF_INET6, address.c_str(), bytes) == 1) {
-        static const std::uint8_t mapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
-        if (std::memcmp(bytes, mapped, sizeof mapped) == 0) {
-            uses[n++] = {&single_, network(4, 32, bytes + 12)};
-        } else {
-            uses[n++] = {&single_, network(6, 64, bytes)};
-            uses[n++] = {&net56_, network(6, 56, bytes)};
-            uses[n++] = {&net48_, network(6, 48, bytes)};
-        }
-    } else {
-        uses[n++] = {&single_, TokenBuckets::Key{}};
+    if (uses[0].key[0] == 6 && inet_pton(AF_INET6, address.c_str(), bytes) == 1) {
+        uses[n++] = {&net56_, network(6, 56, bytes)};
+        uses[n++] = {&net48_, network(6, 48, bytes)};
     }
     std::lock_guard<std::mutex> lock(mutex_);
     double wait = 0;

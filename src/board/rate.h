@@ -57,6 +57,10 @@ private:
     std::unordered_map<Key, std::list<Bucket>::iterator, Hash> index_;
 };
 
+// The bucket key of a client: an IPv4 address (mapped into IPv6 or not) or
+// an IPv6 /64; anything else is one unknown client.
+TokenBuckets::Key client_network(const std::string& address);
+
 class RateLimit {
 public:
     using Clock = TokenBuckets::Clock;

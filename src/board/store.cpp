@@ -1,39 +1,81 @@
-// What both kinds of storage share: opening by configuration, periods and
-// times.
+// What both kinds of database share: rows, transactions, opening by
+// configuration, and times.
 #include "board/store.h"
 
 #include <chrono>
 #include <ctime>
 
+#include "board/schema.h"
+
 namespace kiv::board {
+
+std::int64_t Row::integer(size_t i) const
+{
+    const Value& v = values_.at(i);
+    if (const auto* n = std::get_if<std::int64_t>(&v))
+        return *n;
+    if (const auto* d = std::get_if<double>(&v))
+        return static_cast<std::int64_t>(*d);
+    return 0;
+}
+
+double Row::real(size_t i) const
+{
+    const Value& v = values_.at(i);
+    if (const auto* d = std::get_if<double>(&v))
+        return *d;
+    if (const auto* n = std::get_if<std::int64_t>(&v))
+        return static_cast<double>(*n);
+    return 0;
+}
+
+std::string Row::text(size_t i) const
+{
+    const Value& v = values_.at(i);
+    if (const auto* s = std::get_if<std::string>(&v))
+        return *s;
+    if (const auto* b = std::get_if<Blob>(&v))
+        return b->bytes;
+    return "";
+}
+
+Transaction::~Transaction()
+{
+    if (done_)
+        return;
+    try {
+        db_.run("ROLLBACK");
+    } catch (const StoreError&) {
+        // The connection is gone; so is the transaction.
+    }
+}
+
+void Transaction::commit()
+{
+    db_.run("COMMIT");
+    done_ = true;
+}
 
 bool is_postgres_url(const std::string& s)
 {
     return s.rfind("postgresql://", 0) == 0 || s.rfind("postgres://", 0) == 0;
 }
 
-std::unique_ptr<Store> open_store(const StoreConfig& config)
+std::unique_ptr<Db> connect_store(const StoreConfig& config)
 {
     if (!config.database.empty()) {
         if (!is_postgres_url(config.database))
             throw StoreError("--database takes a PostgreSQL URL (postgresql://...)");
-        return open_postgres_store(config.database);
+        return open_postgres(config.database);
     }
-    return open_sqlite_store(config.data_dir + "/board.sqlite");
+    return open_sqlite(config.data_dir + "/board.sqlite");
 }
 
-bool period_start(const std::string& period, std::int64_t now, std::int64_t* since_ms)
+std::unique_ptr<Db> open_store(const StoreConfig& config)
 {
-    constexpr std::int64_t DAY = 24LL * 3600 * 1000;
-    if (period == "day")
-        *since_ms = now - DAY;
-    else if (period == "week")
-        *since_ms = now - 7 * DAY;
-    else if (period == "all")
-        *since_ms = 0;
-    else
-        return false;
-    return true;
+    std::unique_ptr<Db> db = connect_store(config);
+    upgrade_schema(*db);
+    return db;
 }
 
 std::int64_t now_ms()
@@ -58,18 +100,6 @@ bool parse_game_id(const std::string& text, std::int64_t* id)
         return false;
     *id = std::stoll(text);
     return true;
-}
-
-Ranks ranks_of(Store& store, const Game& game, std::int64_t now)
-{
-    Ranks r{};
-    std::int64_t since = 0;
-    period_start("day", now, &since);
-    r.day = store.rank(game, since);
-    period_start("week", now, &since);
-    r.week = store.rank(game, since);
-    r.all = store.rank(game, 0);
-    return r;
 }
 
 } // namespace kiv::board

@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <seccomp.h>
 #include <signal.h>
+#include <sodium.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -20,6 +21,7 @@
 #include <cstring>
 #include <nlohmann/json.hpp>
 
+#include "frame/loop.h"
 #include "replay/file.h"
 #include "replay/run.h"
 
@@ -45,6 +47,59 @@ bool check_game_header(const ReplayHeader& h, std::uint32_t seed, double max_ste
         return true;
     }
     return false;
+}
+
+bool check_frames(const ReplayFrame* frames, long count, double max_in_second, std::string* error)
+{
+    constexpr long SECOND = 1000 / STEP_MS;
+    long step = 0, second = 0, in_second = 0;
+    for (long f = 0; f <= count; f++) {
+        // A second ends where the next frame begins past it, or at the end
+        // when it is whole.
+        const bool end = f == count;
+        if (end ? step < (second + 1) * SECOND : step / SECOND == second) {
+            if (end)
+                break;
+            in_second++;
+            step += frames[f].steps;
+            continue;
+        }
+        if (static_cast<double>(in_second) * max_in_second < static_cast<double>(SECOND)) {
+            char text[200];
+            std::snprintf(text, sizeof text,
+                          "in its second %ld of play the game ran %.2f steps per frame; the board takes at most "
+                          "%.2f in any second",
+                          second + 1, in_second ? static_cast<double>(SECOND) / static_cast<double>(in_second) : 0.0,
+                          max_in_second);
+            *error = text;
+            return false;
+        }
+        second++;
+        in_second = 0;
+        f--;  // the frame again, in the next second
+    }
+    return true;
+}
+
+std::string inputs_key(std::uint32_t seed, const unsigned char* body, long size)
+{
+    unsigned char key[crypto_generichash_BYTES];
+    const unsigned char seed_bytes[4] = {static_cast<unsigned char>(seed), static_cast<unsigned char>(seed >> 8),
+                                         static_cast<unsigned char>(seed >> 16), static_cast<unsigned char>(seed >> 24)};
+    crypto_generichash_state state;
+    crypto_generichash_init(&state, nullptr, 0, sizeof key);
+    crypto_generichash_update(&state, seed_bytes, sizeof seed_bytes);
+    crypto_generichash_update(&state, body, static_cast<unsigned long long>(size));
+    crypto_generichash_final(&state, key, sizeof key);
+    return std::string(reinterpret_cast<const char*>(key), sizeof key);
+}
+
+std::string replay_inputs_key(const std::string& bytes)
+{
+    ReplayError error;
+    if (!read_replay(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), &error))
+        return "";
+    return inputs_key(replay.header.seed, replay_body, replay.header.body_size);
 }
 
 namespace {
@@ -91,7 +146,8 @@ bool enter_worker_sandbox(std::string* why)
 }
 
 // A replay's verdict, as the worker's line of JSON.
-std::string worker_verdict(const unsigned char* data, size_t size, std::uint32_t seed, double max_steps_per_frame)
+std::string worker_verdict(const unsigned char* data, size_t size, std::uint32_t seed, double max_steps_per_frame,
+                           double max_in_second)
 {
     json out;
     ReplayError error;
@@ -99,15 +155,22 @@ std::string worker_verdict(const unsigned char* data, size_t size, std::uint32_t
     std::string why;
     if (!read_replay(data, size, &error)) {
         out["error"] = error.text;
-    } else if (!check_game_header(replay.header, seed, max_steps_per_frame, &why)) {
+    } else if (!check_game_header(replay.header, seed, max_steps_per_frame, &why) ||
+               !check_frames(replay.frame, replay.frames, max_in_second, &why)) {
         out["error"] = why;
-    } else if (!verify_replay(&result, &error)) {
-        out["error"] = error.text;
     } else {
-        out = json{{"score", result.score},
-                   {"steps", result.steps},
-                   {"frames", result.frames},
-                   {"seconds", result.seconds}};
+        // The body is read into replay_body: its key before it is played.
+        const std::string key = inputs_key(seed, replay_body, replay.header.body_size);
+        char hex[2 * crypto_generichash_BYTES + 1];
+        sodium_bin2hex(hex, sizeof hex, reinterpret_cast<const unsigned char*>(key.data()), key.size());
+        if (!verify_replay(&result, &error))
+            out["error"] = error.text;
+        else
+            out = json{{"score", result.score},
+                       {"steps", result.steps},
+                       {"frames", result.frames},
+                       {"seconds", result.seconds},
+                       {"inputs", hex}};
     }
     return out.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
 }
@@ -180,10 +243,16 @@ int trial(const std::string& what, const std::string& before)
 
 } // namespace
 
-int verify_worker_main(std::uint32_t seed, double max_steps_per_frame, const std::string& trial_of)
+int verify_worker_main(std::uint32_t seed, double max_steps_per_frame, double max_in_second,
+                       const std::string& trial_of)
 {
     const std::string before = trial_of.empty() ? "" : handed();
     std::string why;
+    // libsodium chooses its code for this processor once, before the filter.
+    if (sodium_init() < 0) {
+        write_all(1, json{{"sandbox", "libsodium cannot start"}}.dump() + "\n");
+        return NO_SANDBOX;
+    }
     if (!enter_worker_sandbox(&why)) {
         write_all(1, json{{"sandbox", why}}.dump() + "\n");
         return NO_SANDBOX;
@@ -193,7 +262,7 @@ int verify_worker_main(std::uint32_t seed, double max_steps_per_frame, const std
     static unsigned char data[MAX_REPLAY_FILE + 1];
     size_t size = read_all(0, data, sizeof data);
     // _exit: no exit handlers, which may want more than the filter allows.
-    _exit(write_all(1, worker_verdict(data, size, seed, max_steps_per_frame)) ? 0 : 3);
+    _exit(write_all(1, worker_verdict(data, size, seed, max_steps_per_frame, max_in_second)) ? 0 : 3);
 }
 
 namespace {
@@ -231,7 +300,8 @@ Verdict failed(std::string why)
 
 } // namespace
 
-Verdict run_worker(const VerifySettings& settings, const std::string& replay_bytes, std::uint32_t seed)
+Verdict run_worker(const VerifySettings& settings, const std::string& replay_bytes, std::uint32_t seed,
+                   const std::atomic<bool>* stop)
 {
     Pipe in, out;
     if (in.fd[0] < 0 || out.fd[0] < 0)
@@ -239,9 +309,10 @@ Verdict run_worker(const VerifySettings& settings, const std::string& replay_byt
     // Everything the child needs is made before fork: after it, in a
     // threaded program, the child calls only async-signal-safe functions.
     std::string seed_arg = std::to_string(seed);
-    char spf_arg[32];
+    char spf_arg[32], second_arg[32];
     std::snprintf(spf_arg, sizeof spf_arg, "%.6f", settings.max_steps_per_frame);
-    const char* argv[] = {"kiv-board", "verify-worker", seed_arg.c_str(), spf_arg,
+    std::snprintf(second_arg, sizeof second_arg, "%.6f", settings.max_steps_per_frame_in_second);
+    const char* argv[] = {"kiv-board", "verify-worker", seed_arg.c_str(), spf_arg, second_arg,
                           settings.trial.empty() ? nullptr : settings.trial.c_str(), nullptr};
     const char* no_environment[] = {nullptr};
     rlimit cpu{static_cast<rlim_t>(settings.cpu_seconds), static_cast<rlim_t>(settings.cpu_seconds + 1)};
@@ -288,14 +359,15 @@ Verdict run_worker(const VerifySettings& settings, const std::string& replay_byt
     bool timed_out = false, eof = false;
     if (replay_bytes.empty())
         in.close_end(1);
-    while (!eof) {
+    bool stopped = false;
+    while (!eof && !(stopped = stop && *stop)) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0) {
             timed_out = true;
             break;
         }
         pollfd fds[2] = {{out.fd[0], POLLIN, 0}, {in.fd[1], POLLOUT, 0}};
-        int n = poll(fds, in.fd[1] >= 0 ? 2 : 1, static_cast<int>(std::min<long long>(left, 1000)));
+        int n = poll(fds, in.fd[1] >= 0 ? 2 : 1, static_cast<int>(std::min<long long>(left, 200)));
         if (n < 0 && errno != EINTR)
             break;
         if (n <= 0)
@@ -322,6 +394,8 @@ Verdict run_worker(const VerifySettings& settings, const std::string& replay_byt
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
+    if (stopped)
+        return failed(STOPPED);
     if (timed_out) {
         char text[100];
         std::snprintf(text, sizeof text, "the verifier did not finish within %g s", settings.deadline_seconds);
@@ -348,7 +422,15 @@ Verdict run_worker(const VerifySettings& settings, const std::string& replay_byt
     }
     if (!answer.is_object() || !answer.contains("score") || !answer["score"].is_number_integer() ||
         !answer.contains("steps") || !answer["steps"].is_number_integer() || !answer.contains("frames") ||
-        !answer["frames"].is_number_integer() || !answer.contains("seconds") || !answer["seconds"].is_number())
+        !answer["frames"].is_number_integer() || !answer.contains("seconds") || !answer["seconds"].is_number() ||
+        !answer.contains("inputs") || !answer["inputs"].is_string())
+        return failed("the verifier's answer was not understood");
+    const std::string hex = answer["inputs"].get<std::string>();
+    v.inputs.resize(crypto_generichash_BYTES);
+    size_t decoded = 0;
+    if (sodium_hex2bin(reinterpret_cast<unsigned char*>(v.inputs.data()), v.inputs.size(), hex.data(), hex.size(),
+                       nullptr, &decoded, nullptr) != 0 ||
+        decoded != v.inputs.size())
         return failed("the verifier's answer was not understood");
     v.kind = Verdict::verified;
     v.score = answer["score"].get<int>();
@@ -356,68 +438,6 @@ Verdict run_worker(const VerifySettings& settings, const std::string& replay_byt
     v.frames = answer["frames"].get<long>();
     v.seconds = answer["seconds"].get<double>();
     return v;
-}
-
-VerifyQueue::VerifyQueue(const VerifySettings& settings) : settings_(settings)
-{
-    for (int i = 0; i < settings_.workers; i++)
-        threads_.emplace_back([this] { serve(); });
-}
-
-VerifyQueue::~VerifyQueue()
-{
-    stop();
-}
-
-bool VerifyQueue::submit(std::shared_ptr<const std::string> replay_bytes, std::uint32_t seed, Done done,
-                         const std::function<void()>& accepted)
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    // Room for a job on every idle worker and for `queue` more waiting.
-    if (stopping_ || static_cast<int>(jobs_.size()) + busy_ >= settings_.workers + settings_.queue)
-        return false;
-    accepted();
-    jobs_.push_back(Job{std::move(replay_bytes), seed, std::move(done)});
-    ready_.notify_one();
-    return true;
-}
-
-void VerifyQueue::stop()
-{
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        stopping_ = true;
-    }
-    ready_.notify_all();
-    for (std::thread& t : threads_)
-        t.join();
-    threads_.clear();
-    std::deque<Job> left;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        left.swap(jobs_);
-    }
-    for (Job& job : left)
-        job.done(failed("the server is stopping"));
-}
-
-void VerifyQueue::serve()
-{
-    for (;;) {
-        Job job;
-        {
-            std::unique_lock<std::mutex> lock(mutex_);
-            ready_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
-            if (stopping_)
-                return;
-            job = std::move(jobs_.front());
-            jobs_.pop_front();
-            busy_++;
-        }
-        job.done(run_worker(settings_, *job.replay, job.seed));
-        std::lock_guard<std::mutex> lock(mutex_);
-        busy_--;
-    }
 }
 
 } // namespace kiv::board

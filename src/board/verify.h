@@ -6,27 +6,20 @@
 // takes over its worker fails its own submission, never the server.
 #pragma once
 
-#include <condition_variable>
+#include <atomic>
 #include <cstdint>
-#include <deque>
-#include <functional>
-#include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "replay/format.h"
 
 namespace kiv::board {
 
 struct VerifySettings {
-    double max_steps_per_frame = 1.2;
+    double max_steps_per_frame = 1.05;   // over the whole game
+    double max_steps_per_frame_in_second = 1.5;  // in any one second of play
     int cpu_seconds = 20;
     long memory_mb = 512;
     double deadline_seconds = 30;
-    int workers = 2;
-    int queue = 16;  // replays that may wait while every worker is busy
     // Empty, or a trial of the shut-in worker (see verify_worker_main).
     std::string trial;
 };
@@ -39,12 +32,26 @@ struct VerifySettings {
 bool check_game_header(const ReplayHeader& header, std::uint32_t seed, double max_steps_per_frame,
                        std::string* error);
 
+// The same bound in every second of play, so that the allowance of the
+// average cannot be spent where it helps: each whole second (an aligned 100
+// steps) must hold at least 100 / max_in_second frames (a frame counts in
+// the second of its first step). The last part of a second is judged by the
+// average alone.
+bool check_frames(const ReplayFrame* frames, long count, double max_in_second, std::string* error);
+
+// What makes two games one: the seed and the inputs (the replay's body,
+// decompressed, whatever its compression), hashed: 32 bytes.
+std::string inputs_key(std::uint32_t seed, const unsigned char* body, long size);
+// The same of a whole replay; empty when it cannot be read.
+std::string replay_inputs_key(const std::string& replay_bytes);
+
 struct Verdict {
     enum Kind { verified, refused, failed } kind = failed;
     int score = 0;
     long steps = 0, frames = 0;
     double seconds = 0;
-    std::string error;  // why it was refused or failed
+    std::string inputs;  // inputs_key of the game
+    std::string error;   // why it was refused or failed
 };
 
 // The worker: shuts itself in (no new privileges, and a seccomp filter
@@ -63,46 +70,15 @@ struct Verdict {
 // handed ("environment: N variables; descriptors: 0 pipe, 1 pipe, 2
 // /dev/null"). The first two should be killed; if they are not, the game is
 // refused saying so.
-int verify_worker_main(std::uint32_t seed, double max_steps_per_frame, const std::string& trial = "");
+int verify_worker_main(std::uint32_t seed, double max_steps_per_frame, double max_in_second,
+                       const std::string& trial = "");
 constexpr int NO_SANDBOX = 4;
 
-// Runs one worker for a replay and waits for its verdict.
-Verdict run_worker(const VerifySettings& settings, const std::string& replay, std::uint32_t seed);
-
-// A bounded number of workers at a time and a bounded queue of replays
-// waiting for one.
-class VerifyQueue {
-public:
-    using Done = std::function<void(const Verdict&)>;
-    explicit VerifyQueue(const VerifySettings& settings);
-    ~VerifyQueue();
-    VerifyQueue(const VerifyQueue&) = delete;
-    VerifyQueue& operator=(const VerifyQueue&) = delete;
-
-    // Queues a replay; `done` is called on a worker thread with its verdict.
-    // `accepted` is called first, before any worker can see the replay.
-    // False, and neither called, when the queue is full.
-    bool submit(std::shared_ptr<const std::string> replay, std::uint32_t seed, Done done,
-                const std::function<void()>& accepted);
-    // Ends the threads after their current replays; what still waits gets
-    // a failed verdict.
-    void stop();
-
-private:
-    struct Job {
-        std::shared_ptr<const std::string> replay;
-        std::uint32_t seed;
-        Done done;
-    };
-    void serve();
-
-    VerifySettings settings_;
-    std::mutex mutex_;
-    std::condition_variable ready_;
-    std::deque<Job> jobs_;
-    int busy_ = 0;  // workers running
-    bool stopping_ = false;
-    std::vector<std::thread> threads_;
-};
+// Runs one worker for a replay and waits for its verdict. When `stop` turns
+// true the worker is killed and the verdict is failed, with STOPPED for
+// its error.
+Verdict run_worker(const VerifySettings& settings, const std::string& replay, std::uint32_t seed,
+                   const std::atomic<bool>* stop = nullptr);
+constexpr const char* STOPPED = "the verifier was stopped with its server";
 
 } // namespace kiv::board

@@ -1,0 +1,300 @@
+#include "board/api.h"
+
+#include <signal.h>
+#include <sodium.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "board/games.h"
+#include "board/owners.h"
+#include "board/queue.h"
+#include "board/rate.h"
+#include "board/tickets.h"
+#include "board/top.h"
+
+namespace kiv::board {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int RETRY_BUSY = 5;  // seconds, when the database cannot be reached
+
+class Api {
+public:
+    explicit Api(const ServerOptions& o)
+        : options_(o), tickets_(o.tickets_per_minute, o.board_tickets_per_minute), games_(o.games_per_minute),
+          names_(o.names_per_minute), verifiers_(o.board, [this] { top_.stale(); })
+    {
+    }
+
+    Answer answer(HttpRequest& r)
+    {
+        try {
+            return route(r);
+        } catch (const StoreError& e) {
+            std::fprintf(stderr, "kiv-board: %s\n", e.what());
+            return busy(503, "The board's database cannot be reached; try again shortly.", RETRY_BUSY);
+        }
+    }
+
+    Verifiers& verifiers() { return verifiers_; }
+
+    // Every minute the rate limits forget the clients whose buckets are full again.
+    void forget_full()
+    {
+        for (RateLimit* limit : {&tickets_, &games_, &names_})
+            limit->forget_full(Clock::now());
+    }
+
+private:
+    Answer route(HttpRequest& r);
+    Answer top(const HttpRequest& r);
+    // A token of `limit` for the request's client, or the 429 that says so.
+    bool limited(RateLimit& limit, const HttpRequest& r, const char* what, Answer* refusal);
+
+    // One connection for each of the server's threads, opened at its first use.
+    Db& db()
+    {
+        thread_local std::unique_ptr<Db> mine;
+        if (!mine)
+            mine = open_store(options_.board.store);
+        return *mine;
+    }
+
+    ServerOptions options_;
+    RateLimit tickets_, games_, names_;
+    TopCache top_;
+    Verifiers verifiers_;
+};
+
+bool Api::limited(RateLimit& limit, const HttpRequest& r, const char* what, Answer* refusal)
+{
+    int retry = 0;
+    switch (limit.take(r.client, Clock::now(), &retry)) {
+    case RateLimit::taken:
+        return false;
+    case RateLimit::address_limited:
+        *refusal = busy(429, std::string("Too many ") + what + " from this address; try again later.", retry);
+        return true;
+    case RateLimit::board_limited:
+        *refusal = busy(429, std::string("The board is handing out too many ") + what + " at once; try again shortly.",
+                        retry);
+        return true;
+    }
+    return false;
+}
+
+Answer Api::route(HttpRequest& r)
+{
+    const std::string& path = r.path;
+    const bool post = r.method == "POST", get = r.method == "GET" || r.method == "HEAD";
+    // What changes the board comes from this board's page or an allowed one;
+    // bodies as JSON: another site's page can send JSON (or an
+    // Authorization header) only after a preflight, which it gets no leave
+    // from.
+    if (post && !r.from_allowed_page())
+        return error(403, "Requests from other sites' pages are not taken.");
+    const bool abandon = path.size() > 8 && path.compare(path.size() - 8, 8, "/abandon") == 0;
+    if (post && !abandon && !r.is_json())
+        return error(400, "Send the request as JSON (Content-Type: application/json).");
+    Answer refusal;
+
+    if (path == "/api/top") {
+        if (!get)
+            return error(405, "Use GET for the board.");
+        return top(r);
+    }
+    if (path == "/api/tickets") {
+        if (!post)
+            return error(405, "Use POST for a ticket.");
+        if (limited(tickets_, r, "tickets", &refusal))
+            return refusal;
+        return issue_ticket(db(), options_.board, r.body);
+    }
+    if (path.rfind("/api/tickets/", 0) == 0) {
+        const std::string rest = path.substr(13);
+        const size_t slash = rest.find('/');
+        const std::string id = rest.substr(0, slash), action = slash == std::string::npos ? "" : rest.substr(slash);
+        if (!ticket_id_ok(id) || (action != "/start" && action != "/abandon"))
+            return error(404, "There is no such API endpoint.");
+        if (!post)
+            return error(405, "Use POST to start or leave a ticket's game.");
+        if (action == "/abandon")
+            return abandon_ticket(db(), id);
+        return start_ticket(db(), options_.board, id, r.body, owner_of(db(), r.header("Authorization")), r.client);
+    }
+    if (path == "/api/games") {
+        if (!post)
+            return error(405, "Use POST to send a game.");
+        if (limited(games_, r, "games", &refusal))
+            return refusal;
+        bool queued = false;
+        Answer a = submit_game(db(), options_.board, r.body, r.arrived_ms, &queued);
+        if (queued)
+            verifiers_.wake();
+        return a;
+    }
+    if (path.rfind("/api/games/", 0) == 0) {
+        if (!get)
+            return error(405, "Use GET for a game.");
+        std::string rest = path.substr(11);
+        const std::string suffix = "/replay";
+        const bool replay = rest.size() > suffix.size() &&
+                            rest.compare(rest.size() - suffix.size(), suffix.size(), suffix) == 0;
+        return read_game(db(), replay ? rest.substr(0, rest.size() - suffix.size()) : rest, replay);
+    }
+    if (path == "/api/names") {
+        if (!post)
+            return error(405, "Use POST to claim a name.");
+        if (limited(names_, r, "names", &refusal))
+            return refusal;
+        return claim_name(db(), r.body);
+    }
+    if (path == "/api/names/me") {
+        if (!get)
+            return error(405, "Use GET for the name a secret holds.");
+        const std::optional<Owner> owner = owner_of(db(), r.header("Authorization"));
+        return owner ? json_answer(200, json{{"name", owner->name}}) : no_owner();
+    }
+    if (path == "/api/names/pairing" || path == "/api/names/paired") {
+        if (!post)
+            return error(405, "Use POST for a pairing code.");
+        if (limited(names_, r, "pairing codes", &refusal))
+            return refusal;
+        if (path == "/api/names/paired")
+            return use_pairing(db(), r.body);
+        const std::optional<Owner> owner = owner_of(db(), r.header("Authorization"));
+        return owner ? make_pairing(db(), *owner) : no_owner();
+    }
+    return error(404, "There is no such API endpoint.");
+}
+
+Answer Api::top(const HttpRequest& r)
+{
+    const char* period_text = r.argument("period");
+    const char* limit_text = r.argument("limit");
+    const int p = TopCache::find(period_text ? period_text : "all");
+    if (p < 0)
+        return error(400, "The period is day, week or all.");
+    long limit = 10;
+    if (limit_text) {
+        char* end = nullptr;
+        errno = 0;
+        limit = std::strtol(limit_text, &end, 10);
+        if (!*limit_text || *end || errno || limit < 1 || limit > TOP_ROWS)
+            return error(400, "The limit is a number from 1 to 100.");
+    }
+    return Answer{200, top_.get(p, limit, db(), options_.top_cache_age), "application/json", {}};
+}
+
+// Before a server or worker starts: libsodium, the database (made or
+// upgraded), and a worker that shuts itself in.
+bool ready(const BoardSettings& settings)
+{
+    if (sodium_init() < 0) {
+        std::fprintf(stderr, "kiv-board: libsodium cannot start\n");
+        return false;
+    }
+    signal(SIGPIPE, SIG_IGN);
+    try {
+        open_store(settings.store);
+    } catch (const StoreError& e) {
+        std::fprintf(stderr, "kiv-board: %s\n", e.what());
+        return false;
+    }
+    if (settings.workers <= 0)
+        return true;
+    // (With time enough for a machine that is busy: it is the shutting in
+    // that is checked, not the speed.)
+    VerifySettings plain = settings.verify;
+    plain.trial.clear();
+    plain.deadline_seconds = std::max(plain.deadline_seconds, 30.0);
+    const Verdict trial = run_worker(plain, "", 0);
+    if (trial.kind == Verdict::failed) {
+        std::fprintf(stderr, "kiv-board: games cannot be verified here: %s\n", trial.error.c_str());
+        return false;
+    }
+    return true;
+}
+
+// SIGINT and SIGTERM, blocked in every thread started after this, and
+// waited for by the caller alone.
+sigset_t stop_signals()
+{
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGINT);
+    sigaddset(&stop, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+    return stop;
+}
+
+const char* where(const StoreConfig& store)
+{
+    static std::string text;
+    text = store.database.empty() ? store.data_dir + "/board.sqlite" : "PostgreSQL";
+    return text.c_str();
+}
+
+} // namespace
+
+int serve(const ServerOptions& options)
+{
+    if (!ready(options.board))
+        return 1;
+    const sigset_t stop = stop_signals();
+    Api api(options);
+    HttpServer http(options.http, [&api](HttpRequest& r) { return api.answer(r); });
+    if (!http.start())
+        return 1;
+    const bool v6 = options.http.listen.find(':') != std::string::npos;
+    std::printf("kiv-board: serving http://%s%s%s:%u/ (board in %s)\n", v6 ? "[" : "", options.http.listen.c_str(),
+                v6 ? "]" : "", http.port(), where(options.board.store));
+    std::fflush(stdout);
+    api.verifiers().start();
+    // Once an hour the tickets that ended a day ago go.
+    for (int minute = 1;; minute++) {
+        timespec wait{60, 0};
+        const int sig = sigtimedwait(&stop, nullptr, &wait);
+        if (sig == SIGINT || sig == SIGTERM)
+            break;
+        api.forget_full();
+        if (minute % 60 != 0)
+            continue;
+        try {
+            sweep_tickets(*open_store(options.board.store));
+        } catch (const StoreError& e) {
+            std::fprintf(stderr, "kiv-board: %s\n", e.what());
+        }
+    }
+    http.stop();
+    api.verifiers().stop();
+    return 0;
+}
+
+int work(const BoardSettings& settings)
+{
+    if (settings.workers <= 0) {
+        std::fprintf(stderr, "kiv-board: a worker needs --workers 1 or more\n");
+        return 2;
+    }
+    if (!ready(settings))
+        return 1;
+    const sigset_t stop = stop_signals();
+    Verifiers verifiers(settings, nullptr);
+    verifiers.start();
+    std::printf("kiv-board: verifying games of rules version %d with %d worker%s (board in %s)\n", RULES_VERSION,
+                settings.workers, settings.workers == 1 ? "" : "s", where(settings.store));
+    std::fflush(stdout);
+    int sig = 0;
+    while (sigwait(&stop, &sig) != 0 || (sig != SIGINT && sig != SIGTERM)) {
+    }
+    verifiers.stop();
+    return 0;
+}
+
+} // namespace kiv::board

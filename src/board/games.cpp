@@ -1,0 +1,229 @@
+#include "board/games.h"
+
+#include <sodium.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <map>
+
+#include "board/fields.h"
+#include "board/queue.h"
+#include "board/tickets.h"
+#include "board/top.h"
+#include "replay/file.h"
+
+namespace kiv::board {
+
+namespace {
+
+// The lock under which one verdict at a time looks for the same game on the
+// board and puts its own on.
+constexpr std::int64_t VERDICT_LOCK = 1263027540;
+constexpr int RETRY_FAILED_MS = 2000;  // before a failed game is tried again
+
+const char* const STATUS_TEXT[] = {"pending", "on the board", "refused"};
+
+Blob hash_of(const std::string& bytes)
+{
+    unsigned char h[crypto_generichash_BYTES];
+    crypto_generichash(h, sizeof h, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), nullptr, 0);
+    return Blob{std::string(reinterpret_cast<const char*>(h), sizeof h)};
+}
+
+// One ticket's submissions, one at a time, whichever server they reach.
+std::int64_t ticket_lock(const std::string& id)
+{
+    return static_cast<std::int64_t>(std::stoull(id.substr(0, 15), nullptr, 16));
+}
+
+std::string refused(const std::string& why)
+{
+    return "The replay is refused: " + why + ".";
+}
+
+// What is wrong with a game that its header and the clock show, or "".
+std::string judged_at_once(const std::string& bytes, const Row& ticket, std::int64_t arrived_ms,
+                           const BoardSettings& settings, Db& db, ReplayHeader* header)
+{
+    ReplayError replay_error;
+    if (!read_replay_header(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), header,
+                            &replay_error))
+        return refused(replay_error.text);
+    std::string why;
+    if (!check_game_header(*header, static_cast<std::uint32_t>(ticket.integer(2)), settings.verify.max_steps_per_frame,
+                           &why))
+        return refused(why);
+    if (!rules_served(db, header->rules)) {
+        char text[160];
+        std::snprintf(text, sizeof text, "it was played under rules version %d, which this board does not verify",
+                      header->rules);
+        return refused(text);
+    }
+    // Counted from its start, at the server's clock both ways.
+    const double lasted = static_cast<double>(header->steps) * STEP_MS / 1000.0;
+    const double took = static_cast<double>(arrived_ms - ticket.integer(1)) / 1000.0;
+    char text[200] = "";
+    if (took - lasted > settings.pace_margin)
+        std::snprintf(text, sizeof text,
+                      "The game arrived %.1f s later than it lasted (%.1f s): it was slowed down or paused.",
+                      took - lasted, lasted);
+    else if (lasted - took > settings.pace_margin)
+        std::snprintf(text, sizeof text,
+                      "The game arrived %.1f s sooner than it lasted (%.1f s): it was not played in real time.",
+                      lasted - took, lasted);
+    return text;
+}
+
+} // namespace
+
+Answer submit_game(Db& db, const BoardSettings& settings, const std::string& body, std::int64_t arrived_ms,
+                   bool* queued)
+{
+    *queued = false;
+    std::map<std::string, std::string> fields;
+    std::string why;
+    if (!read_fields(body, {{"ticket", 64}, {"replay", MAX_BODY}}, &fields, &why))
+        return error(400, why);
+    const std::string id = fields["ticket"];
+    if (!ticket_id_ok(id))
+        return error(400, "The ticket is not 32 lowercase hexadecimal digits.");
+    const std::string& b64 = fields["replay"];
+    std::string bytes(b64.size() / 4 * 3 + 3, '\0');
+    size_t size = 0;
+    const char* end = nullptr;
+    if (b64.empty() ||
+        sodium_base642bin(reinterpret_cast<unsigned char*>(bytes.data()), bytes.size(), b64.data(), b64.size(),
+                          nullptr, &size, &end, sodium_base64_VARIANT_ORIGINAL) != 0 ||
+        end != b64.data() + b64.size())
+        return error(400, "The replay is not standard base64.");
+    bytes.resize(size);
+    fields.clear();
+    const Blob sent = hash_of(bytes);
+
+    Transaction t(db);
+    db.lock(ticket_lock(id));
+    const Rows ticket = db.run("SELECT t.state, t.started_ms, t.seed, t.expires_ms, t.owner, o.name FROM tickets t "
+                               "LEFT JOIN owners o ON o.id = t.owner WHERE t.ticket = ?",
+                               {id});
+    if (ticket.empty())
+        return error(404, "There is no such ticket.");
+    // Sent again: the same replay is answered as the first time, another refused.
+    const Rows before = db.run("SELECT id, status, reason, sent, attempts FROM games WHERE ticket = ?", {id});
+    if (!before.empty()) {
+        const Row& g = before[0];
+        if (g.text(3) != sent.bytes)
+            return error(409, "This ticket's game was sent already: another replay on it is refused.");
+        if (g.integer(1) == REFUSED && g.integer(4) == 0)
+            return json_answer(422, json{{"error", g.text(2)}, {"id", g.integer(0)}});
+        return json_answer(202, json{{"id", g.integer(0)}, {"status", STATUS_TEXT[g.integer(1)]}});
+    }
+    const Row& tk = ticket[0];
+    if (tk.integer(0) == 0)
+        return error(409, "The ticket was not started: a game is sent on the ticket it started from.");
+    if (tk.integer(0) == 2)
+        return error(409, "The game was left: its ticket was given up.");
+    if (tk.integer(3) <= arrived_ms)
+        return error(410, "The ticket has expired.");
+    if (tk.null(4))
+        return error(409, "The name this game was started for was released.");
+    ReplayHeader header{};
+    const std::string reason = judged_at_once(bytes, tk, arrived_ms, settings, db, &header);
+    const int status = reason.empty() ? PENDING : REFUSED;
+    const Rows made = db.run(
+        "INSERT INTO games (name, score, time_ms, seconds, replay, status, ticket, seed, owner, rules, arrived_ms, "
+        "reason, sent) VALUES (?, 0, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING id",
+        {tk.text(5), arrived_ms, static_cast<double>(header.steps) * STEP_MS / 1000.0,
+         Blob{status == PENDING ? bytes : std::string()}, static_cast<std::int64_t>(status), id, tk.integer(2),
+         tk.integer(4), static_cast<std::int64_t>(header.rules), arrived_ms,
+         reason.empty() ? Value(nullptr) : Value(reason), sent});
+    db.run("UPDATE tickets SET state = 3 WHERE ticket = ?", {id});
+    t.commit();
+    const std::int64_t game = made.at(0).integer(0);
+    if (status == REFUSED)
+        return json_answer(422, json{{"error", reason}, {"id", game}});
+    *queued = true;
+    return json_answer(202, json{{"id", game}, {"status", STATUS_TEXT[PENDING]}});
+}
+
+Answer read_game(Db& db, const std::string& id_text, bool replay)
+{
+    std::int64_t id = 0;
+    if (!parse_game_id(id_text, &id))
+        return error(404, "There is no such game.");
+    if (replay) {
+        const Rows r = db.run("SELECT replay FROM games WHERE id = ? AND status = 1", {id});
+        if (r.empty())
+            return error(404, "There is no such game on the board.");
+        return Answer{200,
+                      r[0].text(0),
+                      "application/octet-stream",
+                      {{"Content-Disposition", "attachment; filename=\"kiv-game-" + std::to_string(id) + ".rec\""}}};
+    }
+    const Rows r = db.run("SELECT status, name, score, time_ms, seconds, reason FROM games WHERE id = ?", {id});
+    if (r.empty())
+        return error(404, "There is no such game.");
+    const auto status = r[0].integer(0);
+    json answer{{"id", id}, {"status", STATUS_TEXT[status]}};
+    if (status == REFUSED)
+        answer["reason"] = r[0].text(5);
+    if (status != ON_THE_BOARD)
+        return json_answer(200, answer);
+    const Game g{id, r[0].text(1), static_cast<int>(r[0].integer(2)), r[0].integer(3), r[0].real(4)};
+    const Ranks ranks = ranks_of(db, g, now_ms());
+    answer["name"] = g.name;
+    answer["score"] = g.score;
+    answer["time"] = iso_time(g.time_ms);
+    answer["seconds"] = g.seconds;
+    answer["ranks"] = {{"day", ranks.day}, {"week", ranks.week}, {"all", ranks.all}};
+    return json_answer(200, answer);
+}
+
+bool judge(Db& db, const std::string& verifier, std::int64_t id, const Verdict& v, std::string* said, bool* on_board)
+{
+    *on_board = false;
+    Transaction t(db);
+    db.lock(VERDICT_LOCK);
+    const Rows r = db.run("SELECT status, verifier, failures, attempts, name FROM games WHERE id = ?", {id});
+    if (r.empty() || r[0].integer(0) != PENDING || r[0].text(1) != verifier)
+        return false;
+    const std::string name = r[0].text(4);
+    std::string reason;
+    if (v.kind == Verdict::verified) {
+        const Rows same = db.run("SELECT id FROM games WHERE inputs = ? AND status = 1", {Blob{v.inputs}});
+        if (same.empty()) {
+            db.run("UPDATE games SET status = 1, score = ?, seconds = ?, inputs = ?, time_ms = arrived_ms, "
+                   "lease_until = 0 WHERE id = ?",
+                   {static_cast<std::int64_t>(v.score), v.seconds, Blob{v.inputs}, id});
+            t.commit();
+            *on_board = true;
+            *said = "game " + std::to_string(id) + " is on the board: " + name + ", " + std::to_string(v.score) +
+                    " points";
+            return true;
+        }
+        reason = refused("the same game (its seed and every input) is on the board already");
+    } else if (v.kind == Verdict::refused) {
+        reason = refused(v.error);
+    } else if (v.error == STOPPED) {
+        // Its server stopped: not the game's failure, nor a claim that counts.
+        db.run("UPDATE games SET verifier = NULL, lease_until = 0, attempts = attempts - 1 WHERE id = ?", {id});
+        t.commit();
+        *said = "game " + std::to_string(id) + " is queued again: its verifier stopped";
+        return true;
+    } else if (r[0].integer(2) + 1 < MAX_FAILURES && r[0].integer(3) < MAX_ATTEMPTS) {
+        db.run("UPDATE games SET failures = failures + 1, verifier = NULL, lease_until = ? WHERE id = ?",
+               {now_ms() + RETRY_FAILED_MS, id});
+        t.commit();
+        *said = "game " + std::to_string(id) + " is queued again: " + v.error;
+        return true;
+    } else {
+        reason = "The game could not be verified: " + v.error + ".";
+    }
+    db.run("UPDATE games SET status = 2, reason = ?, replay = ?, lease_until = 0, failures = failures + ? WHERE id = ?",
+           {reason, Blob{}, static_cast<std::int64_t>(v.kind == Verdict::failed), id});
+    t.commit();
+    *said = "game " + std::to_string(id) + " is refused: " + reason;
+    return true;
+}
+
+} // namespace kiv::board

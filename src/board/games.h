@@ -1,0 +1,40 @@
+// Games: a started ticket takes one submission and the submission one
+// verdict. What can be judged from the replay's header and the server's
+// clock is judged as it arrives; the rest is stored durably, queued, and
+// judged once by a verifier (queue.h). A game is pending, on the board, or
+// refused for good.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "board/http.h"
+#include "board/settings.h"
+#include "board/verify.h"
+
+namespace kiv::board {
+
+enum GameStatus { PENDING = 0, ON_THE_BOARD = 1, REFUSED = 2 };
+
+// A worker that fails this many times, or claims cut short this many times
+// (servers killed in its verification), and the game could not be verified.
+constexpr int MAX_FAILURES = 3;
+constexpr int MAX_ATTEMPTS = 10;
+
+// POST /api/games {"ticket", "replay"}: 202 {"id", "status"} once stored,
+// 422 {"error", "id"} when refused at once. *queued is set when a game
+// waits for a verifier.
+Answer submit_game(Db& db, const BoardSettings& settings, const std::string& body, std::int64_t arrived_ms,
+                   bool* queued);
+
+// GET /api/games/ID and /api/games/ID/replay.
+Answer read_game(Db& db, const std::string& id_text, bool replay);
+
+// The verdict on a game that `verifier` claimed, committed only while its
+// claim holds (it is still pending and still the verifier's). False when
+// the claim was lost, and nothing is changed; else *said is a line for the
+// log and *on_board whether the game went on the board.
+bool judge(Db& db, const std::string& verifier, std::int64_t id, const Verdict& verdict, std::string* said,
+           bool* on_board);
+
+} // namespace kiv::board

@@ -1,0 +1,476 @@
+#include "board/http.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <microhttpd.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace kiv::board {
+
+Answer json_answer(int status, const json& body)
+{
+    return Answer{status, body.dump(-1, ' ', false, json::error_handler_t::replace) + "\n", "application/json", {}};
+}
+
+Answer error(int status, const std::string& message)
+{
+    return json_answer(status, json{{"error", message}});
+}
+
+Answer busy(int status, const std::string& message, int retry_after)
+{
+    Answer a = error(status, message);
+    a.headers.push_back({"Retry-After", std::to_string(retry_after)});
+    return a;
+}
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int RETRY_BUSY = 5;  // seconds a client waits when the server receives too much at once
+
+// What the page may load and do: its own files, WebAssembly compiled from
+// them, the board's API on its own site, and no framing by other sites.
+// (packaging/kiv-board.nginx sends the same.)
+constexpr const char* PAGE_POLICY =
+    "default-src 'self'; script-src 'self' 'wasm-unsafe-eval'; style-src 'self'; img-src 'self' data:; "
+    "connect-src 'self'; object-src 'none'; base-uri 'none'; form-action 'none'; frame-ancestors 'self'";
+
+// Bodies being received by all connections together, at most
+// MAX_BODIES bytes: 4096 connections of 2 MB each would be 8 GB.
+constexpr long MAX_BODIES = 256L * 1024 * 1024;
+std::atomic<long> bodies_held{0};
+
+// One request as it arrives.
+struct Request {
+    Clock::time_point start = Clock::now();
+    std::string body;
+    bool answered = false;  // an answer was queued before the body ended
+    ~Request() { bodies_held -= static_cast<long>(body.capacity()); }
+
+    // Makes room for `size` bytes of the body, counted against MAX_BODIES;
+    // false when that would pass it.
+    bool hold(size_t size)
+    {
+        long more = static_cast<long>(size) - static_cast<long>(body.capacity());
+        if (more <= 0)
+            return true;
+        if (bodies_held.fetch_add(more) + more > MAX_BODIES) {
+            bodies_held -= more;
+            return false;
+        }
+        const size_t before = body.capacity();
+        body.reserve(size);
+        // The library may round the room up: count what it took.
+        bodies_held += static_cast<long>(body.capacity() - before) - more;
+        return true;
+    }
+};
+
+Answer too_much_at_once()
+{
+    return busy(503, "The server is receiving too much at once; try again shortly.", RETRY_BUSY);
+}
+
+bool parse_address(const std::string& text, sockaddr_storage* out)
+{
+    std::memset(out, 0, sizeof *out);
+    auto* v4 = reinterpret_cast<sockaddr_in*>(out);
+    auto* v6 = reinterpret_cast<sockaddr_in6*>(out);
+    if (inet_pton(AF_INET, text.c_str(), &v4->sin_addr) == 1) {
+        v4->sin_family = AF_INET;
+        return true;
+    }
+    if (inet_pton(AF_INET6, text.c_str(), &v6->sin6_addr) == 1) {
+        v6->sin6_family = AF_INET6;
+        return true;
+    }
+    return false;
+}
+
+// The canonical text of an IPv4 or IPv6 address, or "" for another kind.
+std::string address_text(const sockaddr* a)
+{
+    char out[INET6_ADDRSTRLEN] = "";
+    if (a->sa_family == AF_INET)
+        inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(a)->sin_addr, out, sizeof out);
+    else if (a->sa_family == AF_INET6)
+        inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(a)->sin6_addr, out, sizeof out);
+    return out;
+}
+
+std::string trim(const std::string& s)
+{
+    size_t b = s.find_first_not_of(" \t"), e = s.find_last_not_of(" \t");
+    return b == std::string::npos ? "" : s.substr(b, e - b + 1);
+}
+
+std::string lower(std::string t)
+{
+    for (char& ch : t)
+        ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    return t;
+}
+
+const char* content_type(const std::string& path)
+{
+    static const std::pair<const char*, const char*> types[] = {
+        {".html", "text/html; charset=utf-8"},
+        {".js", "text/javascript; charset=utf-8"},
+        {".mjs", "text/javascript; charset=utf-8"},
+        {".wasm", "application/wasm"},
+        {".css", "text/css; charset=utf-8"},
+        {".json", "application/json"},
+        {".png", "image/png"},
+        {".svg", "image/svg+xml"},
+        {".ico", "image/x-icon"},
+        {".txt", "text/plain; charset=utf-8"},
+        {".webmanifest", "application/manifest+json"},
+    };
+    for (const auto& t : types) {
+        size_t n = std::strlen(t.first);
+        if (path.size() > n && path.compare(path.size() - n, n, t.first) == 0)
+            return t.second;
+    }
+    return "application/octet-stream";
+}
+
+// libmicrohttpd's own messages, but for the one that follows every cut-short
+// request (see abort_request).
+void log_library(void*, const char* format, va_list args)
+{
+    char text[512];
+    std::vsnprintf(text, sizeof text, format, args);
+    if (std::strstr(text, "Application reported internal error") == nullptr)
+        std::fprintf(stderr, "kiv-board: libmicrohttpd: %s", text);
+}
+
+} // namespace
+
+std::string canonical_address(const std::string& text)
+{
+    sockaddr_storage a;
+    return parse_address(text, &a) ? address_text(reinterpret_cast<const sockaddr*>(&a)) : "";
+}
+
+const char* HttpRequest::header(const char* name) const
+{
+    return MHD_lookup_connection_value(connection, MHD_HEADER_KIND, name);
+}
+
+const char* HttpRequest::argument(const char* name) const
+{
+    return MHD_lookup_connection_value(connection, MHD_GET_ARGUMENT_KIND, name);
+}
+
+bool HttpRequest::is_json() const
+{
+    const char* type = header("Content-Type");
+    return type && lower(trim(std::string(type).substr(0, std::string(type).find(';')))) == "application/json";
+}
+
+bool HttpRequest::from_allowed_page() const
+{
+    const char* origin = header("Origin");
+    if (!origin)
+        return true;
+    const std::string o = origin;
+    if (allowed_origins && std::find(allowed_origins->begin(), allowed_origins->end(), o) != allowed_origins->end())
+        return true;
+    const char* host = header("Host");
+    if (!host || !*host)
+        return false;
+    const std::string h = lower(host);
+    return lower(o) == "http://" + h || lower(o) == "https://" + h;
+}
+
+struct HttpServer::Impl {
+    HttpOptions options;
+    Handler api;
+    std::vector<std::string> trusted;
+    std::string web_root;  // the web directory, resolved: every file served lies under it
+    MHD_Daemon* daemon = nullptr;
+
+    static MHD_Result on_request(void* cls, MHD_Connection* c, const char* url, const char* method, const char*,
+                                 const char* upload, size_t* upload_size, void** state)
+    {
+        return static_cast<Impl*>(cls)->handle(c, url, method, upload, upload_size, state);
+    }
+    static void on_completed(void*, MHD_Connection*, void** state, MHD_RequestTerminationCode)
+    {
+        delete static_cast<Request*>(*state);
+        *state = nullptr;
+    }
+    MHD_Result handle(MHD_Connection* c, const std::string& url, const std::string& method, const char* upload,
+                      size_t* upload_size, void** state);
+    Answer api_answer(MHD_Connection* c, const std::string& url, const std::string& method, Request& r);
+    std::string client_address(MHD_Connection* c) const;
+    Answer static_file(const std::string& url, const std::string& method) const;
+    MHD_Result send(MHD_Connection* c, const Answer& a, bool close_after = false);
+    MHD_Result abort_request(MHD_Connection* c, const Answer& a);
+};
+
+std::string HttpServer::Impl::client_address(MHD_Connection* c) const
+{
+    const MHD_ConnectionInfo* info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+    const std::string peer = info && info->client_addr ? address_text(info->client_addr) : "unknown";
+    auto is_trusted = [this](const std::string& a) { return std::find(trusted.begin(), trusted.end(), a) != trusted.end(); };
+    if (!is_trusted(peer))
+        return peer;
+    const char* forwarded = MHD_lookup_connection_value(c, MHD_HEADER_KIND, "X-Forwarded-For");
+    if (!forwarded)
+        return peer;
+    // The nearest address that none of our own proxies added.
+    std::string list = forwarded;
+    while (!list.empty()) {
+        size_t comma = list.rfind(',');
+        std::string item = canonical_address(trim(comma == std::string::npos ? list : list.substr(comma + 1)));
+        if (item.empty())
+            return peer;
+        if (!is_trusted(item))
+            return item;
+        if (comma == std::string::npos)
+            break;
+        list.resize(comma);
+    }
+    return peer;
+}
+
+MHD_Result HttpServer::Impl::send(MHD_Connection* c, const Answer& a, bool close_after)
+{
+    MHD_Response* response =
+        a.fd >= 0 ? MHD_create_response_from_fd64(a.file_size, a.fd)
+                  : MHD_create_response_from_buffer(a.body.size(), const_cast<char*>(a.body.data()),
+                                                    MHD_RESPMEM_MUST_COPY);
+    if (!response) {
+        if (a.fd >= 0)
+            close(a.fd);
+        return MHD_NO;
+    }
+    MHD_add_response_header(response, "Content-Type", a.type.c_str());
+    MHD_add_response_header(response, "X-Content-Type-Options", "nosniff");
+    if (a.fd < 0)
+        MHD_add_response_header(response, "Cache-Control", "no-store");
+    for (const Header& h : a.headers)
+        MHD_add_response_header(response, h.name.c_str(), h.value.c_str());
+    if (close_after)
+        MHD_add_response_header(response, "Connection", "close");
+    MHD_Result result = MHD_queue_response(c, static_cast<unsigned>(a.status), response);
+    MHD_destroy_response(response);
+    return result;
+}
+
+// libmicrohttpd takes a response only before a request's body or after all
+// of it. A body that comes too slowly or grows too large is cut short
+// instead: this fixed answer goes straight to the socket (nothing else of
+// this request's answer has been sent) and the connection is closed.
+MHD_Result HttpServer::Impl::abort_request(MHD_Connection* c, const Answer& a)
+{
+    const MHD_ConnectionInfo* info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_CONNECTION_FD);
+    if (info) {
+        const char* reason = MHD_get_reason_phrase_for(static_cast<unsigned>(a.status));
+        std::string text = "HTTP/1.1 " + std::to_string(a.status) + " " + reason +
+                           "\r\nContent-Type: application/json\r\nX-Content-Type-Options: nosniff\r\n";
+        for (const Header& h : a.headers)
+            text += h.name + ": " + h.value + "\r\n";
+        text += "Connection: close\r\nContent-Length: " + std::to_string(a.body.size()) + "\r\n\r\n" + a.body;
+        if (::send(info->connect_fd, text.data(), text.size(), MSG_NOSIGNAL | MSG_DONTWAIT) < 0)
+            std::fprintf(stderr, "kiv-board: could not answer %d: %s\n", a.status, std::strerror(errno));
+    }
+    return MHD_NO;
+}
+
+MHD_Result HttpServer::Impl::handle(MHD_Connection* c, const std::string& url, const std::string& method,
+                                    const char* upload, size_t* upload_size, void** state)
+{
+    auto* r = static_cast<Request*>(*state);
+    if (!r) {
+        r = new Request;
+        *state = r;
+        // A body announced too large is refused before it is read.
+        const char* length = MHD_lookup_connection_value(c, MHD_HEADER_KIND, "Content-Length");
+        unsigned long long announced = length ? std::strtoull(length, nullptr, 10) : 0;
+        if (announced > MAX_BODY) {
+            r->answered = true;
+            return send(c, error(413, "The request body is larger than 2 MB."), true);
+        }
+        // Room for the body announced, once, rather than doubling as it comes.
+        if (announced > 0 && !r->hold(static_cast<size_t>(announced)))
+            return abort_request(c, too_much_at_once());
+        return MHD_YES;
+    }
+    if (*upload_size > 0) {
+        size_t n = *upload_size;
+        *upload_size = 0;
+        if (r->answered)
+            return MHD_YES;
+        if (std::chrono::duration<double>(Clock::now() - r->start).count() > options.request_timeout)
+            return abort_request(c, error(408, "The request took too long to arrive."));
+        if (r->body.size() + n > MAX_BODY)
+            return abort_request(c, error(413, "The request body is larger than 2 MB."));
+        if (r->body.size() + n > r->body.capacity() &&
+            !r->hold(std::min(MAX_BODY, std::max(2 * r->body.capacity(), r->body.size() + n))))
+            return abort_request(c, too_much_at_once());
+        r->body.append(upload, n);
+        return MHD_YES;
+    }
+    if (r->answered)
+        return MHD_YES;
+    r->answered = true;
+    if (url.rfind("/api/", 0) != 0)
+        return send(c, static_file(url, method));
+    Answer a = api_answer(c, url, method, *r);
+    // CORS for an allowed page origin.
+    const char* origin = MHD_lookup_connection_value(c, MHD_HEADER_KIND, "Origin");
+    if (origin && std::find(options.allow_origins.begin(), options.allow_origins.end(), origin) !=
+                      options.allow_origins.end()) {
+        a.headers.push_back({"Access-Control-Allow-Origin", origin});
+        a.headers.push_back({"Vary", "Origin"});
+        if (method == "OPTIONS") {
+            a.headers.push_back({"Access-Control-Allow-Methods", "GET, POST, OPTIONS"});
+            a.headers.push_back({"Access-Control-Allow-Headers", "Content-Type, Authorization"});
+            a.headers.push_back({"Access-Control-Max-Age", "600"});
+        }
+    }
+    return send(c, a);
+}
+
+Answer HttpServer::Impl::api_answer(MHD_Connection* c, const std::string& url, const std::string& method, Request& r)
+{
+    if (method == "OPTIONS")
+        return Answer{204, "", "text/plain", {}};
+    HttpRequest request;
+    request.method = method;
+    request.path = url;
+    request.body = std::move(r.body);
+    request.client = client_address(c);
+    request.connection = c;
+    request.allowed_origins = &options.allow_origins;
+    using namespace std::chrono;
+    request.arrived_ms = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+    try {
+        return api(request);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "kiv-board: %s %s: %s\n", method.c_str(), url.c_str(), e.what());
+        return error(500, "The server failed to answer; try again shortly.");
+    }
+}
+
+Answer HttpServer::Impl::static_file(const std::string& url, const std::string& method) const
+{
+    if (method != "GET" && method != "HEAD") {
+        Answer a = error(405, "Only GET and HEAD are served here.");
+        a.headers.push_back({"Allow", "GET, HEAD"});
+        return a;
+    }
+    std::string path = url == "/" ? "/index.html" : url;
+    // Plain names only, from the root: no empty, hidden, "." or ".." parts,
+    // no backslash or NUL.
+    bool ok = !web_root.empty() && path.size() > 1 && path.size() < 512 && path[0] == '/' &&
+              path.find('\\') == std::string::npos && path.find('\0') == std::string::npos;
+    for (size_t i = 0; ok && i < path.size();) {
+        size_t next = path.find('/', i + 1);
+        std::string part = path.substr(i + 1, next == std::string::npos ? std::string::npos : next - i - 1);
+        ok = !part.empty() && part[0] != '.';
+        i = next == std::string::npos ? path.size() : next;
+    }
+    if (!ok)
+        return error(404, "There is no such file.");
+    // And where it leads, links followed, still under the root.
+    char* real = realpath((web_root + path).c_str(), nullptr);
+    const std::string full = real ? real : "", under = web_root == "/" ? "/" : web_root + "/";
+    std::free(real);
+    if (full.compare(0, under.size(), under) != 0)
+        return error(404, "There is no such file.");
+    int fd = open(full.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    struct stat st {};
+    if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (fd >= 0)
+            close(fd);
+        return error(404, "There is no such file.");
+    }
+    Answer a{200, "", content_type(path), {}};
+    a.headers.push_back({"Cache-Control", "no-cache"});
+    a.headers.push_back({"Content-Security-Policy", PAGE_POLICY});
+    a.fd = fd;
+    a.file_size = static_cast<std::uint64_t>(st.st_size);
+    return a;
+}
+
+HttpServer::HttpServer(const HttpOptions& options, Handler api) : impl_(std::make_unique<Impl>())
+{
+    impl_->options = options;
+    impl_->api = std::move(api);
+    for (const std::string& p : options.trusted_proxies)
+        impl_->trusted.push_back(canonical_address(p));
+}
+
+HttpServer::~HttpServer()
+{
+    stop();
+}
+
+bool HttpServer::start()
+{
+    const HttpOptions& o = impl_->options;
+    sockaddr_storage address;
+    if (!parse_address(o.listen, &address)) {
+        std::fprintf(stderr, "kiv-board: --listen takes an IPv4 or IPv6 address, not %s\n", o.listen.c_str());
+        return false;
+    }
+    unsigned flags = MHD_USE_EPOLL_INTERNAL_THREAD | MHD_USE_ERROR_LOG | MHD_USE_TURBO;
+    if (address.ss_family == AF_INET6) {
+        flags |= MHD_USE_IPv6;
+        reinterpret_cast<sockaddr_in6*>(&address)->sin6_port = htons(static_cast<uint16_t>(o.port));
+    } else {
+        reinterpret_cast<sockaddr_in*>(&address)->sin_port = htons(static_cast<uint16_t>(o.port));
+    }
+    if (o.web_dir.empty()) {
+        // The API alone.
+    } else if (char* real = realpath(o.web_dir.c_str(), nullptr)) {
+        impl_->web_root = real;
+        std::free(real);
+    } else {
+        std::fprintf(stderr, "kiv-board: no page is served: --web %s: %s\n", o.web_dir.c_str(), std::strerror(errno));
+    }
+    impl_->daemon = MHD_start_daemon(
+        flags, 0, nullptr, nullptr, &Impl::on_request, impl_.get(), MHD_OPTION_EXTERNAL_LOGGER, &log_library,
+        nullptr, MHD_OPTION_SOCK_ADDR, &address, MHD_OPTION_THREAD_POOL_SIZE, static_cast<unsigned>(o.threads),
+        MHD_OPTION_CONNECTION_TIMEOUT, static_cast<unsigned>(std::ceil(o.request_timeout)),
+        MHD_OPTION_CONNECTION_LIMIT, 4096u, MHD_OPTION_NOTIFY_COMPLETED, &Impl::on_completed, impl_.get(),
+        MHD_OPTION_END);
+    if (!impl_->daemon) {
+        std::fprintf(stderr, "kiv-board: cannot listen on %s port %d\n", o.listen.c_str(), o.port);
+        return false;
+    }
+    return true;
+}
+
+unsigned HttpServer::port() const
+{
+    const MHD_DaemonInfo* info = impl_->daemon ? MHD_get_daemon_info(impl_->daemon, MHD_DAEMON_INFO_BIND_PORT) : nullptr;
+    return info ? info->port : 0;
+}
+
+void HttpServer::stop()
+{
+    if (impl_ && impl_->daemon) {
+        MHD_stop_daemon(impl_->daemon);
+        impl_->daemon = nullptr;
+    }
+}
+
+} // namespace kiv::board

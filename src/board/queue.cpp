@@ -1,0 +1,185 @@
+#include "board/queue.h"
+
+#include <sodium.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <memory>
+
+#include "board/games.h"
+
+namespace kiv::board {
+
+namespace {
+
+// A verifier is live while its keeper has been seen this recently.
+constexpr std::int64_t LIVE_MS = 60 * 1000;
+constexpr double POLL_SECONDS = 1;  // a verifier with nothing to do looks again after
+
+struct Claim {
+    std::int64_t id = 0;
+    std::string replay;
+    std::uint32_t seed = 0;
+    std::int64_t attempts = 0;
+};
+
+// The oldest pending game of this rules version whose lease has run out,
+// claimed for `verifier` until now + lease.
+bool claim(Db& db, const std::string& verifier, double lease_seconds, Claim* c)
+{
+    const std::int64_t now = now_ms();
+    const std::vector<Value> pending{static_cast<std::int64_t>(RULES_VERSION), now};
+    const std::string find = "SELECT id FROM games WHERE status = 0 AND rules = ? AND lease_until < ? ORDER BY id LIMIT 1";
+    // Looked for first without a write lock: most of the time there is none.
+    if (db.run(find, pending).empty())
+        return false;
+    Transaction t(db);
+    const Rows r = db.run(find + db.skip_locked(), pending);
+    if (r.empty())
+        return false;
+    c->id = r[0].integer(0);
+    db.run("UPDATE games SET verifier = ?, lease_until = ?, attempts = attempts + 1 WHERE id = ?",
+           {verifier, now + std::llround(lease_seconds * 1000), c->id});
+    const Rows g = db.run("SELECT replay, seed, attempts FROM games WHERE id = ?", {c->id});
+    t.commit();
+    c->replay = g.at(0).text(0);
+    c->seed = static_cast<std::uint32_t>(g[0].integer(1));
+    c->attempts = g[0].integer(2);
+    return true;
+}
+
+void log(const std::string& line)
+{
+    std::fprintf(stderr, "kiv-board: %s\n", line.c_str());
+}
+
+} // namespace
+
+bool rules_served(Db& db, int rules)
+{
+    return rules == RULES_VERSION ||
+           !db.run("SELECT 1 FROM verifiers WHERE rules = ? AND seen_ms > ?",
+                   {static_cast<std::int64_t>(rules), now_ms() - LIVE_MS})
+                .empty();
+}
+
+Verifiers::Verifiers(const BoardSettings& settings, std::function<void()> on_board)
+    : settings_(settings), on_board_(std::move(on_board))
+{
+    char host[64] = "";
+    gethostname(host, sizeof host - 1);
+    char tag[9];
+    const std::uint32_t r = randombytes_random();
+    std::snprintf(tag, sizeof tag, "%08x", r);
+    id_ = std::string(host) + ":" + std::to_string(getpid()) + ":" + tag;
+}
+
+Verifiers::~Verifiers()
+{
+    stop();
+}
+
+void Verifiers::start()
+{
+    if (settings_.workers <= 0)
+        return;
+    threads_.emplace_back([this] { keep(); });
+    for (int i = 0; i < settings_.workers; i++)
+        threads_.emplace_back([this] { verify(); });
+}
+
+void Verifiers::wake()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        woken_++;
+    }
+    wakeup_.notify_one();
+}
+
+void Verifiers::stop()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    wakeup_.notify_all();
+    for (std::thread& t : threads_)
+        t.join();
+    threads_.clear();
+}
+
+bool Verifiers::wait(double seconds, bool wakes)
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    wakeup_.wait_for(lock, std::chrono::duration<double>(seconds),
+                     [this, wakes] { return stopping_ || (wakes && woken_ > 0); });
+    if (wakes && woken_ > 0)
+        woken_--;
+    return !stopping_;
+}
+
+void Verifiers::verify()
+{
+    std::unique_ptr<Db> db;
+    while (!stopping_) {
+        try {
+            if (!db)
+                db = open_store(settings_.store);
+            Claim c;
+            if (!claim(*db, id_, settings_.lease_seconds, &c)) {
+                wait(POLL_SECONDS, true);
+                continue;
+            }
+            Verdict v;
+            if (c.attempts > MAX_ATTEMPTS)
+                v.error = "its verification was cut short " + std::to_string(MAX_ATTEMPTS) + " times";
+            else
+                v = run_worker(settings_.verify, c.replay, c.seed, &stopping_);
+            std::string said;
+            bool on_board = false;
+            if (!judge(*db, id_, c.id, v, &said, &on_board))
+                said = "game " + std::to_string(c.id) + ": its lease ran out before its verdict, which is dropped";
+            log(said);
+            if (on_board && on_board_)
+                on_board_();
+        } catch (const StoreError& e) {
+            log(e.what());
+            db.reset();
+            wait(POLL_SECONDS, false);
+        }
+    }
+}
+
+// Says every third of a lease that this verifier lives, and which rules it
+// plays; renews the leases of the games it is verifying; forgets verifiers
+// long gone.
+void Verifiers::keep()
+{
+    std::unique_ptr<Db> db;
+    do {
+        try {
+            if (!db)
+                db = open_store(settings_.store);
+            const std::int64_t now = now_ms();
+            db->run("INSERT INTO verifiers (id, rules, seen_ms) VALUES (?, ?, ?) "
+                    "ON CONFLICT (id) DO UPDATE SET seen_ms = excluded.seen_ms",
+                    {id_, static_cast<std::int64_t>(RULES_VERSION), now});
+            db->run("UPDATE games SET lease_until = ? WHERE verifier = ? AND status = 0 AND lease_until > ?",
+                    {now + std::llround(settings_.lease_seconds * 1000), id_, now});
+            db->run("DELETE FROM verifiers WHERE seen_ms < ?", {now - 10 * LIVE_MS});
+        } catch (const StoreError& e) {
+            log(e.what());
+            db.reset();
+        }
+    } while (wait(settings_.lease_seconds / 3, false));
+    try {
+        if (db)
+            db->run("DELETE FROM verifiers WHERE id = ?", {id_});
+    } catch (const StoreError&) {
+        // Forgotten by the others in time.
+    }
+}
+
+} // namespace kiv::board

@@ -1,0 +1,141 @@
+#include "board/tickets.h"
+
+#include <sodium.h>
+
+#include <cmath>
+#include <map>
+
+#include "board/fields.h"
+#include "board/names.h"
+#include "board/rate.h"
+
+namespace kiv::board {
+
+namespace {
+
+// The lock under which one start at a time counts and takes a running game.
+constexpr std::int64_t START_LOCK = 1263027539;
+constexpr std::int64_t DAY_MS = 24LL * 3600 * 1000;
+constexpr int RETRY_RUNNING = 10;  // seconds
+constexpr int RETRY_QUEUE = 30;
+
+enum State { ISSUED = 0, STARTED = 1, ABANDONED = 2, SENT = 3 };
+
+// The day's key for clients' networks: drawn at random by the first server
+// that needs it, the same for every server of the board that day.
+std::string day_key(Db& db, std::int64_t day)
+{
+    unsigned char fresh[crypto_generichash_KEYBYTES];
+    randombytes_buf(fresh, sizeof fresh);
+    db.run("INSERT INTO client_keys (day, key) VALUES (?, ?) ON CONFLICT (day) DO NOTHING",
+           {day, Blob{std::string(reinterpret_cast<const char*>(fresh), sizeof fresh)}});
+    return db.run("SELECT key FROM client_keys WHERE day = ?", {day}).at(0).text(0);
+}
+
+// A client's network as the tickets keep it: hashed under a day's key, so
+// that it matches across servers that day and names nobody.
+Blob client_hash(const std::string& key, const std::string& client)
+{
+    const TokenBuckets::Key network = client_network(client);
+    unsigned char h[16];
+    crypto_generichash(h, sizeof h, network.data(), network.size(), reinterpret_cast<const unsigned char*>(key.data()),
+                       key.size());
+    return Blob{std::string(reinterpret_cast<const char*>(h), sizeof h)};
+}
+
+} // namespace
+
+bool ticket_id_ok(const std::string& id)
+{
+    return id.size() == 32 && id.find_first_not_of("0123456789abcdef") == std::string::npos;
+}
+
+Answer issue_ticket(Db& db, const BoardSettings& settings, const std::string& body)
+{
+    // An empty body, or a JSON object (whose fields say nothing yet).
+    std::map<std::string, std::string> fields;
+    std::string why;
+    if (!body.empty() && !read_fields(body, {}, &fields, &why))
+        return error(400, why);
+    unsigned char bytes[16];
+    randombytes_buf(bytes, sizeof bytes);
+    char id[33];
+    sodium_bin2hex(id, sizeof id, bytes, sizeof bytes);
+    const std::int64_t now = now_ms(), expires = now + std::llround(settings.ticket_lifetime * 1000);
+    db.run("INSERT INTO tickets (ticket, created_ms, expires_ms) VALUES (?, ?, ?)", {std::string(id), now, expires});
+    return json_answer(201, json{{"ticket", id}, {"expires", (expires + 999) / 1000}, {"margin", settings.pace_margin}});
+}
+
+Answer start_ticket(Db& db, const BoardSettings& settings, const std::string& id, const std::string& body,
+                    const std::optional<Owner>& owner, const std::string& client)
+{
+    std::map<std::string, std::string> fields;
+    std::string why;
+    if (!read_fields(body, {{"name", 256}}, &fields, &why))
+        return error(400, why);
+    if (!owner)
+        return no_owner();
+    if (name_key(fields["name"]) != name_key(owner->name))
+        return error(401, "The secret sent does not hold the name " + fields["name"] + ".");
+    const std::int64_t now = now_ms();
+    Transaction t(db);
+    db.lock(START_LOCK);
+    const Rows ticket = db.run("SELECT state, expires_ms FROM tickets WHERE ticket = ?", {id});
+    if (ticket.empty())
+        return error(404, "There is no such ticket.");
+    const auto state = ticket[0].integer(0);
+    if (state == STARTED || state == SENT)
+        return error(409, "The ticket was started already: each game needs a ticket of its own.");
+    if (state == ABANDONED)
+        return error(409, "The ticket was given up: each game needs a ticket of its own.");
+    if (ticket[0].integer(1) <= now)
+        return error(410, "The ticket has expired.");
+    if (db.run("SELECT count(*) FROM games WHERE status = 0").at(0).integer(0) >= settings.queue)
+        return busy(503, "The board has too many games to verify just now; try again shortly.", RETRY_QUEUE);
+    if (db.run("SELECT count(*) FROM tickets WHERE state = 1 AND owner = ? AND expires_ms > ?", {owner->id, now})
+            .at(0)
+            .integer(0) >= settings.running_per_name)
+        return busy(429,
+                    owner->name + " has " + std::to_string(settings.running_per_name) +
+                        " games running already: finish or leave one first.",
+                    RETRY_RUNNING);
+    // Today's hash is kept; yesterday's still counts, for games begun before midnight.
+    const std::int64_t day = now / DAY_MS;
+    const Blob today = client_hash(day_key(db, day), client), yesterday = client_hash(day_key(db, day - 1), client);
+    if (db.run("SELECT count(*) FROM tickets WHERE state = 1 AND client IN (?, ?) AND expires_ms > ?",
+               {today, yesterday, now})
+            .at(0)
+            .integer(0) >= settings.running_per_client)
+        return busy(429, "Too many games are running from this address: finish or leave one first.", RETRY_RUNNING);
+    const std::uint32_t seed = randombytes_random();
+    // Its game must arrive within the longest game a replay holds and the margin.
+    db.run("UPDATE tickets SET state = 1, seed = ?, started_ms = ?, owner = ?, client = ?, expires_ms = ? "
+           "WHERE ticket = ?",
+           {static_cast<std::int64_t>(seed), now, owner->id, today,
+            now + LONGEST_GAME_MS + std::llround(settings.pace_margin * 1000), id});
+    t.commit();
+    return json_answer(200, json{{"seed", seed}, {"name", owner->name}});
+}
+
+Answer abandon_ticket(Db& db, const std::string& id)
+{
+    Transaction t(db);
+    const Rows ticket = db.run("SELECT state FROM tickets WHERE ticket = ?", {id});
+    if (ticket.empty())
+        return error(404, "There is no such ticket.");
+    if (ticket[0].integer(0) == SENT)
+        return error(409, "The ticket's game was sent already.");
+    db.run("UPDATE tickets SET state = 2 WHERE ticket = ?", {id});
+    t.commit();
+    return json_answer(200, json{{"ticket", id}, {"state", "abandoned"}});
+}
+
+void sweep_tickets(Db& db)
+{
+    const std::int64_t now = now_ms();
+    db.run("DELETE FROM tickets WHERE expires_ms < ?", {now - DAY_MS});
+    db.run("DELETE FROM client_keys WHERE day < ?", {now / DAY_MS - 1});
+    db.run("DELETE FROM pairings WHERE expires_ms < ?", {now - DAY_MS});
+}
+
+} // namespace kiv::board

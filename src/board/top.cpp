@@ -1,0 +1,88 @@
+#include "board/top.h"
+
+#include "board/http.h"
+
+namespace kiv::board {
+
+namespace {
+
+constexpr const char* PERIODS[3] = {"day", "week", "all"};
+constexpr std::int64_t DAY_MS = 24LL * 3600 * 1000;
+
+// The start of a period: the last 24 hours, the last 7 days, or all.
+std::int64_t period_start(int period, std::int64_t now)
+{
+    return period == 0 ? now - DAY_MS : period == 1 ? now - 7 * DAY_MS : 0;
+}
+
+long rank_since(Db& db, const Game& g, std::int64_t since_ms)
+{
+    return static_cast<long>(
+               db.run("SELECT count(*) FROM games WHERE status = 1 AND time_ms >= ? AND (score > ? OR (score = ? AND "
+                      "(time_ms < ? OR (time_ms = ? AND id < ?))))",
+                      {since_ms, static_cast<std::int64_t>(g.score), static_cast<std::int64_t>(g.score), g.time_ms,
+                       g.time_ms, g.id})
+                   .at(0)
+                   .integer(0)) +
+           1;
+}
+
+} // namespace
+
+Ranks ranks_of(Db& db, const Game& game, std::int64_t now)
+{
+    return Ranks{rank_since(db, game, period_start(0, now)), rank_since(db, game, period_start(1, now)),
+                 rank_since(db, game, 0)};
+}
+
+std::vector<Game> top_games(Db& db, std::int64_t since_ms, int limit)
+{
+    std::vector<Game> games;
+    for (const Row& r : db.run("SELECT id, name, score, time_ms, seconds FROM games WHERE status = 1 AND time_ms >= ? "
+                               "ORDER BY score DESC, time_ms, id LIMIT ?",
+                               {since_ms, static_cast<std::int64_t>(limit)}))
+        games.push_back(Game{r.integer(0), r.text(1), static_cast<int>(r.integer(2)), r.integer(3), r.real(4)});
+    return games;
+}
+
+int TopCache::find(const std::string& period)
+{
+    for (int p = 0; p < 3; p++)
+        if (period == PERIODS[p])
+            return p;
+    return -1;
+}
+
+std::string TopCache::get(int period, long limit, Db& db, double max_age)
+{
+    Entry& e = entries_.at(static_cast<size_t>(period));
+    std::lock_guard<std::mutex> lock(e.mutex);
+    const auto now = std::chrono::steady_clock::now();
+    if (e.stale || std::chrono::duration<double>(now - e.at).count() >= max_age) {
+        e.rows = top_games(db, period_start(period, now_ms()), TOP_ROWS);
+        for (std::string& r : e.rendered)
+            r.clear();
+        e.at = now;
+        e.stale = false;
+    }
+    std::string& body = e.rendered.at(static_cast<size_t>(limit));
+    if (body.empty()) {
+        json games = json::array();
+        for (size_t i = 0; i < e.rows.size() && i < static_cast<size_t>(limit); i++) {
+            const Game& g = e.rows[i];
+            games.push_back(json{{"id", g.id}, {"name", g.name}, {"score", g.score}, {"time", iso_time(g.time_ms)}});
+        }
+        body = json_answer(200, json{{"period", PERIODS[period]}, {"games", games}}).body;
+    }
+    return body;
+}
+
+void TopCache::stale()
+{
+    for (Entry& e : entries_) {
+        std::lock_guard<std::mutex> lock(e.mutex);
+        e.stale = true;
+    }
+}
+
+} // namespace kiv::board

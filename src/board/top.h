@@ -1,0 +1,57 @@
+// The board as it is read: the best games of the last day, week and all
+// time, kept in memory for at most a second so that a crowd asking for the
+// board costs one query per period a second; and a game's ranks.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "board/store.h"
+
+namespace kiv::board {
+
+constexpr int TOP_ROWS = 100;
+
+// A game on the board.
+struct Game {
+    std::int64_t id = 0;
+    std::string name;
+    int score = 0;
+    std::int64_t time_ms = 0;  // when it was played (its arrival)
+    double seconds = 0;        // how long it lasted
+};
+
+// Ranks count from 1: best score first, ties by earlier time, then by id.
+struct Ranks {
+    long day, week, all;
+};
+Ranks ranks_of(Db& db, const Game& game, std::int64_t now_ms);
+
+// The best `limit` games on the board since since_ms.
+std::vector<Game> top_games(Db& db, std::int64_t since_ms, int limit);
+
+class TopCache {
+public:
+    // The period's index (day, week, all), or -1.
+    static int find(const std::string& period);
+    // GET /api/top's body for a period and limit, at most max_age seconds old.
+    std::string get(int period, long limit, Db& db, double max_age);
+    // A game went on the board: the next answer reads it again.
+    void stale();
+
+private:
+    struct Entry {
+        std::mutex mutex;
+        bool stale = true;
+        std::vector<Game> rows;
+        std::array<std::string, TOP_ROWS + 1> rendered;
+        std::chrono::steady_clock::time_point at;
+    };
+    std::array<Entry, 3> entries_;
+};
+
+} // namespace kiv::board
