@@ -1,10 +1,8 @@
-// The drawing of a worst-case playing frame on the dummy 8-bit screen:
+// The drawing of a worst-case playing frame on the game's 8-bit screen:
 // 96 balls, 6 popups at full size with four-digit multipliers, 4 events,
 // the pan, a nine-digit score and the multiplier label; everything of the
 // playing frame but the flip.
 #include <benchmark/benchmark.h>
-
-#include <SDL.h>
 
 #include <cstdlib>
 #include <string>
@@ -12,9 +10,10 @@
 #include <unistd.h>
 
 #include "events/events.h"
+#include "media/catalogue.h"
 #include "media/draw.h"
 #include "media/playfield_draw.h"
-#include "platform/sdl/video.h"
+#include "media/screen.h"
 #include "sim/balls.h"
 #include "sim/pan.h"
 #include "sim/scoring.h"
@@ -35,8 +34,7 @@ bool open_screen()
         if (chdir(dir.c_str()) != 0)
             return false;
     }
-    setenv("SDL_VIDEODRIVER", "dummy", 0);
-    kiv::init_video(1);
+    kiv::init_offscreen_video();
     return kiv::video_ready != 0;
 }
 
@@ -89,7 +87,7 @@ void BM_PlayingFrame(benchmark::State& state)
         kiv::draw_number(999999999, 0, 0);
         kiv::draw_balls();
         kiv::draw_events();
-        benchmark::DoNotOptimize(kiv::screen->pixels);
+        benchmark::DoNotOptimize(kiv::screen[0][0]);
         benchmark::ClobberMemory();
     }
 }

@@ -1,5 +1,5 @@
 // Verifying a replay: ten minutes of play (60,000 steps) read from its file
-// and played again on the platform that draws nothing, as kiv_verify and the
+// and played again on the platform that draws nothing, as kiv-verify and the
 // board do. The play is the catcher bot's with a hand on the mouse: a slow
 // drift and a tremor on top of its strokes, so that the pointer moves in
 // nearly every step, as a person's does; games follow one another for the

@@ -1,12 +1,15 @@
 # Installation and desktop integration.
 #
 # Layout under the prefix (GNUInstallDirs):
-#   bin/kiv                        launcher: per-user directory, then the game
-#   bin/kiv_verify                 plays a replay again and prints its score
+#   bin/kiv, bin/kiv-watch         launchers: per-user directory, then the program
+#   bin/kiv-verify                 plays a replay again and prints its score
+#   bin/kiv_verify                 its old name, a link, for this release
 #   libexec/kiv/kiv                the game itself, run by the launcher
+#   libexec/kiv/kiv-watch          shows a replay in a window
 #   share/kiv/{images,sounds}      the game's data
 #   share/applications/<id>.desktop, share/metainfo/<id>.metainfo.xml
-#   share/icons/hicolor/NxN/apps/<id>.png, share/man/man6/kiv.6, share/man/man1/kiv_verify.1
+#   share/icons/hicolor/NxN/apps/<id>.png, share/man/man6/kiv.6,
+#   share/man/man1/{kiv-watch,kiv-verify,kiv_verify}.1
 #
 # The game reads images/, sounds/ and kiv.prf from its working directory, so
 # the launcher gives each player a directory of their own under
@@ -35,16 +38,22 @@ foreach(dir BINDIR LIBEXECDIR DATADIR)
     set(_kiv_${dir} "/${CMAKE_INSTALL_${dir}}")
   endif()
 endforeach()
-file(RELATIVE_PATH KIV_BIN_TO_GAME "${_kiv_BINDIR}" "${_kiv_LIBEXECDIR}/kiv/kiv")
+file(RELATIVE_PATH KIV_BIN_TO_GAME_DIR "${_kiv_BINDIR}" "${_kiv_LIBEXECDIR}/kiv")
 file(RELATIVE_PATH KIV_BIN_TO_DATA "${_kiv_BINDIR}" "${_kiv_DATADIR}/kiv")
 
-configure_file(${KIV_PACKAGING_DIR}/kiv.sh.in ${KIV_PACKAGING_OUT}/kiv @ONLY)
+foreach(KIV_PROGRAM kiv kiv-watch)
+  configure_file(${KIV_PACKAGING_DIR}/kiv.sh.in ${KIV_PACKAGING_OUT}/${KIV_PROGRAM} @ONLY)
+endforeach()
 configure_file(${KIV_PACKAGING_DIR}/kiv.metainfo.xml.in
   ${KIV_PACKAGING_OUT}/${KIV_APP_ID}.metainfo.xml @ONLY)
+# The verifier's old name, kept as a link for a release.
+file(CREATE_LINK kiv-verify ${KIV_PACKAGING_OUT}/kiv_verify SYMBOLIC)
+file(CREATE_LINK kiv-verify.1 ${KIV_PACKAGING_OUT}/kiv_verify.1 SYMBOLIC)
 
-install(TARGETS kiv RUNTIME DESTINATION ${KIV_GAME_DIR})
+install(TARGETS kiv kiv-watch RUNTIME DESTINATION ${KIV_GAME_DIR})
 install(TARGETS kiv_verify RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(PROGRAMS ${KIV_PACKAGING_OUT}/kiv DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(PROGRAMS ${KIV_PACKAGING_OUT}/kiv ${KIV_PACKAGING_OUT}/kiv-watch DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${KIV_PACKAGING_OUT}/kiv_verify DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 # Only the files the game loads; whatever else lies next to them stays behind.
 # OPTIONAL, so that data added after configuring is still installed.
@@ -61,7 +70,8 @@ install(FILES ${KIV_PACKAGING_DIR}/${KIV_APP_ID}.desktop
 install(FILES ${KIV_PACKAGING_OUT}/${KIV_APP_ID}.metainfo.xml
   DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 install(FILES ${KIV_PACKAGING_DIR}/kiv.6 DESTINATION ${CMAKE_INSTALL_MANDIR}/man6)
-install(FILES ${KIV_PACKAGING_DIR}/kiv_verify.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${KIV_PACKAGING_DIR}/kiv-watch.1 ${KIV_PACKAGING_DIR}/kiv-verify.1 ${KIV_PACKAGING_OUT}/kiv_verify.1
+  DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 # Application icons, drawn by the picture generator from the game's own art.
 if(TARGET make_images)
@@ -105,7 +115,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_PACKAGE_SECTION games)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# The runtime libraries (the SDL 1.2 stack and what it pulls in) come from
-# dpkg-shlibdeps run on the installed binary.
+# The runtime libraries (SDL2, SDL2_mixer, libpng and what they pull in)
+# come from dpkg-shlibdeps run on the installed binaries.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 include(CPack)

@@ -6,7 +6,7 @@
 # benchmarks. Quick when everything is already there: apt is only called for
 # what is missing.
 set -e
-DESKTOP="cmake g++ make pkg-config libsdl1.2-compat-dev libsdl-image1.2-dev libsdl-mixer1.2-dev libx11-dev
+DESKTOP="cmake g++ make pkg-config libsdl2-dev libsdl2-mixer-dev libx11-dev
 libpng-dev zlib1g-dev libvorbis-dev libgtest-dev libgmock-dev libbenchmark-dev"
 WEB="cmake make emscripten python3"
 BOARD="$DESKTOP $WEB libmicrohttpd-dev nlohmann-json3-dev libsodium-dev libicu-dev libsqlite3-dev libpq-dev libseccomp-dev"

@@ -17,7 +17,7 @@
 
 #include "frame/game.h"
 #include "frame/startup.h"
-#include "platform/sdl/video.h"
+#include "media/catalogue.h"
 
 using namespace kiv;
 

@@ -64,6 +64,33 @@ TEST(Flow, StepsDueNeverMoreThanFiveAndNeverEarly)
     }
 }
 
+// The game pointer: the mouse's motion times the speed, truncated, kept on
+// the screen however far the mouse goes; full screen it returns to the
+// middle on the title.
+TEST(Flow, ThePointerFollowsTheMouseTimesItsSpeedAndStaysOnTheScreen)
+{
+    struct Row {
+        float speed;
+        int x, y, dx, dy, to_x, to_y;
+    } rows[] = {
+        {1.5f, 10, 10, 3, 0, 14, 10},   // 14.5
+        {3.0f, 600, 470, 13, 3, 639, 479},
+        {1.0f, 5, 5, -10, -6, 0, 0},
+        {9.9f, 320, 240, 2147483647, -2147483647, 639, 0},
+    };
+    for (const Row& r : rows) {
+        mouse_speed = r.speed;
+        pointer_x = r.x, pointer_y = r.y;
+        step_input = StepInput{r.dx, r.dy, 1};
+        int x = -1, y = -1;
+        EXPECT_EQ(read_pointer(x, y), 1);
+        EXPECT_TRUE(x == r.to_x && y == r.to_y && pointer_x == x && pointer_y == y) << x << ", " << y;
+    }
+    windowed = 0;
+    reset_pointer();
+    EXPECT_TRUE(pointer_x == 320 && pointer_y == 240);
+}
+
 TEST(Flow, EscapeLeavesAGameAndQuitsOnTheTitle)
 {
     windowed = 0;

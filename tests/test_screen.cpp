@@ -1,11 +1,12 @@
-// What reaches the screen: the pictures as loaded, the numbers, the popups
-// and the multiplier label, compared pixel by pixel with the pictures placed
-// where they belong. The dummy video driver gives a real 8-bit screen.
+// What reaches the screen: the pictures as loaded, colour-keyed blits and
+// fills clipped at the edges (with SDL's 16-bit rectangles), the numbers,
+// the popups and the multiplier label, compared pixel by pixel with the
+// pictures placed where they belong.
 #include <gtest/gtest.h>
 
-#include <SDL.h>
-#include <SDL_image.h>
+#include <png.h>
 
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -13,7 +14,7 @@
 #include "frame/game.h"
 #include "media/draw.h"
 #include "media/playfield_draw.h"
-#include "platform/sdl/video.h"
+#include "media/screen.h"
 #include "sim/balls.h"
 #include "sim/scoring.h"
 
@@ -25,32 +26,48 @@ struct Blit {
     int image, x, y;
 };
 
-std::vector<Uint8> pixels_of(SDL_Surface* s)
+struct Fill {
+    int x, y, w, h;
+};
+
+using Pixels = std::vector<unsigned char>;
+
+Pixels screen_now()
 {
-    std::vector<Uint8> p(SCREEN_W * SCREEN_H);
-    for (int y = 0; y < SCREEN_H; y++)
-        std::memcpy(&p[y * SCREEN_W], static_cast<Uint8*>(s->pixels) + y * s->pitch, SCREEN_W);
+    return Pixels(&screen[0][0], &screen[0][0] + SCREEN_W * SCREEN_H);
+}
+
+// White, the panel colour filled in, then the pictures placed in this
+// order: every pixel put by itself where it falls, and left out off the
+// screen. Positions wrap at 16 bits, as in SDL's rectangles.
+Pixels expected(const std::vector<Blit>& blits, const std::vector<Fill>& fills = {})
+{
+    Pixels p(SCREEN_W * SCREEN_H, 0);
+    auto put = [&](long x, long y, unsigned char v) {
+        if (x >= 0 && x < SCREEN_W && y >= 0 && y < SCREEN_H)
+            p[y * SCREEN_W + x] = v;
+    };
+    for (const Fill& f : fills)
+        for (long y = std::int16_t(f.y); y < std::int16_t(f.y) + long(std::uint16_t(f.h)); y++)
+            for (long x = std::int16_t(f.x); x < std::int16_t(f.x) + long(std::uint16_t(f.w)); x++)
+                put(x, y, panel_colour);
+    for (const Blit& b : blits) {
+        const Picture& pic = images[b.image];
+        for (int y = 0; y < pic.h; y++)
+            for (int x = 0; x < pic.w; x++)
+                if (pic.opaque[y * pic.w + x])
+                    put(std::int16_t(b.x) + x, std::int16_t(b.y) + y, pic.pixels[y * pic.w + x]);
+    }
     return p;
 }
 
-// The pictures placed in this order on white, as SDL itself blits them.
-std::vector<Uint8> expected(const std::vector<Blit>& blits)
+::testing::AssertionResult shows(const std::vector<Blit>& blits, const std::vector<Fill>& fills = {})
 {
-    static SDL_Surface* canvas = SDL_ConvertSurface(screen, screen->format, SDL_SWSURFACE);
-    SDL_FillRect(canvas, nullptr, 0);
-    for (const Blit& b : blits) {
-        SDL_Rect at{(Sint16)b.x, (Sint16)b.y, 0, 0};
-        SDL_BlitSurface(images[b.image], nullptr, canvas, &at);
-    }
-    return pixels_of(canvas);
-}
-
-::testing::AssertionResult shows(const std::vector<Blit>& blits)
-{
-    std::vector<Uint8> got = pixels_of(screen), want = expected(blits);
+    Pixels got = screen_now(), want = expected(blits, fills);
     for (size_t i = 0; i < got.size(); i++)
         if (got[i] != want[i])
-            return ::testing::AssertionFailure() << "differs first at (" << i % SCREEN_W << ", " << i / SCREEN_W << ")";
+            return ::testing::AssertionFailure() << "differs first at (" << i % SCREEN_W << ", " << i / SCREEN_W
+                                                 << "): " << int(got[i]) << ", not " << int(want[i]);
     return ::testing::AssertionSuccess();
 }
 
@@ -59,7 +76,7 @@ protected:
     void SetUp() override
     {
         if (!video_ready)
-            init_video(1);
+            init_offscreen_video();
         clear_screen();
     }
 };
@@ -67,35 +84,75 @@ protected:
 } // namespace
 
 // Loading keys out exactly the transparent colour of the moment (red for the
-// blue balls, blue for everything else) and keeps every other colour.
+// blue balls, blue for everything else) and keeps every other colour: each
+// file as libpng reads it against the picture through the screen's palette.
 TEST_F(Screen, PicturesKeepTheirColoursAndLoseOnlyTheKey)
 {
-    const SDL_Palette* pal = screen->format->palette;
     int keyed_balls = 0, keyed_others = 0;
     for (int k = 0; k < IMAGE_COUNT; k++) {
-        SDL_Surface* file = IMG_Load((std::string("images/") + image_files[k]).c_str());
-        ASSERT_NE(file, nullptr) << image_files[k];
-        ASSERT_EQ(file->format->BitsPerPixel, 8) << image_files[k] << " is not a paletted file";
-        ASSERT_EQ(file->w, images[k]->w);
-        ASSERT_EQ(file->h, images[k]->h);
+        png_image file;
+        std::memset(&file, 0, sizeof file);
+        file.version = PNG_IMAGE_VERSION;
+        ASSERT_TRUE(png_image_begin_read_from_file(&file, ("images/" + std::string(image_files[k])).c_str()))
+            << image_files[k];
+        ASSERT_NE(file.format & PNG_FORMAT_FLAG_COLORMAP, 0u) << image_files[k] << " is not a paletted file";
+        file.format = PNG_FORMAT_RGB;
+        Pixels rgb(PNG_IMAGE_SIZE(file));
+        ASSERT_TRUE(png_image_finish_read(&file, nullptr, rgb.data(), 0, nullptr)) << image_files[k];
+        const Picture& pic = images[k];
+        ASSERT_EQ(int(file.width), pic.w);
+        ASSERT_EQ(int(file.height), pic.h);
         int& keyed = k < BLUE_BALL_IMAGES ? keyed_balls : keyed_others;
         int wrong = 0;
-        for (int y = 0; y < file->h; y++) {
-            for (int x = 0; x < file->w; x++) {
-                const SDL_Color& c = file->format->palette->colors[static_cast<Uint8*>(file->pixels)[y * file->pitch + x]];
-                Uint8 v = static_cast<Uint8*>(images[k]->pixels)[y * images[k]->pitch + x];
-                bool key = k < BLUE_BALL_IMAGES ? (c.r == 255 && c.g == 0 && c.b == 0) : (c.r == 0 && c.g == 0 && c.b == 255);
-                keyed += key;
-                const SDL_Color& got = pal->colors[v];
-                if (key ? v != 0 : (v == 0 || got.r != c.r || got.g != c.g || got.b != c.b))
-                    wrong++;
-            }
+        for (int i = 0; i < pic.w * pic.h; i++) {
+            Rgb c{rgb[3 * i], rgb[3 * i + 1], rgb[3 * i + 2]};
+            bool key = k < BLUE_BALL_IMAGES ? (c.r == 255 && c.g == 0 && c.b == 0) : (c.r == 0 && c.g == 0 && c.b == 255);
+            keyed += key;
+            const Rgb& got = screen_palette[pic.pixels[i]];
+            if (key ? pic.opaque[i] != 0 : (!pic.opaque[i] || got.r != c.r || got.g != c.g || got.b != c.b))
+                wrong++;
         }
         EXPECT_EQ(wrong, 0) << image_files[k];
-        SDL_FreeSurface(file);
     }
     EXPECT_GT(keyed_balls, 100);
     EXPECT_GT(keyed_others, 1000);
+}
+
+// Blits and fills near and past every edge, and at positions and sizes that
+// only fit SDL's rectangles of 16-bit fields when cut down to them.
+TEST_F(Screen, BlitsAndFillsAreClippedAtTheEdgesOfSixteenBitRectangles)
+{
+    const int BALL = 8, BAR = IMAGE_BAR + 2, HISCORE = IMAGE_HISCORE;
+    struct Row {
+        const char* what;
+        std::vector<Blit> blits;
+        std::vector<Fill> fills;
+    } rows[] = {
+        {"in the middle", {{BALL, 300, 200}, {HISCORE, 100, 100}}, {}},
+        {"over the left and top edges", {{BALL, -10, -7}, {HISCORE, -200, 470}}, {}},
+        {"over the right and bottom edges", {{BALL, 630, 470}, {BAR, 620, -30}}, {}},
+        {"just off every edge", {{BALL, 640, 0}, {BALL, 0, 480}, {BALL, -31, 0}, {BALL, 0, -31}}, {}},
+        {"far off", {{HISCORE, 2000, 100}, {HISCORE, 100, -2000}}, {}},
+        {"past 16 bits, wrapped back on", {{BALL, 65536 + 300, 200}, {BALL, 300, -65536 + 50}}, {}},
+        {"16 bits read as negative", {{BALL, 32768 + 10, 10}, {HISCORE, 65535, 5}}, {}},
+        {"fills inside and over the edges", {}, {{10, 20, 30, 40}, {600, 450, 100, 100}, {-5, -5, 10, 10}}},
+        {"a fill's size past 16 bits", {}, {{10, 10, 65536 + 20, 65536 + 30}}},
+        {"a negative size is a large one", {}, {{100, 400, -1, 20}}},
+        {"a fill placed past 16 bits", {}, {{65536 + 620, 0, 40, 480}}},
+        {"pictures over fills", {{HISCORE, 300, 300}}, {{250, 250, 200, 200}}},
+    };
+    for (const Row& r : rows) {
+        clear_screen();
+        for (const Fill& f : r.fills)
+            fill_panel_rect(f.x, f.y, f.w, f.h);
+        for (const Blit& b : r.blits)
+            draw_image(b.image, b.x, b.y);
+        EXPECT_TRUE(shows(r.blits, r.fills)) << r.what;
+    }
+    // The side panel: 64 wide from x = 595, clipped to the last 45 columns.
+    clear_screen();
+    fill_side_panel();
+    EXPECT_TRUE(shows({}, {{595, 0, 45, 480}}));
 }
 
 TEST_F(Screen, NumbersInDigitsAndPips)

@@ -136,8 +136,9 @@ TEST_F(Scratch, TracksRepeatSwitchAtAMilestoneAndEffectsPlayOncePerFrame)
     EXPECT_EQ(c.status, 0) << c.err;
 }
 
-// What the disk driver recorded of the music of a script run in dir: the
-// left channel at 44.1 kHz.
+// What the disk driver recorded of the music of a script run in dir, in the
+// format the game asks the mixer for: 16 kHz, 16-bit, mono.
+constexpr double RATE = 16.0;   // samples per ms
 std::vector<int> record_music(const std::string& dir, void (*script)())
 {
     Child c = run_child(dir, "disk", [script] {
@@ -152,10 +153,10 @@ std::vector<int> record_music(const std::string& dir, void (*script)())
     });
     EXPECT_EQ(c.status, 0) << c.err;
     std::string raw = read_file(dir + "/played.raw");
-    std::vector<int> left(raw.size() / 4);
-    for (size_t i = 0; i < left.size(); i++)
-        left[i] = (int16_t)((unsigned char)raw[4 * i] | (unsigned char)raw[4 * i + 1] << 8);
-    return left;
+    std::vector<int> s(raw.size() / 2);
+    for (size_t i = 0; i < s.size(); i++)
+        s[i] = (int16_t)((unsigned char)raw[2 * i] | (unsigned char)raw[2 * i + 1] << 8);
+    return s;
 }
 
 size_t first_sound(const std::vector<int>& s, size_t from, int level)
@@ -178,7 +179,7 @@ TEST_F(Scratch, RecordedTracksSwitchAtTheEndOfAPlayAndStop)
         stop_music();
         run_frames(900);
     });
-    const double rate = 44.1;   // samples per ms
+    const double rate = RATE;
     auto pitch_at = [&](double ms, double len) {   // Hz by zero crossings, 0 when quiet
         size_t from = (size_t)(ms * rate), n = (size_t)(len * rate);
         int crossings = 0, loud = 0;
@@ -218,10 +219,11 @@ TEST_F(Scratch, RecordedTrackRestartsFromItsBeginning)
         start_music(0);
         run_frames(700);
     });
-    size_t first = first_sound(s, 0, 5), quiet = first + 22050;
-    while (quiet < s.size() && first_sound(s, quiet, 5) < quiet + 4410)
-        quiet += 441;
-    size_t again = first_sound(s, quiet, 5), length = 17640;   // 400 ms
+    const auto ms = [](double t) { return static_cast<size_t>(t * RATE); };
+    size_t first = first_sound(s, 0, 5), quiet = first + ms(500);
+    while (quiet < s.size() && first_sound(s, quiet, 5) < quiet + ms(100))
+        quiet += ms(10);
+    size_t again = first_sound(s, quiet, 5), length = ms(400);
     ASSERT_LT(again + length, s.size()) << "no restart";
     double diff = 0, energy = 0;
     for (size_t i = 0; i < length; i++) {

@@ -19,6 +19,10 @@ namespace kiv {
 
 int step_clock;
 int quit_requested;
+bool playing_replay;
+
+static void nothing_after_step() {}
+void (*after_step)() = nothing_after_step;
 
 int steps_due()
 {
@@ -115,8 +119,10 @@ void handle_window_close()
 void run_frame()
 {
     int k = steps_due();
-    for (int i = 0; i < k; i++)
+    for (int i = 0; i < k; i++) {
         run_step();
+        after_step();
+    }
     draw_frame();
     poll_events();
     if (quit_requested)

@@ -8,6 +8,8 @@ constexpr int MAX_STEPS_PER_FRAME = 5;
 
 extern int step_clock;       // ms up to which steps have been accounted
 extern int quit_requested;   // set by Escape on the title or closing the window
+// Set while a replay plays: quitting then ends the replay, not the program.
+extern bool playing_replay;
 
 // The clock is a seam: the game uses the platform's millisecond clock and
 // sleep, tests a fake clock.
@@ -31,6 +33,9 @@ void poll_events();
 // One whole frame: steps due, the steps, the drawing, the events, and the
 // quit when one was requested.
 void run_frame();
+// Called after every step that run_frame runs: the desktop's recording
+// takes the step's fingerprint there.
+extern void (*after_step)();
 // Runs frames for ever, as the platform drives them; the program ends in
 // quit_game.
 [[noreturn]] void main_loop();

@@ -89,6 +89,10 @@ int write_high_score()
 
 void quit_game()
 {
+    if (playing_replay) {
+        quit_requested = 1;
+        return;
+    }
     if (!sound_off)
         shutdown_sound();
     show_cursor();
@@ -106,9 +110,14 @@ int run_game(int argc, char** argv)
     init_video(windowed);
     if (!sound_off)
         init_sound();
-    // Without a high-score file the default random sequence is used.
-    if (read_high_score())
-        std::srand(read_clock());
+    // Without a high-score file the default random sequence is used: the
+    // C library's, as if seeded with 1.
+    unsigned seed = 1;
+    if (read_high_score()) {
+        seed = read_clock();
+        std::srand(seed);
+    }
+    start_run_recording(seed);
     go_to_title();
     main_loop();
 }

@@ -16,8 +16,13 @@ int read_high_score();
 // Returns 1 when the file was written; failures are silent otherwise.
 int write_high_score();
 
-// Shuts sound and video down, writes kiv.prf and exits with status 1.
-[[noreturn]] void quit_game();
+// Shuts sound and video down, writes kiv.prf and exits with status 1. While
+// a replay plays it only sets quit_requested, which ends the replay.
+void quit_game();
+// Where the platform starts recording the run as a replay, if it does (the
+// desktop does), after the start-up and before the title: the random
+// generator's seed, the high score and the options are set.
+void start_run_recording(unsigned seed);
 // The whole program: start-up sequence, then the main loop.
 [[noreturn]] int run_game(int argc, char** argv);
 

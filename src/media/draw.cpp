@@ -1,5 +1,5 @@
 // Numbers drawn from digit pictures and pips, and the game pointer; the
-// blits and fills themselves belong to the platform's screen.
+// blits and fills are the screen's (screen.cpp).
 #include "media/draw.h"
 
 #include "frame/game.h"
@@ -58,6 +58,16 @@ int draw_pips(int value, int x, int y, int k)
 void flip_screen()
 {
     present_screen();
+}
+
+void reset_pointer()
+{
+    if (windowed) {
+        pointer_source(&pointer_x, &pointer_y);
+    } else {
+        pointer_x = SCREEN_W / 2;
+        pointer_y = SCREEN_H / 2;
+    }
 }
 
 // Truncates toward zero and keeps the result on the screen. The float is

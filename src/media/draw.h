@@ -16,15 +16,17 @@ void fill_panel_rect(int x, int y, int w, int h);
 void fill_side_panel();
 void clear_screen();
 void flip_screen();
-// How flip_screen presents the frame: SDL_Flip in the game. A seam, so that
-// headless runs, whose screen nobody looks at, can leave the present out.
+// How flip_screen presents the frame: the platform shows the screen. A
+// seam, so that headless runs, whose screen nobody looks at, can leave the
+// present out.
 extern void (*present_screen)();
 void show_cursor();
 // The screen's pixel values, row after row, *pitch bytes apart: what the
 // replays and tests look at.
 const unsigned char* screen_pixels(int* pitch);
 
-// Full screen: (320, 240); windowed: where the system mouse is.
+// Full screen: (320, 240); windowed: where the system mouse is
+// (pointer_source).
 void reset_pointer();
 // Moves the game pointer by this step's relative motion times mouse_speed,
 // keeps it on the screen, stores it in x and y and returns the button mask.

@@ -5,6 +5,7 @@ namespace kiv {
 
 StepInput step_input;
 InputSource input_source = read_system_input;
+PointerSource pointer_source = read_system_pointer;
 
 void gather_step_input()
 {

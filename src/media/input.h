@@ -21,4 +21,11 @@ void read_system_input(StepInput* input);
 // Called by the main loop before every step.
 void gather_step_input();
 
+// Where the system mouse is over the window, which the pointer returns to
+// on the title in a window. The game's default is the platform's mouse; a
+// replay of a game in a window gives the places it recorded.
+using PointerSource = void (*)(int* x, int* y);
+extern PointerSource pointer_source;
+void read_system_pointer(int* x, int* y);
+
 } // namespace kiv

@@ -13,7 +13,13 @@ constexpr int TRACK_COUNT = 2;
 extern std::atomic<int> sound_ready;
 extern std::atomic<int> current_track;
 extern std::atomic<int> next_track;
+// Milestones passed since the start (the game's or a replay's): how often
+// advance_music was asked, whether or not anything plays.
+extern int music_advances;
 extern int effect_requested[EFFECT_COUNT];
+// The requests of the step being run, for fingerprints of a game's steps
+// (whoever takes them clears them; the frame's requests stay above).
+extern int effect_requested_in_step[EFFECT_COUNT];
 
 void init_sound();
 void shutdown_sound();

@@ -15,7 +15,7 @@ struct Fingerprint {
 };
 
 // Folds in the records after one step and takes the step's effect requests
-// (clearing them: with sound off nobody else does).
+// (effect_requested_in_step, which it clears).
 void add_step(Fingerprint& f);
 // Counts a drawn frame and folds in every sixteenth screen.
 void add_frame(Fingerprint& f);

@@ -129,6 +129,7 @@ void write_replay_header(const ReplayHeader& h, unsigned char out[REPLAY_HEADER_
     put(out + 28, static_cast<std::uint64_t>(h.steps), 4);
     put(out + 32, static_cast<std::uint64_t>(h.frames), 4);
     out[36] = static_cast<unsigned char>(h.end);
+    out[37] = h.windowed ? 1 : 0;
     put(out + 40, h.fingerprint, 8);
     put(out + 48, h.screens, 8);
     put(out + 56, static_cast<std::uint64_t>(h.body_size), 4);
@@ -175,15 +176,19 @@ bool read_replay_header(const unsigned char* d, size_t size, ReplayHeader* h, Re
     h->end = d[36];
     if (h->end > END_LEFT || (h->kind == REPLAY_GAME) != (h->end != END_NONE))
         return replay_error(error, "byte 36: the end of a game recorded as %d", h->end);
-    if (!all_zero(d + 37, 3) || !all_zero(d + 60, 4))
-        return replay_error(error, "byte %d: a reserved byte is not zero", !all_zero(d + 37, 3) ? 37 : 60);
+    if (d[37] > 1 || (d[37] == 1 && h->kind != REPLAY_SESSION))
+        return replay_error(error, "byte 37: %d is not how a %s can be played", d[37],
+                            h->kind == REPLAY_SESSION ? "session" : "game");
+    h->windowed = d[37] == 1;
+    if (!all_zero(d + 38, 2) || !all_zero(d + 60, 4))
+        return replay_error(error, "byte %d: a reserved byte is not zero", !all_zero(d + 38, 2) ? 38 : 60);
     h->fingerprint = get(d + 40, 8);
     h->screens = get(d + 48, 8);
     h->body_size = static_cast<long>(get(d + 56, 4));
     // The body's size follows from its frames and steps, to within the
-    // length of the motion numbers.
-    long least = h->frames + 3 * h->steps;
-    long most = h->frames + 11 * h->steps;
+    // length of the numbers.
+    long least = h->frames + 3 * h->steps + (h->windowed ? 1 : 0);
+    long most = h->frames + 11 * h->steps + (h->windowed ? 5 + 6 * (2 * h->frames + 1) : 0);
     if (h->body_size < least || h->body_size > most)
         return replay_error(error, "byte 56: a body of %ld bytes cannot hold %ld frames of %ld steps", h->body_size,
                             h->frames, h->steps);
@@ -206,6 +211,13 @@ long write_replay_body(unsigned char* out, long capacity)
         at = put_number(out, at, capacity, replay.input[s].dx);
     for (long s = 0; at >= 0 && s < replay.steps; s++)
         at = put_number(out, at, capacity, replay.input[s].dy);
+    if (replay.header.windowed) {
+        at = at < 0 ? at : put_number(out, at, capacity, static_cast<int>(replay.returns));
+        for (long i = 0; at >= 0 && i < replay.returns; i++) {
+            at = put_number(out, at, capacity, replay.place[i].x);
+            at = at < 0 ? at : put_number(out, at, capacity, replay.place[i].y);
+        }
+    }
     return at;
 }
 
@@ -214,6 +226,7 @@ bool read_replay_body(const ReplayHeader& h, const unsigned char* body, long siz
     replay.header = h;
     replay.frames = 0;
     replay.steps = 0;
+    replay.returns = 0;
     if (size != h.body_size)
         return replay_error(error, "body: %ld bytes where the header promises %ld", size, h.body_size);
     long at = 0;
@@ -244,10 +257,27 @@ bool read_replay_body(const ReplayHeader& h, const unsigned char* body, long siz
             (axis ? replay.input[s].dy : replay.input[s].dx) = v;
         }
     }
+    long returns = 0;
+    if (h.windowed) {
+        int n = 0;
+        if (!get_number(body, size, &at, &n) || n < 0 || n > 2 * h.frames + 1)
+            return replay_error(error, "body byte %ld: the pointer cannot return to the title %d times in %ld frames",
+                                at, n, h.frames);
+        for (returns = 0; returns < n; returns++) {
+            int x = 0, y = 0;
+            if (!get_number(body, size, &at, &x) || !get_number(body, size, &at, &y) || x != std::int16_t(x) ||
+                y != std::int16_t(y))
+                return replay_error(error, "body byte %ld: the pointer's place %ld is cut short or malformed", at,
+                                    returns);
+            replay.place[returns] = PointerPlace{std::int16_t(x), std::int16_t(y)};
+        }
+    }
     if (at != size)
-        return replay_error(error, "body byte %ld: %ld bytes after the last step's motion", at, size - at);
+        return replay_error(error, "body byte %ld: %ld bytes after the last %s", at, size - at,
+                            h.windowed ? "place of the pointer" : "step's motion");
     replay.frames = h.frames;
     replay.steps = h.steps;
+    replay.returns = returns;
     return true;
 }
 

@@ -22,7 +22,8 @@
 //       28    4  steps
 //       32    4  frames
 //       36    1  how the game ended: 0 no end recorded (a session), 1 game over, 2 left
-//       37    3  zero
+//       37    1  1: a session played in a window, 0 otherwise
+//       38    2  zero
 //       40    8  fingerprint of the game's records after every step; 0 when not given
 //       48    8  fingerprint of the drawn screens; 0 when not given
 //       56    4  size of the body before compression
@@ -32,6 +33,10 @@
 // to 5; bits 3-5 its Escape presses; bit 6 a window close; bit 7 zero), one
 // byte per step (the button mask), then every step's x motion and then every
 // step's y motion, each a zigzag-encoded LEB128 number of at most five bytes.
+// A session played in a window goes on with where the system mouse was each
+// time the game returned to the title, which is where the pointer returns
+// to there: their number, then x and y of each in turn, in the same
+// numbers; full screen it always returns to the middle.
 #pragma once
 
 #include <cstddef>
@@ -49,9 +54,15 @@ constexpr int REPLAY_FORMAT = 1;
 constexpr int REPLAY_HEADER_SIZE = 64;
 // The longest game a replay may hold: an hour of play.
 constexpr long MAX_REPLAY_STEPS = 360000;
+// A game returns to the title at most twice a frame (from the game-over
+// screen in a step, and by Escape after Start in the same frame), and once
+// at the start.
+constexpr long MAX_POINTER_RETURNS = 2 * MAX_REPLAY_STEPS + 1;
 // The largest body: a byte per frame, a byte per step and two numbers of at
-// most five bytes per step (a frame runs at least one step).
-constexpr long MAX_REPLAY_BODY = MAX_REPLAY_STEPS * 12;
+// most five bytes per step (a frame runs at least one step), then the
+// pointer's places: their number, and two numbers of at most three bytes
+// each (window positions fit in 16 bits).
+constexpr long MAX_REPLAY_BODY = MAX_REPLAY_STEPS * 12 + 5 + MAX_POINTER_RETURNS * 6;
 constexpr int MAX_FRAME_ESCAPES = 7;
 
 enum ReplayKind { REPLAY_GAME = 1, REPLAY_SESSION = 2 };
@@ -67,6 +78,7 @@ struct ReplayHeader {
     int score;
     long steps, frames;
     int end;
+    bool windowed;   // a session in a window: the pointer's returns are in the body
     std::uint64_t fingerprint;
     std::uint64_t screens;
     long body_size;
@@ -76,12 +88,19 @@ struct ReplayFrame {
     unsigned char steps, escapes, close;
 };
 
+// Where the system mouse was when the game returned to the title.
+struct PointerPlace {
+    std::int16_t x, y;
+};
+
 // The one replay being recorded, watched or verified, in fixed arrays.
 struct Replay {
     ReplayHeader header;
     long frames, steps;   // frames and steps held
+    long returns;         // the pointer's places held
     ReplayFrame frame[MAX_REPLAY_STEPS];
     StepInput input[MAX_REPLAY_STEPS];
+    PointerPlace place[MAX_POINTER_RETURNS];
 };
 extern Replay replay;
 // Room for one body before compression or after decompression.

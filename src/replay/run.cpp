@@ -46,8 +46,10 @@ void reset_game_records()
     pointer_x = pointer_y = 0;
     step_input = StepInput{0, 0, 0};
     std::memset(effect_requested, 0, sizeof effect_requested);
+    std::memset(effect_requested_in_step, 0, sizeof effect_requested_in_step);
     current_track = 0;
     next_track = 0;
+    music_advances = 0;
     quit_requested = 0;
 }
 
@@ -78,6 +80,20 @@ void replay_input(StepInput* input)
     input->buttons = in.buttons;
 }
 
+void replay_pointer(int* x, int* y)
+{
+    if (replay_run.returns < replay.returns) {
+        const PointerPlace& p = replay.place[replay_run.returns++];
+        *x = p.x;
+        *y = p.y;
+        return;
+    }
+    if (replay_run.short_frame < 0)
+        replay_run.short_frame = replay_run.frame;
+    *x = SCREEN_W / 2;
+    *y = SCREEN_H / 2;
+}
+
 } // namespace
 
 bool game_in_play()
@@ -87,20 +103,21 @@ bool game_in_play()
 
 void start_replay(bool fingerprint, bool screens)
 {
-    if (!video_ready)
-        init_offscreen_video();
     replay_run = ReplayRun{};
     replay_run.fingerprinting = fingerprint;
     replay_run.screens = screens;
+    replay_run.short_frame = -1;
     input_source = replay_input;
+    playing_replay = true;
     const ReplayHeader& h = replay.header;
     if (h.kind == REPLAY_GAME) {
         start_recorded_game(h);
         return;
     }
-    // A session starts as the program does, full screen.
+    // A session starts as the program does.
     reset_game_records();
-    windowed = 0;
+    windowed = h.windowed;
+    pointer_source = h.windowed ? replay_pointer : read_system_pointer;
     mouse_speed = h.mouse_speed;
     high_score = h.high_score;
     std::srand(h.seed);
@@ -138,6 +155,13 @@ bool run_replay_frame()
     return true;
 }
 
+void stop_replay()
+{
+    input_source = read_system_input;
+    pointer_source = read_system_pointer;
+    playing_replay = false;
+}
+
 bool verify_replay(ReplayResult* result, ReplayError* error, bool screens)
 {
     const ReplayHeader& h = replay.header;
@@ -150,6 +174,12 @@ bool verify_replay(ReplayResult* result, ReplayError* error, bool screens)
         run_replay_frame();
     }
     const long last = replay.frames - 1;
+    if (replay_run.short_frame >= 0)
+        return replay_error(error, "frame %ld: the game returns to the title more often than the %ld places the "
+                            "replay holds for its pointer", replay_run.short_frame, replay.returns);
+    if (replay_run.returns < replay.returns)
+        return replay_error(error, "frame %ld: the game returned to the title %ld times, yet the replay holds %ld "
+                            "places for its pointer", last, replay_run.returns, replay.returns);
     if (h.kind == REPLAY_GAME && !replay_run.ended)
         return replay_error(error, "frame %ld: the replay ends while the game is still running", last);
     if (replay_run.ended != h.end) {

@@ -30,16 +30,22 @@ struct ReplayRun {
     bool fingerprinting;    // fold every step into fp
     bool screens;           // and every sixteenth drawn screen
     Fingerprint fp;
+    long returns;           // the pointer's places taken
+    long short_frame;       // the frame that found none left to take; -1 none
 };
 extern ReplayRun replay_run;
 
-// Sets the game up to play `replay` from its start, with its steps' input
-// taken from it.
+// Sets the game up to play `replay` from its start (on the screen as it
+// is: nothing is drawn without one), with its steps' input
+// (and a session in a window, the places its pointer returns to) taken from
+// it. Until stop_replay, quitting ends the replay, not the program.
 void start_replay(bool fingerprint, bool screens);
 // Runs the next frame as the main loop would: its steps, the drawing, its
 // key events. A window close ends a session's play as quitting would.
 // Returns false when no frame is left.
 bool run_replay_frame();
+// The game's own input again, and quitting ends the program.
+void stop_replay();
 
 struct ReplayResult {
     int score;

@@ -1,4 +1,4 @@
-// kiv_verify FILE: plays a recorded game again with the game's own code and
+// kiv-verify FILE: plays a recorded game again with the game's own code and
 // prints what it came to as one line of JSON. A replay that is malformed,
 // cut short, inconsistent, edited or from another version of the game's
 // rules is refused with one line on standard error and status 1.
@@ -11,7 +11,7 @@
 int main(int argc, char** argv)
 {
     if (argc != 2 || argv[1][0] == '-') {
-        std::fprintf(stderr, "usage: kiv_verify FILE\n");
+        std::fprintf(stderr, "usage: kiv-verify FILE\n");
         return 2;
     }
     kiv::ReplayError error;

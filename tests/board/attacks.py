@@ -1,19 +1,18 @@
 """The attack table: every rule of docs/board.md, and each way in once found
 open, tried as a cheater or an attacker would against the real kiv-board over
 real HTTP (a raw socket where a client such as curl would mend the request).
-A row is the request, the answer it must get, what must be stored after it
-(nothing, as `kiv-board list` and the tickets show, unless the row says) and
-the server still answering; printed as a table as it runs. The rows of a
-verifier taken over run on servers whose workers, once shut in, try what
-such code would (--worker-trial).
+A row is the request, the answer it must get (for a game judged by a
+verifier, its verdict), what it changed in the database (nothing, unless the
+row says: games on the board, pending or refused, tickets by state, names,
+secrets) and the server still answering; printed as a table as it runs. The
+rows of a verifier taken over or failing run on servers of a board of their
+own, whose workers, once shut in, try what such code would (--worker-trial).
 """
 import base64
 import concurrent.futures
-import contextlib
 import json
 import os
 import re
-import sqlite3
 import struct
 import subprocess
 import threading
@@ -26,15 +25,18 @@ import board_test as bt
 JSON = bt.JSON
 MAX_BODY = 4320000  # the largest replay body: an hour of steps, 12 bytes each
 SECRETS = ('not to be served', 'KEY', 'PASSWORD')
+COUNTS = ('pending', 'board', 'refused', 'issued', 'started', 'abandoned', 'sent', 'names', 'secrets')
+BURNT = {'refused': 1, 'started': -1, 'sent': 1}  # a started ticket's game refused
+RANKED = {'board': 1, 'started': -1, 'sent': 1}
 
 
 def Row(group, what, on, send, want, words='', **options):
     """A row: prepare() makes what it needs (not counted), send(prepared) is
     the request to `on`; then the status `want`, `words` in the answer,
-    check(head, text) true, `games` and `tickets` more in `store` (the
-    suite's unless given), and after() puts right what prepare() did."""
+    check(head, text) true, `stores` the changes in `store` (the suite's
+    unless given), and after() puts right what prepare() did."""
     return types.SimpleNamespace(group=group, what=what, on=on, send=send, want=want, words=words, **{
-        'games': 0, 'tickets': 0, 'check': None, 'prepare': None, 'after': None, 'store': None, **options})
+        'stores': {}, 'check': None, 'prepare': None, 'after': None, 'store': None, **options})
 
 
 def raw(port, head, chunks=(), pause=0.0):
@@ -55,34 +57,23 @@ def call(board, method, path, body=None, headers=None, **kw):
 
 
 def stored(store):
-    """What `kiv-board list` shows of a board, its games and its tickets."""
+    """What `kiv-board list` shows of a board, and its counts."""
     code, listed = bt.moderate(store, 'list', '--limit', '1000000')
     bt.check(code == 0, listed)
-    if store[0] == '--data':
-        with contextlib.closing(sqlite3.connect(os.path.join(store[1], 'board.sqlite'))) as db:
-            return listed, int(listed.split()[0]), db.execute('SELECT count(*) FROM tickets').fetchone()[0]
-    count = subprocess.run(['psql', '-Atq', store[1], '-c', 'SELECT count(*) FROM tickets'], capture_output=True,
-                           text=True, timeout=60, check=True).stdout
-    return listed, int(listed.split()[0]), int(count)
+    counts = bt.sql(store, 'SELECT ' + ', '.join(
+        [f'(SELECT count(*) FROM games WHERE status = {s})' for s in range(3)] +
+        [f'(SELECT count(*) FROM tickets WHERE state = {s})' for s in range(4)] +
+        ['(SELECT count(*) FROM owners)', '(SELECT count(*) FROM secrets)']))[0]
+    return listed, dict(zip(COUNTS, map(int, counts)))
 
 
-def submission(ticket, replay, name='Eve'):
-    return json.dumps({'ticket': ticket['ticket'], 'name': name, 'replay': base64.b64encode(replay).decode()})
+def body(ticket, replay):
+    return json.dumps({'ticket': ticket, 'replay': replay if isinstance(replay, str) else
+                       base64.b64encode(replay).decode()})
 
 
-def game_for(board, name='Eve', replay=None):
-    """A fresh ticket's submission: the idle bot's game, or replay(ticket)."""
-    t = board.ticket()
-    return submission(t, replay(t) if replay else bt.record(t['seed'], '--bot', 'idle')[0], name)
-
-
-def largest_body(ticket):
-    """The longest game's header (its body fills all of the reader's room),
-    and a body of zeros one byte longer."""
-    head = bytearray(bt.record(ticket['seed'], '--bot', 'idle')[0][:64])
-    struct.pack_into('<II', head, 28, 360000, 360000)
-    struct.pack_into('<I', head, 56, MAX_BODY)
-    return bytes(head) + zlib.compress(bytes(MAX_BODY + 1), 9)
+def idle(seed):
+    return bt.record(seed, '--bot', 'idle')[0]
 
 
 def peak_memory(pid):
@@ -96,44 +87,18 @@ def eight_bombs(board):
     n = 2 * 1024 * 1024 - 64
     bodies = ['[' + ','.join(['{}'] * (n // 3)) + ']', '{"a":[' + ','.join(['[]'] * (n // 3 - 4)) + ']}',
               '[' * (n // 2) + ']' * (n // 2), '{"x":[' + ','.join(['0'] * (n // 2 - 4)) + ']}',
-              '{"name":"' + 'n' * (n - 20) + '"}', '{' + ','.join(f'"k{i:07d}":1' for i in range(n // 13)) + '}',
+              '{"ticket":"' + 'n' * (n - 20) + '"}', '{' + ','.join(f'"k{i:07d}":1' for i in range(n // 13)) + '}',
               '{"replay":"' + 'A' * (n - 20) + '"}', '[' + ','.join(['"s"'] * (n // 4)) + ']']
     before = peak_memory(board.proc.pid)
     barrier = threading.Barrier(len(bodies))
 
-    def send(body):
+    def send(text):
         barrier.wait()
         return raw(board.port, 'POST /api/games HTTP/1.1\r\nHost: k\r\nContent-Type: application/json\r\n'
-                   f'Connection: close\r\nContent-Length: {len(body)}\r\n\r\n', [body.encode()])[0]
+                   f'Connection: close\r\nContent-Length: {len(text)}\r\n\r\n', [text.encode()])[0]
     with concurrent.futures.ThreadPoolExecutor(len(bodies)) as pool:
         statuses = list(pool.map(send, bodies))
     return statuses, before, peak_memory(board.proc.pid)
-
-
-def after_commit_row(pg):
-    """A database that takes the game but then cannot say its ranks: the
-    board's own role may insert a game and read back its id, nothing more
-    of the games."""
-    psql = pg.sql
-    psql('postgres', 'CREATE ROLE player LOGIN')
-    psql('postgres', 'CREATE DATABASE afterwards OWNER player')
-    late = bt.Board(['--database', f'postgresql://player@127.0.0.1:{pg.port}/afterwards'], '--duration-margin',
-                    '86400')
-    sent = {}
-
-    def prepare():
-        sent['body'] = game_for(late)
-        psql('afterwards', 'REVOKE SELECT ON games FROM player; GRANT SELECT (id) ON games TO player')
-        return sent['body']
-
-    def after():
-        psql('afterwards', 'GRANT SELECT ON games TO player')
-        status, _, text = call(late, 'POST', '/api/games', sent['body'], JSON)
-        bt.check(status == 409 and 'used' in text, f'the game sent again: {status} {text}')
-    return Row('commit', 'the ranks cannot be read once the game is committed', late,
-               lambda body: call(late, 'POST', '/api/games', body, JSON), 201, '"score"', games=1,
-               check=lambda head, text: '"id"' in text and 'rank' not in text, prepare=prepare, after=after,
-               store=['--database', f'postgresql://kiv@127.0.0.1:{pg.port}/afterwards'])
 
 
 class Nginx:
@@ -194,71 +159,116 @@ def suite(store, pg):
     with open(os.path.join(web, '.env'), 'w') as f:
         f.write('PASSWORD NOT TO BE SERVED')
     os.symlink(os.path.join(bt.scratch, 'secret.txt'), os.path.join(web, 'link.txt'))
-    # Games are sent as soon as they are recorded: a margin of a day lets
-    # them, and lets a header claim an hour's game on a fresh ticket.
-    lenient = ['--duration-margin', '86400', '--tickets-per-minute', '100000', '--games-per-minute', '100000']
     servers = []
 
     def start(*options, **kw):
         servers.append(bt.Board(*options, **kw))
         return servers[-1]
+
+    def own_board(name):
+        """A board of its own, for servers whose verifiers fail every game."""
+        if pg:
+            return ['--database', pg.database(name)]
+        return ['--data', os.path.join(bt.scratch, name)]
+    few = ('--workers', '1')
     try:
-        board = start(store, '--web', web, '--allow-origin', 'http://page.example', '--request-timeout', '2',
-                      *lenient)
-        slashed = start(store, '--web', web + '/', *lenient)
-        # The default margin, tickets of a second, two a minute of each.
-        strict = start(store, '--ticket-lifetime', '1', '--tickets-per-minute', '2', '--games-per-minute', '2',
-                       '--trusted-proxy', '127.0.0.2')
-        crowd = start(store, '--trusted-proxy', '127.0.0.2', '--board-tickets-per-minute', '5')
+        s = types.SimpleNamespace()
+        s.board = start(store, '--web', web, '--allow-origin', 'http://page.example', '--request-timeout', '2',
+                        *bt.LENIENT)
+        s.slashed = start(store, '--web', web + '/', *bt.LENIENT, *few)
+        # The default pace, tickets of a second, two tickets, games and names a minute of each.
+        s.strict = start(store, '--pace-margin', '2', '--ticket-lifetime', '1', '--tickets-per-minute', '2',
+                         '--games-per-minute', '2', '--names-per-minute', '2', '--trusted-proxy', '127.0.0.2', *few)
+        s.crowd = start(store, '--trusted-proxy', '127.0.0.2', '--board-tickets-per-minute', '5', *few)
+        s.limited = start(store, *bt.LENIENT, '--running-per-name', '2', '--running-per-client', '3', *few)
+        s.full = start(store, *bt.LENIENT, '--queue', '0', '--workers', '0')
         # The worker is handed nothing of the server's environment, where a
         # PostgreSQL board's URL may be.
-        target = os.path.join(store[1], 'board.sqlite') if store[0] == '--data' else '/etc/passwd'
-        hostile = {trial: start(store if not pg else [], *lenient, '--worker-trial', trial,
-                                env={**os.environ, 'KIV_BOARD_DATABASE': store[1]} if pg else None)
-                   for trial in ('open:' + target, 'look', f'connect:{board.port}')}
-        proxied = start(store, '--trusted-proxy', '127.0.0.1')
-        nginx = Nginx(proxied.port, web)
-        servers.append(nginx)
-        rows = attack_rows(store, board, slashed, strict, crowd, hostile, proxied, nginx)
-        if pg:
-            rows.append(after_commit_row(pg))
-            servers.append(rows[-1].on)
-        run(rows, store)
+        s.hostile = {}
+        for trial in ('open:', 'look', 'connect:'):
+            own = own_board('hostile' + trial.strip(':'))
+            target = os.path.join(own[1], 'board.sqlite') if own[0] == '--data' else '/etc/passwd'
+            what = trial + (target if trial == 'open:' else str(s.board.port) if trial == 'connect:' else '')
+            s.hostile[trial] = start([] if pg else own, *bt.LENIENT, *few, '--worker-trial', what,
+                                     env={**os.environ, 'KIV_BOARD_DATABASE': own[1]} if pg else None)
+            s.hostile[trial].own = own
+        s.proxied = start(store, '--trusted-proxy', '127.0.0.1', *few)
+        s.nginx = Nginx(s.proxied.port, web)
+        servers.append(s.nginx)
+        run(attack_rows(store, s), store)
     finally:
         for server in servers:
             server.stop()
 
 
-def attack_rows(store, board, slashed, strict, crowd, hostile, proxied, nginx):
-    ticket = board.ticket()
-    good, steps, score = bt.record(ticket['seed'], '--bot', 'idle')
+def attack_rows(store, s):
+    board, strict = s.board, s.strict
+    secrets = {}
+
+    def secret(home, name):
+        if (home.port, name) not in secrets:
+            secrets[(home.port, name)] = home.claim(name)
+        return secrets[(home.port, name)]
+
+    def start_call(on, name='Eve', source='127.0.0.1'):
+        """A fresh ticket of the main board started for `name` at `on`: the answer."""
+        t = board.ticket(source)['ticket']
+        return t, call(on, 'POST', f'/api/tickets/{t}/start', json.dumps({'name': name}),
+                       {**JSON, 'Authorization': f'Bearer {secret(board, name)}'}, source=source)
+
+    def started(on=board, name='Eve', source='127.0.0.1'):
+        """A ticket started for `name` on `on`'s board (the main board's,
+        unless `on` has one of its own): (ticket, seed)."""
+        home = on if hasattr(on, 'own') else board
+        t = home.ticket(source)['ticket']
+        return t, home.start(t, name, secret(home, name), source)
     with open(os.path.join(bt.args.source, 'tests/replays/short.rec'), 'rb') as f:
         session = f.read()
+    t0, seed0 = started()
+    good, steps, score = bt.record(seed0, '--bot', 'idle')
     evil = {**JSON, 'Origin': 'https://evil.example'}
 
-    def js(replay=good, **fields):  # the good game on its ticket, bytes or fields replaced
-        return json.dumps({'ticket': ticket['ticket'], 'name': 'Eve', **fields,
-                           'replay': replay if isinstance(replay, (str, list)) else base64.b64encode(replay).decode()})
+    def js(replay=good, **fields):  # a submission on a started ticket, bytes or fields replaced
+        return json.dumps({'ticket': t0, **fields, 'replay': replay if isinstance(replay, (str, list)) else
+                           base64.b64encode(replay).decode()})
 
-    def game(group, what, body, want, words, server=board, headers=JSON, peer='127.0.0.1', **options):
-        """A submission to `server`: `body`, or made by prepare() beforehand."""
-        return Row(group, what, server, lambda made: call(server, 'POST', '/api/games', body or made, headers,
-                                                          source=peer), want, words, **options)
+    def judged(server, text, peer='127.0.0.1'):
+        """A game sent: the answer, or once taken (202) its verdict."""
+        status, head, answer = call(server, 'POST', '/api/games', text, JSON, source=peer)
+        if status == 202:
+            answer = json.dumps(server.verdict(json.loads(answer)['id']), ensure_ascii=False)
+        return status, head, answer
 
-    def fresh(server, replay=None):  # a game on a fresh ticket of `server`, made beforehand
-        return lambda: game_for(server, replay=replay)
+    def game(group, what, make, want, words, server=board, stores=BURNT, headers=JSON, peer='127.0.0.1',
+             wait=True, **kw):
+        """A game on a fresh ticket started for it, made by make(ticket, seed)
+        (a body, or replay bytes); judged at once, or by a verifier (202)."""
+        def prepare():
+            t, seed = started(server)
+            made = make(t, seed)
+            return made if isinstance(made, str) else body(t, made)
+
+        def send(text):
+            if want == 202 and wait:
+                return judged(server, text, peer)
+            return call(server, 'POST', '/api/games', text, headers, source=peer)
+        return Row(group, what, server, send, want, words, prepare=kw.pop('prepare', prepare), stores=stores,
+                   store=getattr(server, 'own', None), **kw)
+
+    def post(server, path, fields=None, secret=None, headers=JSON, peer='127.0.0.1'):
+        auth = {'Authorization': f'Bearer {secret}'} if secret else {}
+        return lambda *_: call(server, 'POST', path, None if fields is None else json.dumps(fields),
+                               {**headers, **auth}, source=peer)
+
+    def get_me(query='', header=None):
+        return lambda _: call(board, 'GET', '/api/names/me' + query, headers=header or {})
 
     def ticket_via(server, address, peer='127.0.0.2', headers=JSON):
         extra = {'X-Forwarded-For': address} if address else {}
         return lambda *_: call(server, 'POST', '/api/tickets', '{}', {**headers, **extra}, source=peer)
 
     def spent(*requests):  # an allowance spent beforehand
-        return lambda: [bt.check(r()[0] == 201, 'a ticket beforehand') for r in requests]
-
-    def expired():
-        t = strict.ticket(source='127.0.0.9')
-        bt.wait_for(lambda: time.time() > t['expires'] + 0.1, 10, 'the ticket to expire')
-        return submission(t, bt.record(t['seed'], '--bot', 'idle')[0])
+        return lambda: [r() for r in requests]
 
     def body_row(what, head, chunks, want, words, pause=0.0):
         return Row('bodies', what, board, lambda _: raw(board.port, 'POST /api/games HTTP/1.1\r\nHost: k\r\n'
@@ -270,18 +280,129 @@ def attack_rows(store, board, slashed, strict, crowd, hostile, proxied, nginx):
                                                                     'Connection: close\r\n\r\n'),
                    404, 'no such file', check=lambda h, t: not any(secret in t for secret in SECRETS))
 
-    def name_row(what, name, words):
-        return game('names', what, js(name=name), 400, words)
+    def name_row(what, name, want, words, stores=None):
+        return Row('names', what, board, post(board, '/api/names', {'name': name}), want, words, stores=stores or {})
 
-    def worker_row(what, trial, want=503, words='may not make'):
-        server = next(s for t, s in hostile.items() if t.startswith(trial))
-        return game('worker', what, None, want, words, server, prepare=fresh(server))
+    def worker_row(what, trial, words):
+        return game('worker', what, lambda t, seed: idle(seed), 202, words, s.hostile[trial])
+
+    # Replays edited, byte for byte.
     frames = struct.unpack_from('<I', good, 32)[0]
-    edited = bytearray(zlib.decompress(good[64:]))
-    edited[frames + steps] = 0x14  # the first step's x motion, after the frames and the buttons
-    forged, other_rules = bytearray(good), bytearray(good)
-    struct.pack_into('<i', forged, 24, score + 1000)
-    struct.pack_into('<H', other_rules, 6, 2)
+
+    def edited(replay):
+        inputs = bytearray(zlib.decompress(replay[64:]))
+        inputs[frames + steps] = 0x14  # the first step's x motion, after the frames and the buttons
+        return replay[:64] + zlib.compress(bytes(inputs), 9)
+
+    def header(replay, fmt, at, value):
+        out = bytearray(replay)
+        struct.pack_into(fmt, out, at, value)
+        return bytes(out)
+
+    def largest_body(seed):
+        """The longest game's header (its body fills all of the reader's
+        room), and a body of zeros one byte longer."""
+        head = bytearray(idle(seed)[:64])
+        struct.pack_into('<II', head, 28, 360000, 360000)
+        struct.pack_into('<I', head, 56, MAX_BODY)
+        return bytes(head) + zlib.compress(bytes(MAX_BODY + 1), 9)
+
+    # Paced games on `strict` (a margin of 2 s): started here, sent when due.
+    def begin():
+        t = board.ticket()['ticket']
+        at = time.time()
+        replay, steps_, _ = bt.record(board.start(t, 'Eve', secret(board, 'Eve')), '--bot', 'idle')
+        return types.SimpleNamespace(ticket=t, replay=replay, due=at + steps_ / 100)
+    slowed = begin()  # left to wait while the rows before it run
+
+    def paced(late, peer):  # (from an address of its own: `strict` takes two games a minute from one)
+        def send(g):
+            bt.wait_for(lambda: time.time() > g.due + late, 60, 'the game to be due')
+            return judged(strict, body(g.ticket, g.replay), peer)
+        return send
+
+    # One verdict: a game on the board, and a ticket given its seed.
+    shared = {}
+
+    def on_board_then_same_seed():
+        t, seed = started()
+        g = bt.record(seed, '--play', '300')[0]
+        bt.check(board.sent(t, g)['status'] == 'on the board', 'the first copy')
+        again, _ = started()
+        bt.sql(store, f"UPDATE tickets SET seed = {seed} WHERE ticket = '{again}'")
+        return body(again, g[:64] + zlib.compress(zlib.decompress(g[64:]), 1))
+
+    def sent_once():
+        t, seed = started()
+        text = body(t, idle(seed))
+        shared['first'] = judged(board, text)
+        return text
+
+    def running(on, names, source):  # games started at `on` and left running; the last one's body kept
+        def prepare():
+            for name in names:
+                t, (status, _, text) = start_call(on, name, source)
+                bt.check(status == 200, f'a running game: {status} {text}')
+            shared['running'] = body(t, idle(json.loads(text)['seed']))
+        return prepare
+
+    def code_of(secret):
+        return json.loads(post(board, '/api/names/pairing', secret=secret)()[2])['code']
+
+    def used_code():
+        code = code_of(secrets[(board.port, 'Eve')])
+        bt.check(post(board, '/api/names/paired', {'code': code})()[0] == 201, 'the first use')
+        return code
+
+    def expired_code():
+        code = code_of(secrets[(board.port, 'Eve')])
+        bt.sql(store, 'UPDATE pairings SET expires_ms = 0 WHERE used = 0')
+        return code
+
+    def secret_kept_as_hash(head, text):
+        secret = json.loads(text)['secret']
+        rows = bt.sql(store, f"SELECT count(*) FROM secrets WHERE hash = {bytes_sql(bytes.fromhex(secret))}")
+        files = ''.join(open(os.path.join(store[1], f), 'rb').read().hex() for f in os.listdir(store[1])) \
+            if store[0] == '--data' else ''
+        return rows == [['0']] and secret not in files and bytes.fromhex(secret).hex() not in files
+
+    def bytes_sql(b):
+        return f"X'{b.hex()}'" if store[0] == '--data' else f"'\\x{b.hex()}'::bytea"
+
+    def rules_2_verifier():
+        bt.sql(store, f"INSERT INTO verifiers (id, rules, seen_ms) VALUES ('test:2', 2, {int(time.time() * 1000)})")
+        t, seed = started()
+        return body(t, header(idle(seed), '<H', 6, 2))
+
+    def no_rules_2_verifier():
+        bt.sql(store, "DELETE FROM verifiers WHERE id = 'test:2'")
+        pending = bt.sql(store, 'SELECT id FROM games WHERE status = 0 AND rules = 2')
+        bt.check(len(pending) == 1 and bt.moderate(store, 'remove', pending[0][0])[0] == 0, 'the game of version 2')
+
+    def refused_replay():
+        t, seed = started()
+        return json.loads(judged(board, body(t, header(idle(seed), '<i', 24, 99)))[2])['id']
+
+    def refused_first():  # a game left before its end, refused at once; the ticket's real game kept
+        t, seed = started()
+        call(board, 'POST', '/api/games', body(t, header(idle(seed), '<B', 36, 2)), JSON)
+        return body(t, idle(seed))
+
+    def abandoned(start=True):  # a ticket given up: its id, or with `start`, its real game
+        t, seed = started() if start else (board.ticket()['ticket'], 0)
+        call(board, 'POST', f'/api/tickets/{t}/abandon')
+        return body(t, idle(seed)) if start else t
+
+    def sent_then_abandon():
+        t, seed = started()
+        judged(board, body(t, idle(seed)))
+        return t
+
+    def expired_start():
+        t = strict.ticket(source='127.0.0.9')
+        bt.wait_for(lambda: time.time() > t['expires'] + 0.1, 10, 'the ticket to expire')
+        return t['ticket']
+
     bombs = {}
 
     def bomb(_):
@@ -293,58 +414,150 @@ def attack_rows(store, board, slashed, strict, crowd, hostile, proxied, nginx):
         print(f'json: peak memory (VmHWM) {peak_before} MB before the eight bodies, {peak_after} MB after')
         # 16 MB of bodies; as parsed trees they once took 100 MB more.
         bt.check(peak_after - peak_before < 3 * 16, f'the eight bodies took {peak_after - peak_before} MB')
+    ticketed = lambda make: lambda t, seed: make(seed)  # noqa: E731
     return [
-        # A cheater's games: each refused with what is wrong, the ticket left unused.
-        game('replay', 'a forged score', js(bytes(forged)), 422, 'scores'),
-        game('replay', 'an edited input', js(good[:64] + zlib.compress(bytes(edited), 9)), 422, 'differs'),
-        game('replay', 'a game on another game\'s ticket', submission(board.ticket(), good), 422, 'seed'),
-        game('replay', 'a replay cut in half', js(good[:len(good) // 2]), 422, 'ends inside'),
-        game('replay', 'random bytes', js(os.urandom(4096)), 422, 'not a Kiv replay'),
-        game('replay', 'another rules version', js(bytes(other_rules)), 422, 'rules'),
-        game('replay', 'a session, not a game from its Start', js(session), 422, 'session'),
-        game('replay', 'a game left before its end', js(bt.record(ticket['seed'], '--play', '200', '--leave')[0]),
-             422, 'left'),
-        game('replay', 'two steps a frame: an easier game',
-             js(bt.record(ticket['seed'], '--bot', 'idle', '--steps-per-frame', '2')[0]), 422, 'steps per frame'),
-        game('replay', 'a game sooner after its ticket than it lasted', None, 422, 'arrived', strict,
-             peer='127.0.0.7', prepare=fresh(board)),
-        game('replay', 'an expired ticket', None, 409, 'expired', prepare=expired),
-        game('replay', 'the largest body a header allows and a byte more (an hour claimed)', None, 422,
-             'longer than the 4320000 bytes', prepare=fresh(board, largest_body)),
-        game('fields', 'an unknown ticket', js(ticket='0' * 32), 404, 'no such ticket'),
-        game('fields', 'a path for a ticket', js(ticket='../../etc/passwd'), 400, 'hexadecimal'),
-        game('fields', 'a replay not in base64', js('KIVR!!!'), 400, 'base64'),
-        game('fields', 'a replay in URL-safe base64', js(base64.urlsafe_b64encode(b'\xfb\xff' * 30).decode()), 400,
-             'base64'),
-        game('fields', 'an empty replay', js(''), 400, 'base64'),
-        # JSON: refused as it is read, before anything large is built.
-        game('json', 'a body cut short', '{"ticket": ', 400, 'JSON'),
-        game('json', 'an array, not an object', '["ticket"]', 400, 'JSON'),
-        game('json', '200,000 brackets deep', '[' * 100000 + ']' * 100000, 400, 'JSON'),
-        game('json', 'objects five deep', js(x={'a': {'b': {'c': {}}}}), 400, 'nested too deeply'),
-        game('json', 'seventy values in an extra field', js(x=[0] * 70), 400, 'too many values'),
-        game('json', 'an extra field of 2 kB', js(x='x' * 2000), 400, 'too long a string'),
-        game('json', 'a key of 2 kB', js(**{'k' * 2000: 1}), 400, 'too long a string'),
-        game('json', 'more after the object', js() + '{}', 400, 'not a JSON object'),
-        game('json', 'a number for the name', js(name=42), 400, 'name'),
-        game('json', 'a list for the replay', js([1, 2]), 400, 'replay'),
-        game('json', 'no ticket', json.dumps({'name': 'Eve', 'replay': ''}), 400, 'ticket'),
-        game('json', 'the name twice, the second one refused', js()[:-1] + ', "name": "<b>"}', 400, 'given twice'),
-        game('json', 'a game as text/plain', js(), 400, 'JSON', headers={'Content-Type': 'text/plain'}),
+        # What was found open.
+        Row('found', '1 slowed down: sent 2.5 s after its length from its start (margin 2 s)', strict,
+            paced(2.5, '127.0.0.12'), 422, 'later than it lasted', prepare=lambda: slowed, stores=BURNT),
+        Row('found', '2 a ticket taken ahead holds no seed', board, post(board, '/api/tickets', {}), 201, '"ticket"',
+            check=lambda head, text: 'seed' not in text, stores={'issued': 1}),
+        Row('found', '2 a seed practised: a ticket started again', board,
+            lambda t: call(board, 'POST', f'/api/tickets/{t}/start', '{"name": "Eve"}',
+                           {**JSON, 'Authorization': f'Bearer {secrets[(board.port, "Eve")]}'}), 409,
+            'started already', prepare=lambda: started()[0]),
+        game('found', '2 another replay on a ticket whose game was refused', None, 409, 'sent already', stores={},
+             prepare=refused_first),
+        game('found', '3 a program\'s game, sent as soon as computed', ticketed(idle), 422, 'sooner than it lasted',
+             strict, peer='127.0.0.14'),
+        Row('found', '4 a start for Eve without her secret', board, post(board, f'/api/tickets/{t0}/start',
+                                                                           {'name': 'Eve'}), 401, 'secret'),
+        Row('found', '4 a start for Eve with another name\'s secret', board,
+            lambda t: post(board, f'/api/tickets/{t}/start', {'name': 'Eve'}, secret(board, 'Mallory'))(), 401,
+            'does not hold', prepare=lambda: secret(board, 'Mallory') and board.ticket()['ticket']),
+        name_row('4 EVE, when Eve is held', 'EVE', 409, 'taken'),
+        name_row('4 Ενe (Greek Ε and ν), when Eve is held', 'Ενe', 400, 'scripts'),
+        game('found', '5 a finished game while the queue is full', ticketed(idle), 202, 'on the board', s.full,
+             stores=RANKED),
+        Row('found', '5 a start while the queue is full', s.full, lambda _: start_call(s.full)[1], 503,
+            'too many games', check=lambda head, text: int(head['retry-after']) > 0, stores={'issued': 1}),
+        game('found', '6 five steps a frame for its first second, 1.02 on average',
+             ticketed(lambda seed: bt.record(seed, '--play', '3000', '--fast-start', '100')[0]), 202,
+             'in its second 1 of play'),
+        # Names that belong to their players.
+        name_row('a name that mixes Latin and Cyrillic: Rоbin', 'Rоbin', 400, 'scripts'),
+        name_row('ＥＶＥ in full width, when Eve is held', 'ＥＶＥ', 409, 'taken'),
+        name_row('HTML for a name', '<img src=x onerror=alert(1)>', 400, 'letters'),
+        name_row('10,000 characters', 'E' * 10000, 400, 'too long'),
+        name_row('sixteen Hangul fillers (U+3164)', '\u3164' * 16, 400, 'invisible'),
+        name_row('fifteen U+0345 stacked on nothing', '\u0345' * 15, 400, 'no letter under it'),
+        Row('names', 'a new name: its secret is kept as a hash only', board, post(board, '/api/names',
+                                                                                   {'name': 'Keeper'}), 201,
+            '"secret"', stores={'names': 1, 'secrets': 1}, check=secret_kept_as_hash),
+        Row('names', 'the secret in the address, not in its header', board,
+            get_me(f'?secret={secrets[(board.port, "Eve")]}'), 401, 'secret'),
+        Row('names', 'a secret nobody was given', board, get_me('', {'Authorization': 'Bearer ' + '0' * 32}), 401,
+            'secret'),
+        Row('names', 'a pairing code without the name\'s secret', board, post(board, '/api/names/pairing', {}), 401,
+            'secret'),
+        Row('names', 'a pairing code used twice', board, lambda code: post(board, '/api/names/paired',
+                                                                            {'code': code})(), 409, 'used',
+            prepare=used_code),
+        Row('names', 'a pairing code past its ten minutes (moved back in the database)', board,
+            lambda code: post(board, '/api/names/paired', {'code': code})(), 409, 'expired', prepare=expired_code),
+        Row('names', 'a pairing code guessed', board, post(board, '/api/names/paired', {'code': 'ABCD-EFGH'}), 404,
+            'no such'),
+        Row('names', 'a third name or code a minute from one address', strict,
+            post(strict, '/api/names/paired', {'code': 'x'}, peer='127.0.0.11'), 429, 'Too many',
+            prepare=spent(*[post(strict, '/api/names/paired', {'code': 'x'}, peer='127.0.0.11')] * 2)),
+        # Tickets and their starts.
+        Row('tickets', 'a start of a ticket past its lifetime', strict,
+            lambda t: post(strict, f'/api/tickets/{t}/start', {'name': 'Eve'}, secrets[(board.port, 'Eve')])(), 410,
+            'expired', prepare=expired_start),
+        Row('tickets', 'a start of an unknown ticket', board,
+            post(board, f'/api/tickets/{"0" * 32}/start', {'name': 'Eve'}, secrets[(board.port, 'Eve')]), 404,
+            'no such ticket'),
+        Row('tickets', 'a start of a ticket whose game was left', board,
+            lambda t: post(board, f'/api/tickets/{t}/start', {'name': 'Eve'}, secrets[(board.port, 'Eve')])(), 409,
+            'given up', prepare=lambda: abandoned(start=False)),
+        game('tickets', 'a game on a ticket never started', None, 409, 'not started', stores={},
+             prepare=lambda: body(board.ticket()['ticket'], good)),
+        game('tickets', 'a game on a ticket whose game was left', None, 409, 'left', stores={}, prepare=abandoned),
+        Row('tickets', 'a game left: abandoned by a beacon (no body, no Content-Type)', board,
+            lambda t: call(board, 'POST', f'/api/tickets/{t}/abandon'), 200, 'abandoned',
+            prepare=lambda: started()[0], stores={'started': -1, 'abandoned': 1}),
+        Row('tickets', 'a game sent, then abandoned', board,
+            lambda t: call(board, 'POST', f'/api/tickets/{t}/abandon'), 409, 'sent already',
+            prepare=sent_then_abandon),
+        Row('tickets', 'an honest game, sent as its length ends (margin 2 s)', strict, paced(0, '127.0.0.13'), 202, 'on the board',
+            prepare=begin, stores=RANKED),
+        # One seed, one verdict.
+        Row('verdict', 'the same replay sent again: the first answer', board, lambda text: judged(board, text), 202,
+            'on the board', prepare=sent_once, check=lambda head, text: json.loads(text)['id'] ==
+            json.loads(shared['first'][2])['id']),
+        game('verdict', 'a game on the board, recompressed, on a ticket given its seed (set in the database)', None,
+             202, 'on the board already', prepare=on_board_then_same_seed),
+        game('verdict', 'a game on another game\'s ticket', lambda t, seed: body(t, good), 422, 'seed'),
+        game('verdict', 'two steps a frame: an easier game',
+             ticketed(lambda seed: bt.record(seed, '--bot', 'idle', '--steps-per-frame', '2')[0]), 422,
+             'steps per frame'),
+        Row('verdict', 'a third running game of one name (limit 2)', s.limited,
+            lambda _: start_call(s.limited, 'Busy')[1], 429, 'games running already', stores={'issued': 1},
+            prepare=running(s.limited, ['Busy', 'Busy'], '127.0.0.1')),
+        Row('verdict', 'a fourth running game from one address, three names (limit 3)', s.limited,
+            lambda _: start_call(s.limited, 'Dee', '127.0.0.31')[1], 429, 'this address', stores={'issued': 1},
+            prepare=running(s.limited, ['Ada', 'Bea', 'Cy'], '127.0.0.31')),
+        Row('verdict', 'a running game goes on past the limit: sent and ranked', s.limited,
+            lambda _: judged(s.limited, shared['running']), 202, 'on the board', stores=RANKED),
+        # Replays made up or edited.
+        game('replay', 'a forged score', ticketed(lambda seed: header(idle(seed), '<i', 24, 1000)), 202, 'scores'),
+        game('replay', 'an edited input', ticketed(lambda seed: edited(idle(seed))), 202, 'differs'),
+        game('replay', 'a replay cut in half', ticketed(lambda seed: idle(seed)[:300]), 202, 'ends inside'),
+        game('replay', 'random bytes', lambda t, seed: os.urandom(4096), 422, 'not a Kiv replay'),
+        game('replay', 'another rules version, which no verifier plays', ticketed(lambda seed: header(
+            idle(seed), '<H', 6, 2)), 422, 'rules version 2'),
+        game('replay', 'a session, not a game from its Start', lambda t, seed: session, 422, 'session'),
+        game('replay', 'a game left before its end',
+             ticketed(lambda seed: bt.record(seed, '--play', '200', '--leave')[0]), 422, 'left'),
+        game('replay', 'the largest body a header allows and a byte more (an hour claimed)', ticketed(largest_body),
+             202, 'longer than the 4320000 bytes'),
+        # The queue.
+        game('queue', 'a game of rules version 2 while a verifier of version 2 lives: kept for it', None, 202,
+             'pending', prepare=rules_2_verifier, after=no_rules_2_verifier, wait=False,
+             stores={'pending': 1, 'started': -1, 'sent': 1}),
+        Row('queue', 'the replay of a refused game', board, lambda i: call(board, 'GET', f'/api/games/{i}/replay'),
+            404, 'no such game', prepare=refused_replay),
+        # Fields and JSON, refused as they are read.
+        game('fields', 'an unknown ticket', None, 404, 'no such ticket', stores={}, prepare=lambda: js(ticket='0' * 32)),
+        game('fields', 'a path for a ticket', None, 400, 'hexadecimal', stores={},
+             prepare=lambda: js(ticket='../../etc/passwd')),
+        game('fields', 'a replay not in base64', None, 400, 'base64', stores={}, prepare=lambda: js('KIVR!!!')),
+        game('fields', 'a replay in URL-safe base64', None, 400, 'base64', stores={},
+             prepare=lambda: js(base64.urlsafe_b64encode(b'\xfb\xff' * 30).decode())),
+        game('fields', 'an empty replay', None, 400, 'base64', stores={}, prepare=lambda: js('')),
+        *[game('json', what, None, 400, words, stores={}, prepare=lambda text=text: text) for what, text, words in [
+            ('a body cut short', '{"ticket": ', 'JSON'),
+            ('an array, not an object', '["ticket"]', 'JSON'),
+            ('200,000 brackets deep', '[' * 100000 + ']' * 100000, 'JSON'),
+            ('objects five deep', js(x={'a': {'b': {'c': {}}}}), 'nested too deeply'),
+            ('seventy values in an extra field', js(x=[0] * 70), 'too many values'),
+            ('an extra field of 2 kB', js(x='x' * 2000), 'too long a string'),
+            ('a key of 2 kB', js(**{'k' * 2000: 1}), 'too long a string'),
+            ('more after the object', js() + '{}', 'not a JSON object'),
+            ('a number for the ticket', js(ticket=42), 'ticket'),
+            ('a list for the replay', js([1, 2]), 'replay'),
+            ('no ticket', json.dumps({'replay': ''}), 'ticket'),
+            ('the ticket twice, the second one refused', js()[:-1] + ', "ticket": "<b>"}', 'given twice')]],
+        game('json', 'a game as text/plain', None, 400, 'JSON', stores={}, headers={'Content-Type': 'text/plain'},
+             prepare=js),
         Row('json', 'eight 2 MB bodies built to cost the most as a tree, at once', board, bomb, 400, after=memory),
         body_row('a body of 10 MB announced', 'Content-Length: 10485760\r\n', [b'x' * 65536] * 160, 413, '2 MB'),
         body_row('3 MB in chunks', 'Transfer-Encoding: chunked\r\n', [b'10000\r\n' + b'x' * 65536 + b'\r\n'] * 48,
                  413, '2 MB'),
         body_row('a body trickled past the request timeout', 'Content-Length: 1000\r\n', [b'{'] * 100, 408,
                  'too long', pause=0.2),
-        # Names (each rule is a row of the names table in test_board.cpp; here, through the server):
-        name_row('HTML for a name', '<img src=x onerror=alert(1)>', 'letters'),
-        name_row('10,000 characters', 'E' * 10000, 'too long'),
-        name_row('sixteen Hangul fillers (U+3164)', '\u3164' * 16, 'invisible'),
-        name_row('fifteen U+0345 stacked on nothing', '\u0345' * 15, 'no letter under it'),
         # Files: only under --web, by plain names from its root.
         file_row('a target without its leading /: <web>-secret/key.txt', '-secret/key.txt'),
-        file_row('a hidden file, --web given with a trailing /', '.env', slashed),
+        file_row('a hidden file, --web given with a trailing /', '.env', s.slashed),
         file_row('a link in --web to a file outside it', '/link.txt'),
         *[file_row(target, target) for target in ['/../secret.txt', '/%2e%2e/secret.txt', '/sub/../../secret.txt',
                                                   '/.hidden', '/sub', '//etc/passwd', '/sub/%2e%2e/index.html']],
@@ -358,12 +571,15 @@ def attack_rows(store, board, slashed, strict, crowd, hostile, proxied, nginx):
               403, 'other sites') for what, o in [('another site\'s page', 'https://evil.example'),
                                                   ('a page of no origin (a sandboxed frame)', 'null'),
                                                   ('another port of the board\'s own host', 'http://127.0.0.1:1')]],
-        game('cross-site', 'a good game from another site\'s page', None, 403, 'other sites', headers=evil,
-             prepare=fresh(board)),
+        game('cross-site', 'a good game from another site\'s page', ticketed(idle), 403, 'other sites', stores={},
+             headers=evil),
+        Row('cross-site', 'a game left by another site\'s page', board,
+            lambda t: call(board, 'POST', f'/api/tickets/{t}/abandon', '', {'Origin': 'https://evil.example'}), 403,
+            'other sites', prepare=lambda: started()[0]),
         Row('cross-site', 'a preflight from another site\'s page gets no leave', board,
             lambda _: call(board, 'OPTIONS', '/api/tickets', None, {
                 'Origin': 'https://evil.example', 'Access-Control-Request-Method': 'POST',
-                'Access-Control-Request-Headers': 'content-type'}), 204,
+                'Access-Control-Request-Headers': 'content-type, authorization'}), 204,
             check=lambda head, text: 'access-control-allow-origin' not in head),
         # Rate limits: two tickets or games a minute on `strict`, each row
         # spending the allowance first.
@@ -381,37 +597,36 @@ def attack_rows(store, board, slashed, strict, crowd, hostile, proxied, nginx):
         Row('rate', 'a fresh /64 of a /56 whose four /64s\' worth is spent', strict,
             ticket_via(strict, '2001:db8:2:1ff::1'), 429, 'this address',
             prepare=spent(*[ticket_via(strict, f'2001:db8:2:1{n:02x}::{k}') for n in range(4) for k in (1, 2)])),
-        Row('rate', 'a new address past the whole board\'s tickets a minute', crowd,
-            ticket_via(crowd, '198.51.100.99'), 429, 'The board is handing out',
-            prepare=spent(*[ticket_via(crowd, f'198.51.100.{n}') for n in range(5)])),
-        game('rate', 'a third game a minute', '{}', 429, 'Too many games', strict, peer='127.0.0.6',
-             prepare=lambda: [call(strict, 'POST', '/api/games', '{}', JSON, source='127.0.0.6') for _ in '12']),
+        Row('rate', 'a new address past the whole board\'s tickets a minute', s.crowd,
+            ticket_via(s.crowd, '198.51.100.99'), 429, 'The board is handing out',
+            prepare=spent(*[ticket_via(s.crowd, f'198.51.100.{n}') for n in range(5)])),
+        Row('rate', 'a third game a minute', strict, post(strict, '/api/games', {}, peer='127.0.0.6'), 429,
+            'Too many games', prepare=spent(*[post(strict, '/api/games', {}, peer='127.0.0.6')] * 2)),
         # A verifier taken over: killed at its first call out of bounds.
-        worker_row('a verifier taken over opens the board\'s database for writing', 'open:'),
-        worker_row('a verifier taken over connects to a port', 'connect:'),
-        worker_row('what a verifier taken over was handed', 'look', 422,
+        worker_row('a verifier taken over opens the board\'s database for writing: failed three times', 'open:',
+                   'could not be verified: the verifier made a system call it may not make'),
+        worker_row('a verifier taken over connects to a port', 'connect:', 'may not make'),
+        worker_row('what a verifier taken over was handed', 'look',
                    'environment: 0 variables; descriptors: 0 pipe, 1 pipe, 2 /dev/null'),
         # The page's policy, from kiv-board and from the nginx sample; the sample's log.
         Row('page', 'the page framed by another site, or running code not its own', board,
             lambda _: call(board, 'GET', '/'), 200,
             check=lambda head, text: "frame-ancestors 'self'" in head['content-security-policy']),
-        Row('page', 'the same, the page served by the sample nginx site', proxied, lambda _: nginx.call('GET', '/'),
-            200, check=lambda head, text: head['content-security-policy'] ==
+        Row('page', 'the same, the page served by the sample nginx site', s.proxied,
+            lambda _: s.nginx.call('GET', '/'), 200, check=lambda head, text: head['content-security-policy'] ==
             call(board, 'GET', '/')[1]['content-security-policy']),
-        Row('privacy', 'a ticket through the sample nginx site: an address in its log', proxied,
-            lambda _: nginx.call('POST', '/api/tickets', '{}', {**JSON, 'Origin': f'https://127.0.0.1:{nginx.port}'}),
-            201, '"ticket"', tickets=1,
-            check=lambda head, text: re.search(r'"POST /api/tickets" 201', log := open(f'{nginx.dir}/api.log').read())
-            and '127.0.0.1' not in log),
+        Row('privacy', 'a ticket through the sample nginx site: an address in its log', s.proxied,
+            lambda _: s.nginx.call('POST', '/api/tickets', '{}',
+                                   {**JSON, 'Origin': f'https://127.0.0.1:{s.nginx.port}'}),
+            201, '"ticket"', stores={'issued': 1},
+            check=lambda head, text: re.search(r'"POST /api/tickets" 201', log := open(
+                f'{s.nginx.dir}/api.log').read()) and '127.0.0.1' not in log),
         # Reading the board: a clear refusal for what is not there.
         *[Row('reading', target, board, lambda _, t=target: call(board, 'GET', t), want, 'error') for want, target in [
             (400, '/api/top?period=year'), (400, '/api/top?limit=0'), (400, '/api/top?limit=101'),
             (400, '/api/top?limit=x'), (404, '/api/games/999999'), (404, '/api/games/abc'), (404, '/api/games/'),
             (404, '/api/games/1x/replay'), (404, '/api/games/99999999999999999999'), (404, '/api/nothing'),
-            (405, '/api/tickets')]],
-        # None of the refused games used the ticket: the good game still goes on, once.
-        game('replay', 'the good game after all those on its ticket', js(), 201, f'"score":{score}', games=1),
-        game('replay', 'the same game again', js(), 409, 'used'),
+            (404, '/api/tickets/x/start'), (405, '/api/tickets'), (405, '/api/names')]],
     ]
 
 
@@ -420,21 +635,22 @@ def run(rows, store):
     for row in rows:
         prepared = row.prepare() if row.prepare else None
         where = row.store or store
-        listed, games, tickets = stored(where)
+        listed, before = stored(where)
         status, head, text = row.send(prepared)
-        after_listed, after_games, after_tickets = stored(where)
+        after_listed, after = stored(where)
         try:
-            said = json.loads(text).get('error', text) if text else ''
+            said = json.loads(text)
+            said = said.get('error') or said.get('reason') or said.get('status') or text
         except (ValueError, AttributeError):
             said = text
-        print(f'  {row.group:11}{row.what[:70]:72}{status} {said.strip()[:100]}', flush=True)
+        print(f'  {row.group:11}{row.what[:70]:72}{status} {str(said).strip()[:100]}', flush=True)
         bt.check(status == row.want and row.words in text, f'{row.what}: {status} {text[:300]}')
         bt.check(row.check is None or row.check(head, text), f'{row.what}: {head} {text[:300]}')
         bt.check(status < 400 or head.get('content-type') in ('application/json', None),
                  f'{row.what}: a refusal as {head.get("content-type")}')
-        bt.check((after_games - games, after_tickets - tickets) == (row.games, row.tickets) and
-                 (row.games > 0 or after_listed == listed),
-                 f'{row.what}: stored {after_games - games} games and {after_tickets - tickets} tickets')
+        changes = {k: after[k] - before[k] for k in COUNTS if after[k] != before[k]}
+        bt.check(changes == row.stores and (row.stores.get('board') or after_listed == listed),
+                 f'{row.what}: changed {changes}, not {row.stores}')
         if row.after:
             row.after()
         row.on.alive()

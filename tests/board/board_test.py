@@ -117,7 +117,6 @@ def raw_exchange(port, head, body_chunks=(), pause=0.0, seconds=15):
     got = b''
     try:
         s.sendall(head)
-        s.settimeout(max(pause, 0.05))
         chunks = iter(body_chunks)
         closed = False
         while time.monotonic() - start < seconds and not closed:
@@ -127,13 +126,16 @@ def raw_exchange(port, head, body_chunks=(), pause=0.0, seconds=15):
                     s.sendall(chunk)
                 except OSError:
                     chunks = iter(())
+            # Between chunks only what has come already (or what comes in
+            # the pause); once all is sent, the answer is waited for.
+            wait = pause if chunk is not None else 0.05
+            if not select.select([s], [], [], wait)[0]:
+                continue
             try:
                 data = s.recv(65536)
                 if not data:
                     closed = True
                 got += data
-            except socket.timeout:
-                pass
             except OSError:
                 closed = True
         m = re.match(rb'HTTP/1\.1 (\d+)', got)

@@ -1,11 +1,13 @@
 // kiv_board_game FILE --seed S [--bot idle|catcher] [--play STEPS]
-//                 [--steps-per-frame N] [--leave]
+//                 [--steps-per-frame N] [--fast-start STEPS] [--leave]
 //
 // Records a game from its Start as the web page does (a game replay), played
 // by one of the replay tests' bots, for the board's tests and benchmarks:
 // the catcher plays for --play steps (default: until it loses) and then
 // leaves the pan alone until a ball falls out. --steps-per-frame runs every
-// frame with that many steps (default 1); --leave presses Escape in the
+// frame with that many steps (default 1), and --fast-start runs the first
+// STEPS steps five to a frame (the allowance spent early); --leave presses
+// Escape in the
 // first frame after --play steps instead of waiting for the game's end.
 // Prints the steps, frames and score.
 #include <cstdio>
@@ -15,6 +17,7 @@
 
 #include "../replay/bot.h"
 #include "frame/game.h"
+#include "frame/loop.h"
 #include "replay/file.h"
 #include "replay/run.h"
 #include "sim/scoring.h"
@@ -37,7 +40,7 @@ void bot_step_input(StepInput* input)
 int usage()
 {
     std::fprintf(stderr, "usage: kiv_board_game FILE --seed S [--bot idle|catcher] [--play STEPS] "
-                         "[--steps-per-frame N] [--leave]\n");
+                         "[--steps-per-frame N] [--fast-start STEPS] [--leave]\n");
     return 2;
 }
 
@@ -51,6 +54,7 @@ int main(int argc, char** argv)
     unsigned long seed = 0;
     bool have_seed = false, leave = false;
     int per_frame = 1;
+    long fast_start = 0;
     for (int i = 2; i < argc; i++) {
         std::string a = argv[i];
         const char* v = i + 1 < argc ? argv[i + 1] : nullptr;
@@ -72,6 +76,8 @@ int main(int argc, char** argv)
             play_steps = std::atol(v);
         } else if (a == "--steps-per-frame") {
             per_frame = std::atoi(v);
+        } else if (a == "--fast-start") {
+            fast_start = std::atol(v);
         } else {
             return usage();
         }
@@ -91,14 +97,15 @@ int main(int argc, char** argv)
     replay.frames = replay.steps = 0;
     start_replay(true, false);
     input_source = bot_step_input;
-    for (long f = 0; replay.steps + per_frame <= MAX_REPLAY_STEPS; f++) {
-        replay.frame[f] = ReplayFrame{static_cast<unsigned char>(per_frame), 0, 0};
+    for (long f = 0; replay.steps + MAX_STEPS_PER_FRAME <= MAX_REPLAY_STEPS; f++) {
+        const int steps = replay.steps < fast_start ? MAX_STEPS_PER_FRAME : per_frame;
+        replay.frame[f] = ReplayFrame{static_cast<unsigned char>(steps), 0, 0};
         if (leave && replay.steps >= play_steps) {
             replay.frame[f].escapes = 1;
             replay.header.end = END_LEFT;
         }
         replay.frames = f + 1;
-        replay.steps += per_frame;
+        replay.steps += steps;
         run_replay_frame();
         if (replay_run.ended)
             break;

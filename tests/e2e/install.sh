@@ -1,8 +1,10 @@
 #!/bin/bash
 # Installing as a distribution would: the staged file list, desktop data and
-# man page, the launcher (per-player directory, links to the data, moved
-# installations, its failures) with a stand-in game, and the Debian package
-# (fields, dependencies, a clean binary that starts).
+# man pages, the launchers (per-player directory, links to the data, moved
+# installations, kiv-watch's file, their failures) with stand-in programs,
+# and the Debian package (fields, dependencies on SDL2 and none on SDL 1.2,
+# clean binaries; the packaged game played under Xvfb keeps a replay of its
+# run, which the packaged kiv-verify accepts).
 # Usage: install.sh <kiv-binary> <source-dir> <build-dir>
 set -u
 KIV=$1 SRC=$(cd "$2" && pwd -P) BUILD=$(cd "$3" && pwd -P)
@@ -16,8 +18,10 @@ check() { [ "$2" = "$3" ] || { echo "FAIL: $1: expected [$2], got [$3]"; failure
 root=$tmp/first\ root
 DESTDIR=$root cmake --install "$BUILD" --prefix /usr >"$ART/install.log" 2>&1 || fail "cmake --install"
 {
-    printf '%s\n' usr/bin/kiv usr/bin/kiv_verify usr/libexec/kiv/kiv usr/share/applications/$app.desktop \
-        usr/share/metainfo/$app.metainfo.xml usr/share/man/man6/kiv.6 usr/share/man/man1/kiv_verify.1
+    printf '%s\n' usr/bin/kiv usr/bin/kiv-watch usr/bin/kiv-verify usr/bin/kiv_verify usr/libexec/kiv/kiv \
+        usr/libexec/kiv/kiv-watch usr/share/applications/$app.desktop usr/share/metainfo/$app.metainfo.xml \
+        usr/share/man/man6/kiv.6 usr/share/man/man1/kiv-watch.1 usr/share/man/man1/kiv-verify.1 \
+        usr/share/man/man1/kiv_verify.1
     for size in 32 48 64 128 256; do echo usr/share/icons/hicolor/${size}x$size/apps/$app.png; done
     (cd "$SRC" && ls images/*.png sounds/*.wav sounds/*.ogg) | sed 's|^|usr/share/kiv/|'
 } | sort >"$ART/expected-files"
@@ -28,16 +32,20 @@ desktop-file-validate "$root/usr/share/applications/$app.desktop" || fail "deskt
 appstreamcli validate --no-net "$root/usr/share/metainfo/$app.metainfo.xml" >"$ART/appstream.log" 2>&1 ||
     fail "appstreamcli: $(cat "$ART/appstream.log")"
 check "man page warnings" "" "$(groff -man -ww -z "$root"/usr/share/man/man*/kiv* 2>&1)"
+check "the verifier's old names" "kiv-verify kiv-verify.1" \
+    "$(readlink "$root/usr/bin/kiv_verify") $(readlink "$root/usr/share/man/man1/kiv_verify.1")"
 check "48x48 icon header" 89504e470d0a1a0a0000000d4948445200000030 \
     "$(od -An -tx1 -N20 "$root/usr/share/icons/hicolor/48x48/apps/$app.png" | tr -d ' \n')"
 
-# The launcher, with a stand-in game that reports where and how it started.
-cat >"$root/usr/libexec/kiv/kiv" <<'EOF'
+# The launchers, with stand-in programs that report where and how they started.
+for program in kiv kiv-watch; do
+    cat >"$root/usr/libexec/kiv/$program" <<'EOF'
 #!/bin/sh
 { echo "cwd=$(pwd -P)"; echo "images=$(readlink images)"; echo "sounds=$(readlink sounds)"
-  for a in "$@"; do echo "arg=[$a]"; done; } >"$REPORT"
+  echo "program=$(basename "$0")"; for a in "$@"; do echo "arg=[$a]"; done; } >"$REPORT"
 exit 7
 EOF
+done
 run() {   # launcher args... (XDG, if set, becomes XDG_DATA_HOME)
     local launcher=$1; shift
     rm -f "$tmp/report"
@@ -56,6 +64,12 @@ check "links" "$data/images $data/sounds" "$(field images) $(field sounds)"
 check "arguments" "[-window]|[two words]|[]|[-mousespeed]|[15]" "$(field arg)"
 XDG=$tmp/xdg run "$root/usr/bin/kiv"
 check "XDG_DATA_HOME" "$tmp/xdg/kiv" "$(field cwd)"
+mkdir -p "$tmp/somewhere" && cd "$tmp/somewhere" || fail "no folder to start kiv-watch in"
+run "$root/usr/bin/kiv-watch" -nosound "my run.rec" /elsewhere/b.rec
+cd "$WORKDIR" || fail "no work dir"
+check "kiv-watch, its file found from where it started" \
+    "kiv-watch $tmp/home/.local/share/kiv [-nosound]|[$tmp/somewhere/my run.rec]|[/elsewhere/b.rec]" \
+    "$(field program) $(field cwd) $(field arg)"
 XDG=relative run "$root/usr/bin/kiv"
 check "relative XDG_DATA_HOME ignored" "$tmp/home/.local/share/kiv" "$(field cwd)"
 printf '\0\0\0\7' >"$tmp/home/.local/share/kiv/kiv.prf"
@@ -78,18 +92,37 @@ version=$(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' "$BUILD/CMakeCache.txt")
 check "fields" "kiv $version-1 games $(dpkg --print-architecture)" \
     "$(dpkg-deb -f "$deb" Package Version Section Architecture | cut -d' ' -f2 | paste -sd ' ')"
 depends=$(dpkg-deb -f "$deb" Depends)
-case $depends in *libsdl1.2*) ;; *) check "SDL 1.2 in Depends" yes "no: $depends" ;; esac
-case $depends in *libsdl-image1.2*) ;; *) check "SDL_image in Depends" yes "no: $depends" ;; esac
-case $depends in *libsdl-mixer1.2*) ;; *) check "SDL_mixer in Depends" yes "no: $depends" ;; esac
+check "SDL2, SDL2_mixer and SDL 1.2 in Depends ($depends)" "yes yes no" "$(for p in 'libsdl2-2\.0-0' \
+    'libsdl2-mixer-2\.0-0' 'sdl1\.2\|libsdl-\|sdl12'; do echo "$depends" | grep -q "$p" && echo yes || echo no; done | paste -sd ' ')"
 apt-get install -s "$deb" >"$ART/apt.log" 2>&1 || fail "the package's dependencies cannot be met"
 dpkg-deb -x "$deb" "$tmp/x"
-game=$tmp/x/usr/libexec/kiv/kiv
-check "run path or debug data" "" "$(readelf -dS "$game" | grep -E 'RPATH|RUNPATH|\.debug_info')"
-grep -qF "$BUILD" "$game" && check "build folder named in the game" no yes
-check "packaged verifier" '"score": 9828' "$("$tmp/x/usr/bin/kiv_verify" "$SRC/tests/replays/game.rec" | grep -o '"score": [0-9]*')"
-env -i PATH=/usr/bin:/bin HOME="$tmp/deb-home" SDL_VIDEODRIVER=dummy \
-    timeout 3 "$tmp/x/usr/bin/kiv" -nosound -window >"$ART/deb-game.log" 2>&1
-check "packaged game still running after 3 s" 124 "$?"
+for binary in kiv kiv-watch; do
+    game=$tmp/x/usr/libexec/kiv/$binary
+    check "run path or debug data in $binary" "" "$(readelf -dS "$game" | grep -E 'RPATH|RUNPATH|\.debug_info')"
+    grep -qF "$BUILD" "$game" && check "build folder named in $binary" no yes
+done
+for verifier in kiv-verify kiv_verify; do
+    check "packaged $verifier" '"score": 9828' \
+        "$("$tmp/x/usr/bin/$verifier" "$SRC/tests/replays/game.rec" | grep -o '"score": [0-9]*')"
+done
+
+# The packaged game as a player starts it, in a window: a game begun and
+# left, then Escape on the title. Its run is kept as a replay, which the
+# packaged kiv-verify plays again.
+start_xvfb
+deb_home=$tmp/deb-home
+packaged=(env -i PATH=/usr/bin:/bin HOME="$deb_home" DISPLAY="$DISPLAY" SDL_AUDIODRIVER=dummy)
+tied "${packaged[@]}" "$tmp/x/usr/bin/kiv" -window >"$ART/deb-game.log" 2>&1
+GAME_PID=$!
+wid=$(wait_window 15 $GAME_PID) || fail "the packaged game opened no window: $(cat "$ART/deb-game.log")"
+start_game deb-playing || fail "the packaged game did not begin a game"
+escape_until_gone "$wid" $GAME_PID 3 || fail "Escape did not end the packaged game"
+check "packaged game's exit status and words" "1 " "$EXIT_STATUS $(cat "$ART/deb-game.log")"
+replays=$deb_home/.local/share/kiv/replays
+kept=$(ls "$replays")
+check "replays of the packaged game" 1 "$(echo "$kept" | grep -cE '^kiv-[0-9-]{17}-[0-9]+\.rec$')"
+check "the packaged kiv-verify on the packaged game's run" '"end": "none"' \
+    "$("$tmp/x/usr/bin/kiv-verify" "$replays/$kept" 2>&1 | grep -o '"end": "none"')"
 
 [ "$failures" -eq 0 ] || fail "$failures check(s) failed"
 echo PASS

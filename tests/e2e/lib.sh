@@ -51,6 +51,8 @@ start_e2e() {
     ART=$BUILD/e2e-artefacts/$1
     rm -rf "$ART" && mkdir -p "$ART" || fail "no artefact folder"
     WORKDIR=$(mktemp -d /tmp/kiv-e2e-XXXXXX) || fail "no scratch folder"
+    # The replays of the game's runs go there too, not to the caller's home.
+    export XDG_DATA_HOME=$WORKDIR/data
     ln -s "$SRC/images" "$WORKDIR/images"
     ln -s "$SRC/sounds" "$WORKDIR/sounds"
     cd "$WORKDIR" || fail "no work dir"
@@ -70,11 +72,12 @@ retried() {
 }
 xdo() { retried xdotool "$@"; }
 
-# Waits up to $1 seconds for the window "Kiv" while process $2 lives; prints its id.
+# Waits up to $1 seconds for the window "Kiv" (or one whose name matches $3)
+# while process $2 lives; prints its id.
 wait_window() {
     local end=$((SECONDS + $1)) id
     while [ $SECONDS -lt $end ] && kill -0 "$2" 2>/dev/null; do
-        id=$(xdotool search --name '^Kiv$' 2>/dev/null | head -n 1)
+        id=$(xdotool search --name "${3:-^Kiv\$}" 2>/dev/null | head -n 1)
         [ -n "$id" ] && { echo "$id"; return 0; }
         sleep 0.05
     done
@@ -125,4 +128,51 @@ screen_of() {
     if [ "$(share "$1" 45x480+595+0)" -ge 900 ]; then echo playing
     elif [ "$(share "$1" 240x92+400+80)" -ge 900 ]; then echo title
     else echo over; fi
+}
+
+# Waits up to $2 seconds for screen $1, taking screenshots named $3-N.
+wait_screen() {
+    local end=$((SECONDS + $2)) i=0
+    while [ $SECONDS -lt $end ]; do
+        i=$((i + 1))
+        shot "$3-$i"
+        [ "$(screen_of "$3-$i")" = "$1" ] && { cp "$ART/$3-$i.png" "$ART/$3.png"; return 0; }
+        sleep 0.3
+    done
+    return 1
+}
+
+# The game pointer follows relative motion only and stops at the edges:
+# push it into the top left corner, then walk it to ($1, $2). In window
+# $wid (mouse speed 1) the mouse moves over the window; full screen ($3 =
+# fs, speed 3: multiples of 3) it moves by itself. The push must be taken in
+# frames of its own, before the walk.
+walk_to() {
+    local i p x=0 y=0 nx ny unit=1
+    [ "${3:-}" = fs ] && unit=3
+    for p in 320,240 160,120 0,0 0,0; do
+        if [ $unit = 1 ]; then xdo mousemove --window "$wid" "${p%,*}" "${p#*,}"; else xdo mousemove_relative -- -400 -400; fi
+        sleep 0.05
+    done
+    sleep 0.2
+    for i in $(seq 1 20); do
+        nx=$((i * $1 / 20 / unit)) ny=$((i * $2 / 20 / unit))
+        if [ $unit = 1 ]; then xdo mousemove --window "$wid" $nx $ny; else xdo mousemove_relative -- $((nx - x)) $((ny - y)); fi
+        x=$nx y=$ny
+        sleep 0.05
+    done
+}
+
+# Walks the pointer onto Start (full screen with $2 = fs) and holds the
+# button there until the game begins; on a busy machine the push may not
+# have been taken, and the whole is tried again. Screenshots are named $1-N.
+start_game() {
+    local try
+    for try in 1 2 3; do
+        walk_to 519 315 "${2:-}"
+        xdo mousedown 1
+        wait_screen playing 5 "$1" && { xdo mouseup 1; return 0; }
+        xdo mouseup 1
+    done
+    return 1
 }

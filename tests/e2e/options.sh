@@ -1,9 +1,10 @@
 #!/bin/bash
 # The real binary from the command line: bad options, the options that
 # start it (in a window and full screen), what it makes of kiv.prf, a missing
-# picture, a kiv.prf that survives the game being killed while it quits, full
-# screen on large screens with and without a window manager, and the X server
-# going away under a running game.
+# picture, a kiv.prf that survives the game being killed while it quits,
+# SIGTERM, SIGINT and SIGHUP, full screen on large screens with and without a
+# window manager, and the X server going away under a running game. A run
+# that never leaves the title keeps no replay.
 # Usage: options.sh <kiv-binary> <source-dir> <build-dir>
 set -u
 KIV=$(cd "$(dirname "$1")" && pwd)/$(basename "$1") SRC=$(cd "$2" && pwd) BUILD=$(cd "$3" && pwd)
@@ -42,6 +43,7 @@ run() {
     [ ! -s "$ART/stderr.txt" ] || fail "$*: printed $(cat "$ART/stderr.txt")"
     [ "$(hex_of kiv.prf)" = "$after" ] || fail "$*: kiv.prf holds $(hex_of kiv.prf), not $after"
     ls | grep -q tmp && fail "$*: a temporary file was left behind"
+    [ -z "$(ls -A "$XDG_DATA_HOME" 2>/dev/null)" ] || fail "$*: a run on the title kept $(ls -R "$XDG_DATA_HOME")"
     return 0
 }
 run - 000f4240 -window -nosound
@@ -63,6 +65,25 @@ for i in $(seq 1 20); do
     wait $GAME_PID 2>/dev/null
     [ "$(hex_of kiv.prf)" = 00000009 ] || fail "round $i: kiv.prf holds $(hex_of kiv.prf)"
     rm -f kiv.prf.*.tmp
+done
+
+# A signal to end the game is a closed window: status 1, kiv.prf written
+# (a short one read as -1 becomes ffffffff), the run kept as a replay once a
+# game was begun.
+for sig in TERM INT HUP; do
+    printf '\0\0\1' >kiv.prf
+    rm -rf "$XDG_DATA_HOME"
+    # As from a terminal: a job in the background of a script ignores SIGINT.
+    tied env --default-signal=INT "$KIV" -window -nosound 2>"$ART/stderr.txt"
+    GAME_PID=$!
+    wid=$(wait_window 15 $GAME_PID) || fail "SIG$sig: no window: $(cat "$ART/stderr.txt")"
+    start_game "sig$sig" || fail "SIG$sig: no game began"
+    kill -s $sig $GAME_PID
+    wait_exit $GAME_PID 5 || fail "SIG$sig did not end the game"
+    [ "$EXIT_STATUS" -eq 1 ] && [ ! -s "$ART/stderr.txt" ] || fail "SIG$sig: $EXIT_STATUS $(cat "$ART/stderr.txt")"
+    [ "$(hex_of kiv.prf)" = ffffffff ] || fail "SIG$sig: kiv.prf holds $(hex_of kiv.prf)"
+    "$BUILD/kiv-verify" "$XDG_DATA_HOME"/kiv/replays/kiv-*.rec >"$ART/verified.txt" 2>&1 ||
+        fail "SIG$sig: the run's replay: $(cat "$ART/verified.txt")"
 done
 
 # Full screen as a window manager makes it, also with none (a kiosk, a bare
@@ -102,7 +123,7 @@ full_screen() {   # WxH [wm]
         sleep 0.3
     done
     kill "$XVFB_PID"
-    wait_exit $GAME_PID 2 || fail "$name: the game outlived its X server"
+    wait_exit $GAME_PID 5 || fail "$name: the game outlived its X server"
     [ "$EXIT_STATUS" -eq 1 ] || fail "$name: exit status $EXIT_STATUS after the X server went away"
     [ "$(cat "$ART/stderr.txt")" = "Lost the display $DISPLAY" ] || fail "$name: printed $(cat "$ART/stderr.txt")"
     [ "$(hex_of kiv.prf)" = ffffffff ] || fail "$name: kiv.prf holds $(hex_of kiv.prf)"

@@ -3,7 +3,8 @@
 # Start held, the pan swept low over the field, Escape back to the title,
 # a second game left alone until a ball is lost, the game-over screen, the
 # title again, and a third game under which the X server goes away: the game
-# quits at once with status 1, writing kiv.prf, as from a closed window.
+# quits at once with status 1, writing kiv.prf, as from a closed window, and
+# the whole run is kept as a replay that kiv-verify plays to the same steps.
 # Screenshots are kept under <build>/e2e-artefacts/play.
 # Usage: play.sh <kiv-binary> <source-dir> <build-dir>
 set -u
@@ -16,42 +17,16 @@ GAME_PID=$!
 wid=$(wait_window 15 $GAME_PID) || fail "no window named Kiv"
 [ "$(xdo getwindowgeometry "$wid" | sed -n 's/ *Geometry: //p')" = 640x480 ] || fail "the window is not 640x480"
 
-# Waits up to $2 seconds for screen $1, taking screenshots named $3-N.
-wait_screen() {
-    local end=$((SECONDS + $2)) i=0
-    while [ $SECONDS -lt $end ]; do
-        i=$((i + 1))
-        shot "$3-$i"
-        [ "$(screen_of "$3-$i")" = "$1" ] && { cp "$ART/$3-$i.png" "$ART/$3.png"; return 0; }
-        sleep 0.3
-    done
-    return 1
-}
 wait_screen title 10 1-title || fail "the game did not start on the title"
-
-# The game pointer follows relative motion only and stops at the edges:
-# push it into the top left corner, then walk it onto Start and hold the
-# button there until the game begins. The push must be taken in frames of
-# its own, before the walk; on a busy machine it may not have been, and the
-# whole is tried again. Screenshots are named $1-N.
-start_game() {
-    local p i try
-    for try in 1 2 3; do
-        for p in 320,240 160,120 0,0 0,0; do
-            xdo mousemove --window "$wid" "${p%,*}" "${p#*,}"
-            sleep 0.05
-        done
-        sleep 0.2
-        for i in $(seq 1 20); do
-            xdo mousemove --window "$wid" $((i * 520 / 20)) $((i * 316 / 20))
-            sleep 0.05
-        done
-        xdo mousedown 1
-        wait_screen playing 5 "$1" && { xdo mouseup 1; return 0; }
-        xdo mouseup 1
-    done
-    return 1
-}
+# Made larger by force, the window shows the picture in its middle.
+xdo windowsize "$wid" 800 600
+for i in $(seq 1 30); do
+    shot 1-larger
+    [ "$(share 1-larger 160x92+480+140)" -ge 900 ] && [ "$(share 1-larger 40x92+80+140)" -ge 900 ] && break
+    [ "$i" -lt 30 ] || fail "the picture is not in the middle of a larger window"
+    sleep 0.3
+done
+xdo windowsize "$wid" 640 480
 
 start_game 2-playing || fail "holding the button on Start did not begin a game"
 # Sweep the pan low across the field, where it catches and holds balls.
@@ -72,8 +47,13 @@ wait_screen title 30 7-title-again || fail "the game-over screen did not return 
 
 start_game 8-third-game || fail "the third game did not begin"
 kill "$XVFB_PID"
-wait_exit $GAME_PID 2 || fail "the game outlived its X server"
+wait_exit $GAME_PID 5 || fail "the game outlived its X server"
 [ "$EXIT_STATUS" -eq 1 ] || fail "exit status $EXIT_STATUS"
 [ "$(cat "$ART/kiv-output.txt")" = "Lost the display $DISPLAY" ] || fail "printed $(cat "$ART/kiv-output.txt")"
 [ "$(hex_of kiv.prf)" = 000f4240 ] || fail "kiv.prf holds $(hex_of kiv.prf)"
+# The run is kept as a replay, which plays again to the same steps.
+replays=$(ls "$XDG_DATA_HOME/kiv/replays")
+[[ $replays =~ ^kiv-20[0-9]{2}-[0-9]{2}-[0-9]{2}-[0-9]{6}-[0-9]+\.rec$ ]] || fail "replays kept: '$replays'"
+"$BUILD/kiv-verify" "$XDG_DATA_HOME/kiv/replays/$replays" >"$ART/verified.txt" 2>&1 ||
+    fail "the run's replay does not verify: $(cat "$ART/verified.txt")"
 echo "PASS (screenshots in $ART)"

@@ -23,6 +23,7 @@
 #include "frame/loop.h"
 #include "media/catalogue.h"
 #include "media/draw.h"
+#include "media/screen.h"
 #include "replay/file.h"
 #include "replay/run.h"
 #include "sim/balls.h"
@@ -65,6 +66,7 @@ int record(const char* path, unsigned seed, bool game)
     replay.header.mouse_speed = game ? 1.0f : 3.0f;
     replay.header.end = game ? END_OVER : END_NONE;
     replay.frames = replay.steps = 0;
+    init_offscreen_video();
     start_replay(true, true);
     input_source = bot_step_input;
     bool played = false;
@@ -100,6 +102,7 @@ int check(const char* path)
 {
     ReplayError error;
     ReplayResult got;
+    init_offscreen_video();
     if (!load_replay(path, &error) || !verify_replay(&got, &error, true)) {
         std::printf("%s: %s\n", path, error.text);
         return 1;
@@ -179,6 +182,9 @@ int soak(unsigned seed, long steps)
 {
     Soak s;
     start_headless(seed);
+    // The records are what a soak checks: the drawing code runs (it takes
+    // random numbers) but puts no pixels.
+    drawing_on = 0;
     set_step_script(soak_input, &s);
     set_step_observer(soak_step, &s);
     for (long f = 0; s.steps < steps && !s.failure; f++)

@@ -2,14 +2,14 @@
 // use it: a name claimed in one browser is refused in another (also looking
 // alike) until that one is paired with a code the first shows; a game played
 // to its end lands on the board with the score the board's own verifier
-// gives it (kiv_verify agrees) and its rank is shown; a game left with Escape
+// gives it (kiv-verify agrees) and its rank is shown; a game left with Escape
 // and one whose page goes away let their tickets go (the board allows the
 // name one running game, so the next start would be refused otherwise); a
 // page reloaded between the board's taking a game and its verdict shows the
 // verdict when it comes; games are watched from the list and from
 // ?game=ID; a name that looks like HTML is shown as text; and nothing the
 // page does violates the server's Content-Security-Policy.
-// Usage: node board.js <web-dir> <kiv-board> <kiv_verify> <artefacts-dir>
+// Usage: node board.js <web-dir> <kiv-board> <kiv-verify> <artefacts-dir>
 const fs = require('fs'), path = require('path'), http = require('http');
 const {spawn, execFileSync} = require('child_process');
 const {startBoard, launch, check, until, pressStart, claim, verdict} = require('./lib.js');
@@ -128,7 +128,7 @@ db.commit()`, path.join(data, 'board.sqlite'), '<img src=x onerror=alert(1)>']);
     fs.writeFileSync(path.join(data, 'robin.rec'), replay.body);
     const verified = JSON.parse(execFileSync(verifier, [path.join(data, 'robin.rec')], {encoding: 'utf8'}));
     check(mine.score === shown && verified.score === shown && verified.end === 'over',
-          `on the board under Robin with the verifier's score (${mine.score}; kiv_verify ${verified.score})`);
+          `on the board under Robin with the verifier's score (${mine.score}; kiv-verify ${verified.score})`);
     await until(a, name => [...document.querySelectorAll('#top .who')].some(w => w.textContent === name),
                 'the list shows it', 10000, 'Robin');
     await a.screenshot({path: path.join(art, '1-board.png')});

@@ -1,11 +1,11 @@
 // Replays in the page, in headless Chromium, served without a board: three
 // games of one visit, each saved with the page's button and verified on its
-// own by kiv_verify to the score the page showed (and the page says in one
+// own by kiv-verify to the score the page showed (and the page says in one
 // line that there is no board to rank them); the last one watched to its end; a replay named by
 // the address, one opened from a file and one dropped on the page watched
 // (Escape and Stop end watching, the stored high score stays as it was);
 // and a file that is no replay refused in one line.
-// Usage: node replays.js <web-dir> <replays-dir> <kiv_verify> <artefacts-dir>
+// Usage: node replays.js <web-dir> <replays-dir> <kiv-verify> <artefacts-dir>
 const fs = require('fs'), os = require('os'), path = require('path');
 const {execFileSync} = require('child_process');
 const {serve, launch, check, until, pressStart} = require('./lib.js');
@@ -61,7 +61,7 @@ let server;
       const verified = JSON.parse(execFileSync(verifier, [path.join(downloads, saved[game])], {encoding: 'utf8'}));
       check(verified.end === ends[game] && shown.startsWith(verified.score.toLocaleString('en') + ' point') &&
             file.endsWith('-' + verified.score + '.rec'),
-            `kiv_verify: game ${game + 1} ${verified.end} with ${verified.score}, as the page showed ("${shown}")`);
+            `kiv-verify: game ${game + 1} ${verified.end} with ${verified.score}, as the page showed ("${shown}")`);
     }
     await page.screenshot({path: path.join(art, '1-recorded.png')});
     check(await page.$eval('#board-status', e => e.offsetParent !== null && e.textContent) ===

@@ -17,8 +17,8 @@ add_test(NAME web_audio COMMAND ${KIV_NODE} ${CMAKE_SOURCE_DIR}/tests/web/audio.
 add_test(NAME web_missing_picture COMMAND ${KIV_NODE} $<TARGET_FILE:kiv_replay> check ${CMAKE_SOURCE_DIR}/tests/replays/short.rec
   WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
 set_tests_properties(web_missing_picture PROPERTIES PASS_REGULAR_EXPRESSION "^Unable to load: images/ball_b7.png\n$")
-# Replays in the page: saved, verified by the desktop build's kiv_verify, watched.
-set(KIV_VERIFY ${CMAKE_SOURCE_DIR}/build/kiv_verify CACHE FILEPATH "The desktop build's kiv_verify, for the web tests")
+# Replays in the page: saved, verified by the desktop build's kiv-verify, watched.
+set(KIV_VERIFY ${CMAKE_SOURCE_DIR}/build/kiv-verify CACHE FILEPATH "The desktop build's kiv-verify, for the web tests")
 add_test(NAME web_replays COMMAND ${KIV_NODE} ${CMAKE_SOURCE_DIR}/tests/web/replays.js ${KIV_WEB_OUT}
   ${CMAKE_SOURCE_DIR}/tests/replays ${KIV_VERIFY} ${CMAKE_BINARY_DIR}/e2e-artefacts/replays)
 set_tests_properties(web_replays PROPERTIES ENVIRONMENT "NODE_PATH=${CMAKE_BINARY_DIR}/node_modules"

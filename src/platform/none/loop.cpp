@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "frame/loop.h"
+#include "frame/startup.h"
 #include "media/input.h"
 
 namespace kiv {
@@ -35,6 +36,9 @@ void read_system_input(StepInput* input)
 }
 
 void poll_events() {}
+
+// A run on this platform leaves no replay: it is how replays are played.
+void start_run_recording(unsigned) {}
 
 void main_loop()
 {

@@ -1,16 +1,14 @@
-// The pixel-free platform's screen: nothing is opened and nothing is drawn,
-// while the drawing code above it still runs (and still takes its random
-// numbers) exactly as on a real screen. What the verifier runs on.
-#include "frame/game.h"
+// The pixel-free platform's screen: nothing is opened and no picture is
+// loaded, so the screen in memory is never drawn (it stays white), while the
+// drawing code above it still runs (and still takes its random numbers)
+// exactly as on a real screen. What the verifier runs on.
 #include "media/catalogue.h"
 #include "media/draw.h"
+#include "media/input.h"
 
 namespace kiv {
 
 namespace {
-
-// What screen_pixels shows: a screen that stays white (entry 0).
-unsigned char blank[SCREEN_H * SCREEN_W];
 
 void present_nothing() {}
 
@@ -29,25 +27,15 @@ void init_offscreen_video()
 
 void close_video() {}
 
-void draw_image(int, int, int) {}
-void fill_panel_rect(int, int, int, int) {}
-void fill_side_panel() {}
-void clear_screen() {}
 void (*present_screen)() = present_nothing;
 void show_cursor() {}
 
-const unsigned char* screen_pixels(int* pitch)
-{
-    *pitch = SCREEN_W;
-    return blank;
-}
-
-// There is no system mouse: the pointer starts in the middle, as it does
+// There is no system mouse: the pointer returns to the middle, as it does
 // full screen.
-void reset_pointer()
+void read_system_pointer(int* x, int* y)
 {
-    pointer_x = SCREEN_W / 2;
-    pointer_y = SCREEN_H / 2;
+    *x = SCREEN_W / 2;
+    *y = SCREEN_H / 2;
 }
 
 } // namespace kiv

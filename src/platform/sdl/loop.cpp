@@ -1,5 +1,6 @@
 // The desktop's side of the main loop: SDL's millisecond clock, its event
-// queue, the mouse's relative motion, and a loop that runs frames for ever.
+// queue, the mouse's relative motion, and a loop that runs frames for ever,
+// each of them recorded.
 #include <SDL.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 
 #include "frame/loop.h"
 #include "media/input.h"
+#include "platform/sdl/session.h"
 #include "platform/sdl/video.h"
 
 namespace kiv {
@@ -26,39 +28,48 @@ void (*sleep_for)(unsigned ms) = sdl_sleep;
 
 void read_system_input(StepInput* input)
 {
-    int dx = 0;
-    int dy = 0;
-    Uint8 buttons = SDL_GetRelativeMouseState(&dx, &dy);
+    StepInput in{0, 0, 0};
+    in.buttons = static_cast<int>(SDL_GetRelativeMouseState(&in.dx, &in.dy) & 0xff);
+    record_step(in);
     // Motion nobody read in earlier steps (the ending countdown reads no
     // pointer) is kept for the next reader, as SDL itself would keep it.
-    input->dx += dx;
-    input->dy += dy;
-    input->buttons = buttons;
+    input->dx += in.dx;
+    input->dy += in.dy;
+    input->buttons = in.buttons;
 }
 
 void poll_events()
 {
     SDL_Event event;
     while (SDL_PollEvent(&event)) {
-        if (event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_ESCAPE)
+        // A held key repeats; only the press counts.
+        if (event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_ESCAPE && !event.key.repeat) {
+            note_escape();
             handle_escape();
-        else if (event.type == SDL_QUIT)
+        } else if (event.type == SDL_QUIT) {
+            record_close();
             handle_window_close();
+        }
     }
-    if (hangup)
+    if (hangup) {
+        record_close();
         handle_window_close();
+    }
 }
 
 void main_loop()
 {
     std::signal(SIGHUP, on_hangup);
     in_main_loop = true;
-    for (;;)
+    for (;;) {
         run_frame();
+        end_session_frame();
+    }
 }
 
 void exit_program(int status)
 {
+    save_session();
     // Without a display, the SDL_Quit run at exit would wait for ever.
     if (display_lost) {
         std::fflush(nullptr);

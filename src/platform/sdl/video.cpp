@@ -1,7 +1,8 @@
-// The screen, its palette and the catalogue of pictures.
+// The desktop's video on SDL2: the window, the game's screen shown in it
+// through the palette, the system cursor and mouse, and the lost display.
 #include "platform/sdl/video.h"
 
-#include <SDL_image.h>
+#include <SDL.h>
 #include <SDL_syswm.h>
 
 #include <csignal>
@@ -9,96 +10,126 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "frame/game.h"
 #include "frame/loop.h"
 #include "frame/startup.h"
 #include "media/draw.h"
-#include "media/palette.h"
+#include "media/input.h"
+#include "media/screen.h"
+#include "platform/sdl/session.h"
 
 namespace kiv {
 
-SDL_Surface* screen;
-SDL_Rect screen_rect;
-SDL_Rect panel_rect;
-Uint32 panel_colour;
-SDL_Surface* images[IMAGE_COUNT];
 bool display_lost;
 bool in_main_loop;
 
-void set_ramp_palette(SDL_Surface* surface)
+namespace {
+
+SDL_Window* window;
+// In a window the screen goes straight into the window's own framebuffer;
+// full screen through a renderer, which scales it to fit.
+SDL_Surface* window_surface;
+SDL_Renderer* renderer;
+SDL_Texture* texture;
+// The palette in the pixel format shown, worked out once the pictures have
+// set it.
+Uint32 shown_format;
+Uint32 shown_colour[256];
+
+void map_palette()
 {
-    // One call for all 208 entries: every palette change repaints the whole
-    // window, and 208 single-entry calls took most of a second at start-up.
-    SDL_Color colours[RAMP_ENTRIES];
-    for (int i = 0; i < RAMP_COUNT; i++) {
-        for (int j = 0; j < RAMP_SHADES; j++) {
-            Rgb c = ramp_colour(i, j);
-            colours[RAMP_SHADES * i + j] = SDL_Color{c.r, c.g, c.b, 0};
+    SDL_PixelFormat* format = SDL_AllocFormat(shown_format);
+    for (int i = 0; i < 256; i++)
+        shown_colour[i] = SDL_MapRGB(format, screen_palette[i].r, screen_palette[i].g, screen_palette[i].b);
+    SDL_FreeFormat(format);
+}
+
+// The palette applied to the screen, once a frame, into 32-bit pixels
+// `pitch` bytes a row apart, w x h of them (the screen's part that fits).
+void convert_screen(void* pixels, int pitch, int w = SCREEN_W, int h = SCREEN_H)
+{
+    for (int y = 0; y < h; y++) {
+        Uint32* out = reinterpret_cast<Uint32*>(static_cast<Uint8*>(pixels) + static_cast<long>(y) * pitch);
+        const unsigned char* in = screen[y];
+        for (int x = 0; x < w; x++)
+            out[x] = shown_colour[in[x]];
+    }
+}
+
+void present_to_window()
+{
+    if (display_lost)
+        return;
+    // A window manager may give the window another size than it asked for:
+    // SDL then makes it a new framebuffer, and the picture stays 640 x 480,
+    // in the middle of it on black.
+    SDL_Surface* s = SDL_GetWindowSurface(window);
+    if (!s || s->format->BytesPerPixel != 4)
+        return;
+    if (s != window_surface) {
+        window_surface = s;
+        SDL_FillRect(s, nullptr, SDL_MapRGB(s->format, 0, 0, 0));
+        if (s->format->format != shown_format) {
+            shown_format = s->format->format;
+            map_palette();
         }
     }
-    SDL_SetColors(surface, colours, 0, RAMP_ENTRIES);
+    if (SDL_MUSTLOCK(s) && SDL_LockSurface(s) != 0)
+        return;
+    const int x = s->w > SCREEN_W ? (s->w - SCREEN_W) / 2 : 0, y = s->h > SCREEN_H ? (s->h - SCREEN_H) / 2 : 0;
+    convert_screen(static_cast<Uint8*>(s->pixels) + static_cast<long>(y) * s->pitch + 4 * x, s->pitch,
+                   s->w < SCREEN_W ? s->w : SCREEN_W, s->h < SCREEN_H ? s->h : SCREEN_H);
+    if (SDL_MUSTLOCK(s))
+        SDL_UnlockSurface(s);
+    SDL_UpdateWindowSurface(window);
 }
 
-void set_key_colour(SDL_Surface* surface, Uint8 r, Uint8 g, Uint8 b)
+void present_through_renderer()
 {
-    SDL_Color colour = {r, g, b, 0};
-    SDL_SetColors(surface, &colour, 0, 1);
+    if (display_lost)
+        return;
+    void* pixels = nullptr;
+    int pitch = 0;
+    if (SDL_LockTexture(texture, nullptr, &pixels, &pitch) != 0)
+        return;
+    convert_screen(pixels, pitch);
+    SDL_UnlockTexture(texture);
+    SDL_RenderClear(renderer);   // the bars beside the picture: black
+    SDL_RenderCopy(renderer, texture, nullptr, nullptr);
+    SDL_RenderPresent(renderer);
 }
 
-SDL_Surface* load_image(SDL_Surface* surface, const char* file)
+[[noreturn]] void no_screen()
 {
-    char path[256];
-    std::snprintf(path, sizeof path, "images/%s", file);
-    SDL_Surface* raw = IMG_Load(path);
-    if (!raw)
-        return nullptr;
-    // Every pixel the conversion maps to entry 0, the key colour of the
-    // moment, becomes transparent; the others take the nearest palette colour.
-    SDL_Surface* converted = SDL_ConvertSurface(raw, surface->format, SDL_SRCCOLORKEY | SDL_HWSURFACE);
-    SDL_FreeSurface(raw);
-    if (!converted)
-        return nullptr;
-    SDL_SetColorKey(converted, SDL_SRCCOLORKEY | SDL_RLEACCEL, 0);
-    return converted;
-}
-
-static void load_catalogue_image(int k)
-{
-    images[k] = load_image(screen, image_files[k]);
-    if (!images[k]) {
-        std::fprintf(stderr, "Unable to load: images/%s\n", image_files[k]);
-        SDL_Quit();
-        std::exit(1);
-    }
+    std::fprintf(stderr, "Unable to create SDL screen: %s\n", SDL_GetError());
+    SDL_Quit();
+    std::exit(1);
 }
 
 // SDL_Init, with one mend: an X server may refuse a connection now and then
 // while it is busy (Xvfb often does). SDL then quietly tries its other
 // drivers: Wayland, which complains on the standard error stream when there
-// is none, and at last "offscreen", with which the game would run without a
-// window. So unless a driver was asked for, an X display is tried on its own
-// a few times first; then SDL chooses, offscreen counting as no display.
-static void open_display()
+// is none, and the ones without a window. So unless a driver was asked for,
+// an X display is tried on its own a few times first; then SDL chooses,
+// "offscreen" counting as no display.
+void open_display()
 {
     const bool chosen = std::getenv("SDL_VIDEODRIVER") != nullptr;
     const bool x = !chosen && std::getenv("DISPLAY") != nullptr;
     for (int tries = 1;; tries++) {
         const bool x_only = x && tries <= 8;
         if (x_only)
-            setenv("SDL_VIDEODRIVER", "x11", 1);
+            SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11");
         const bool opened = SDL_Init(SDL_INIT_VIDEO) == 0;
         if (x_only)
-            unsetenv("SDL_VIDEODRIVER");
+            SDL_SetHint(SDL_HINT_VIDEODRIVER, nullptr);
         if (!opened && !x_only) {
             std::fprintf(stderr, "Unable to initialize SDL: %s\n", SDL_GetError());
             std::exit(1);
         }
-        char name[32];
-        const char* driver = opened ? SDL_VideoDriverName(name, sizeof name) : nullptr;
+        const char* driver = opened ? SDL_GetCurrentVideoDriver() : nullptr;
         if (driver && (chosen || std::strcmp(driver, "offscreen") != 0))
             return;
-        // Quitting the video by name: after a failed start sdl12-compat still
-        // counts it as started, and SDL_Quit alone would leave it so.
-        SDL_QuitSubSystem(SDL_INIT_VIDEO);
         SDL_Quit();
         if (tries == 12) {
             std::fprintf(stderr, "Unable to initialize SDL: %s\n", "no display to open a window on");
@@ -108,33 +139,30 @@ static void open_display()
     }
 }
 
-// Full screen on X is a request to the window manager, and SDL does not wait
-// for the answer: it takes the screen's size for the window's at once and
-// scales the picture to it. With no window manager (a kiosk, an arcade
-// cabinet, a bare startx) nobody answers; the window keeps its 640 x 480 in
-// the middle of the screen and shows a zoomed corner of a picture drawn for
-// the whole screen. There the game does what a window manager would: it
-// spreads the window over the screen it was centred on (w x h), raises it and
-// gives it the keyboard.
-static void fill_screen_without_window_manager(int w, int h)
+// Full screen on X is a request to the window manager, which SDL does not
+// wait for. With no window manager (a kiosk, an arcade cabinet, a bare
+// startx) nobody answers; the window keeps its 640 x 480 in the middle of
+// the screen. There the game does what a window manager would: it spreads
+// the window over the screen it was centred on (w x h), raises it and gives
+// it the keyboard. The renderer follows the new size.
+void fill_screen_without_window_manager(int w, int h)
 {
     SDL_SysWMinfo info;
     SDL_VERSION(&info.version);
-    if (SDL_GetWMInfo(&info) != 1 || info.subsystem != SDL_SYSWM_X11 || !info.info.x11.display)
+    if (!SDL_GetWindowWMInfo(window, &info) || info.subsystem != SDL_SYSWM_X11 || !info.info.x11.display)
         return;
     Display* display = info.info.x11.display;
-    Window window = info.info.x11.window;
-    info.info.x11.lock_func();
+    Window xwindow = info.info.x11.window;
     XWindowAttributes root, at;
     // A window manager is the one client that redirects the root's children.
     if (XGetWindowAttributes(display, DefaultRootWindow(display), &root) &&
-        !(root.all_event_masks & SubstructureRedirectMask) && XGetWindowAttributes(display, window, &at)) {
-        XMoveResizeWindow(display, window, at.x - (w - at.width) / 2, at.y - (h - at.height) / 2, w, h);
-        XRaiseWindow(display, window);
-        XSetInputFocus(display, window, RevertToParent, CurrentTime);
+        !(root.all_event_masks & SubstructureRedirectMask) && XGetWindowAttributes(display, xwindow, &at) &&
+        (at.width != w || at.height != h)) {
+        XMoveResizeWindow(display, xwindow, at.x - (w - at.width) / 2, at.y - (h - at.height) / 2, w, h);
+        XRaiseWindow(display, xwindow);
+        XSetInputFocus(display, xwindow, RevertToParent, CurrentTime);
         XSync(display, False);
     }
-    info.info.x11.unlock_func();
 }
 
 // Xlib calls this when the connection to the X server breaks (the server
@@ -144,30 +172,20 @@ static void fill_screen_without_window_manager(int w, int h)
 // A lost display is the player leaving, as surely as a closed window: once
 // the game runs it quits the same way, kiv.prf written, only with no further
 // word to the X server; and the process ends at once, with status 1.
-static int on_display_lost(Display* display)
+int on_display_lost(Display* display)
 {
     display_lost = true;
     std::fprintf(stderr, "Lost the display %s\n", DisplayString(display));
-    if (in_main_loop)
+    if (in_main_loop) {
+        record_close();
         quit_game();
+    }
     exit_program(1);
 }
 
-void init_video(int windowed)
+// The window: in a window, or full screen over the desktop.
+void open_window(bool full_screen)
 {
-    if (windowed) {
-        // The cheapest way to show an 8-bit window through sdl12-compat: SDL's
-        // software renderer drawing straight into the window's own
-        // framebuffer. By default SDL presents through OpenGL, which without
-        // a GPU (software GL) costs some 40 % of a core at 100 frames/s and
-        // half a second at start-up; this path costs about 6 %, near the
-        // classic SDL 1.2 library, and shows exactly the same pixels (see the
-        // frame-time benchmark). Both hints are needed. Full screen keeps the
-        // default, which scales the picture to the desktop. A player's own
-        // setting wins.
-        setenv("SDL_RENDER_DRIVER", "software", 0);
-        setenv("SDL_FRAMEBUFFER_ACCELERATION", "0", 0);
-    }
     open_display();
     std::atexit(SDL_Quit);
     XSetIOErrorHandler(on_display_lost);
@@ -175,57 +193,110 @@ void init_video(int windowed)
     // game at once with SIGPIPE.
     std::signal(SIGPIPE, SIG_IGN);
 
-    Uint32 flags = SDL_HWSURFACE | SDL_HWPALETTE | SDL_DOUBLEBUF;
-    if (!windowed)
-        flags |= SDL_FULLSCREEN;
-    const SDL_VideoInfo* desktop = SDL_GetVideoInfo();
-    const int desktop_w = desktop->current_w, desktop_h = desktop->current_h;
-    screen = SDL_SetVideoMode(SCREEN_W, SCREEN_H, 8, flags);
-    if (!screen) {
-        std::fprintf(stderr, "Unable to create SDL screen: %s\n", SDL_GetError());
-        SDL_Quit();
-        std::exit(1);
+    SDL_DisplayMode desktop{};
+    SDL_GetDesktopDisplayMode(0, &desktop);
+    // Shown and named once it can be drawn in: an OpenGL renderer makes SDL
+    // replace the window it was given.
+    window = SDL_CreateWindow("", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, SCREEN_W, SCREEN_H,
+                              SDL_WINDOW_HIDDEN | (full_screen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0));
+    if (!window)
+        no_screen();
+    SDL_SetWindowTitle(window, "Kiv");
+    if (!full_screen) {
+        // SDL's own framebuffer, not a texture of its renderer: the cheapest
+        // way into a window (a player's own setting wins).
+        SDL_SetHintWithPriority(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0", SDL_HINT_DEFAULT);
+        window_surface = SDL_GetWindowSurface(window);
+        if (window_surface && window_surface->format->BytesPerPixel == 4) {
+            shown_format = window_surface->format->format;
+            present_screen = present_to_window;
+            SDL_ShowWindow(window);
+            return;
+        }
+        window_surface = nullptr;
     }
-    if (!windowed)
-        fill_screen_without_window_manager(desktop_w, desktop_h);
-    screen_rect = SDL_Rect{0, 0, SCREEN_W, SCREEN_H};
+    // The whole picture scaled to fit, centred, black bars beside it, and
+    // smoothed where the scale is not whole.
+    SDL_SetHintWithPriority(SDL_HINT_RENDER_SCALE_QUALITY, "linear", SDL_HINT_DEFAULT);
+    renderer = SDL_CreateRenderer(window, -1, 0);
+    if (!renderer)
+        no_screen();
+    SDL_RenderSetLogicalSize(renderer, SCREEN_W, SCREEN_H);
+    SDL_SetRenderDrawColor(renderer, 0, 0, 0, 255);
+    texture = SDL_CreateTexture(renderer, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING, SCREEN_W, SCREEN_H);
+    shown_format = SDL_PIXELFORMAT_ARGB8888;
+    if (!texture)
+        no_screen();
+    present_screen = present_through_renderer;
+    SDL_ShowWindow(window);
+    if (full_screen && desktop.w > 0)
+        fill_screen_without_window_manager(desktop.w, desktop.h);
+}
 
-    set_ramp_palette(screen);
-    SDL_WM_SetCaption("Kiv", nullptr);
+} // namespace
 
-    // The blue balls are keyed on red, everything else on blue.
-    set_key_colour(screen, 255, 0, 0);
-    for (int k = 0; k < BLUE_BALL_IMAGES; k++)
-        load_catalogue_image(k);
-    set_key_colour(screen, 0, 0, 255);
-    for (int k = BLUE_BALL_IMAGES; k < IMAGE_COUNT; k++)
-        load_catalogue_image(k);
-    set_key_colour(screen, 255, 255, 255);
-
-    // The side panel is 64 wide; the screen clips it to its last 45 columns.
-    panel_rect = SDL_Rect{595, 0, 64, SCREEN_H};
-    panel_colour = SDL_MapRGB(screen->format, 240, 240, 128);
-
-    if (windowed) {
-        SDL_GetMouseState(&pointer_x, &pointer_y);
-    } else {
-        pointer_x = SCREEN_W / 2;
-        pointer_y = SCREEN_H / 2;
-    }
+void init_video(int windowed)
+{
+    open_window(!windowed);
+    load_pictures(read_png);
+    map_palette();
+    reset_pointer();
     SDL_ShowCursor(SDL_DISABLE);
+    // Full screen the pointer is the game's alone: held in the window, and
+    // moved by the mouse's motion however far it goes.
+    if (!windowed) {
+        SDL_SetWindowGrab(window, SDL_TRUE);
+        SDL_SetRelativeMouseMode(SDL_TRUE);
+    }
+    SDL_StopTextInput();
     video_ready = 1;
 }
 
+void init_watch_video()
+{
+    open_window(false);
+    load_pictures(read_png);
+    map_palette();
+    SDL_StopTextInput();
+    video_ready = 1;
+}
+
+void set_window_caption(const char* caption)
+{
+    if (window && !display_lost)
+        SDL_SetWindowTitle(window, caption);
+}
+
+// No window at all: the screen in memory, drawn and never shown.
 void init_offscreen_video()
 {
-    setenv("SDL_VIDEODRIVER", "dummy", 1);
-    init_video(0);
+    load_pictures(read_png);
+    reset_pointer();
+    video_ready = 1;
 }
 
 void close_video()
 {
     if (!display_lost)
         SDL_Quit();
+}
+
+static void present_nothing() {}
+void (*present_screen)() = present_nothing;
+
+void show_cursor()
+{
+    if (!display_lost && window)
+        SDL_ShowCursor(SDL_ENABLE);
+}
+
+void read_system_pointer(int* x, int* y)
+{
+    SDL_GetMouseState(x, y);
+    // Places over a window fit in 16 bits, as a replay keeps them.
+    *x = *x < -32768 ? -32768 : (*x > 32767 ? 32767 : *x);
+    *y = *y < -32768 ? -32768 : (*y > 32767 ? 32767 : *y);
+    record_pointer(*x, *y);
 }
 
 } // namespace kiv

@@ -1,18 +1,7 @@
-// The desktop's screen: an SDL surface, its palette and the pictures
-// converted to its format.
+// The desktop's window: it shows the game's screen through the palette.
 #pragma once
 
-#include <SDL.h>
-
-#include "media/catalogue.h"
-
 namespace kiv {
-
-extern SDL_Surface* screen;
-extern SDL_Rect screen_rect;
-extern SDL_Rect panel_rect;
-extern Uint32 panel_colour;
-extern SDL_Surface* images[IMAGE_COUNT];
 
 // Set once the connection to the display is lost: from then on nothing more
 // is asked of SDL's video, and the program ends without SDL_Quit.
@@ -20,12 +9,13 @@ extern bool display_lost;
 // Set once the main loop runs: the game has started, its high score read.
 extern bool in_main_loop;
 
-// Sets palette entries 0..207 to the ramps, in one SDL_SetColors call.
-void set_ramp_palette(SDL_Surface* surface);
-// Sets palette entry 0, the colour that loading turns transparent.
-void set_key_colour(SDL_Surface* surface, Uint8 r, Uint8 g, Uint8 b);
-// Loads images/<file> converted to the surface's format with colour key 0;
-// null when the file cannot be loaded.
-SDL_Surface* load_image(SDL_Surface* surface, const char* file);
+// Opens a 640 x 480 window that shows the screen with the system cursor
+// visible over it, for watching a replay; the same failures as init_video.
+void init_watch_video();
+// Sets the window's caption.
+void set_window_caption(const char* caption);
+
+// Reads a PNG file as 8-bit RGB (the desktop's reader for load_pictures).
+unsigned char* read_png(const char* path, int* w, int* h);
 
 } // namespace kiv

@@ -11,6 +11,7 @@
 #include "media/catalogue.h"
 #include "media/input.h"
 #include "platform/web/replays.h"
+#include "replay/record.h"
 #include "replay/run.h"
 
 namespace kiv {
@@ -45,7 +46,7 @@ void read_system_input(StepInput* input)
 {
     StepInput in{pending_dx, pending_dy, buttons};
     pending_dx = pending_dy = 0;
-    note_step_input(in);
+    record_step(in);
     input->dx += in.dx;
     input->dy += in.dy;
     input->buttons = in.buttons;
@@ -58,6 +59,10 @@ void poll_events()
         handle_escape();
     }
 }
+
+// The page records each game on its own, from its Start (replays.cpp),
+// not the whole run.
+void start_run_recording(unsigned) {}
 
 int take_escapes()
 {

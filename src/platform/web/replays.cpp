@@ -21,21 +21,20 @@
 #include "media/sound.h"
 #include "platform/web/replays.h"
 #include "replay/format.h"
+#include "replay/record.h"
 #include "replay/run.h"
+#include "replay/watch.h"
 
 namespace kiv {
 
 namespace {
 
 // Recording.
-bool recording;
 // The game in play has been given its start (recorded or not): an hour's
 // game goes on unrecorded past the replay's end, not from a new start.
 bool started;
 // Asked for the seed, the page holds the game until it answers.
 bool seed_asked, seed_answered;
-long frame_first_step;
-int frame_escapes;
 bool left_game;
 unsigned next_seed;
 bool seed_given;
@@ -47,9 +46,8 @@ struct PageState {
     float mouse_speed;
 };
 PageState saved;
-bool watching_now, finishing, paused;
-int speed = 1;
-double budget_ms, last_ms;
+bool watching_now;
+double last_ms;
 ReplayHeader watched;
 ReplayError error;
 
@@ -78,14 +76,13 @@ EM_JS(void, page_watch_ended, (), {
         Module["kivWatchEnded"]();
 });
 
-void start_recording()
+void start_game_recording()
 {
     // Without a seed from the page, one from the clock.
     unsigned seed = seed_given ? next_seed : (next_seed ^ read_clock()) * 2654435761u;
     seed_given = false;
     next_seed = seed;
-    ReplayHeader& h = replay.header;
-    h = ReplayHeader{};
+    ReplayHeader h{};
     h.kind = REPLAY_GAME;
     h.rules = RULES_VERSION;
     h.seed = seed;
@@ -94,8 +91,7 @@ void start_recording()
     h.mouse_speed = mouse_speed;
     h.high_score = high_score;
     start_recorded_game(h);
-    replay.frames = replay.steps = 0;
-    recording = true;
+    start_recording(h);
     started = true;
     seed_asked = seed_answered = false;
     page_game_started(seed);
@@ -103,7 +99,7 @@ void start_recording()
 
 void finish_recording(int end)
 {
-    recording = false;
+    stop_recording();
     ReplayHeader& h = replay.header;
     h.score = score;
     h.end = end;
@@ -113,12 +109,6 @@ void finish_recording(int end)
     write_replay_header(h, header_bytes);
     page_game_recorded(header_bytes, REPLAY_HEADER_SIZE, replay_body, static_cast<int>(h.body_size), score, end,
                        h.seed);
-}
-
-// The game-over screen after a watched game's last frame runs on by itself.
-void no_input(StepInput* input)
-{
-    input->buttons = 0;
 }
 
 } // namespace
@@ -139,44 +129,31 @@ void begin_recorded_frame()
     if (!game_in_play())
         started = false;
     if (!started && game_state == STATE_PLAYING)
-        start_recording();
-    if (!recording)
-        return;
-    if (replay.steps + MAX_STEPS_PER_FRAME > MAX_REPLAY_STEPS) {
-        // Longer than a replay can hold: the game goes on unrecorded.
-        recording = false;
-        page_game_unrecorded();
-        return;
-    }
-    frame_first_step = replay.steps;
-    frame_escapes = 0;
+        start_game_recording();
     left_game = false;
 }
 
 void end_recorded_frame()
 {
-    if (!recording)
+    if (!recording())
         return;
-    replay.frame[replay.frames++] =
-        ReplayFrame{static_cast<unsigned char>(replay.steps - frame_first_step),
-                    static_cast<unsigned char>(frame_escapes < MAX_FRAME_ESCAPES ? frame_escapes : MAX_FRAME_ESCAPES), 0};
-    if (left_game)
+    bool room = record_frame();
+    if (left_game) {
         finish_recording(END_LEFT);
-    else if (!game_in_play())
+    } else if (!game_in_play()) {
         finish_recording(END_OVER);
-}
-
-void note_step_input(const StepInput& input)
-{
-    if (recording)
-        replay.input[replay.steps++] = input;
+    } else if (!room) {
+        // Longer than a replay can hold: the game goes on unrecorded.
+        stop_recording();
+        page_game_unrecorded();
+    }
 }
 
 void note_escape()
 {
-    if (!recording)
+    if (!recording())
         return;
-    frame_escapes++;
+    record_escape();
     if (game_in_play())
         left_game = true;
 }
@@ -189,47 +166,19 @@ bool watching()
 int watch_tick()
 {
     double now = emscripten_get_now();
-    // A stalled or hidden page does not race to catch up afterwards.
     double passed = now - last_ms;
-    if (!paused)
-        budget_ms += (passed < 250.0 ? passed : 250.0) * speed;
     last_ms = now;
     if (take_escapes() > 0) {
         stop_watching();
         return 0;
     }
-    for (;;) {
-        if (finishing) {
-            if (game_state == STATE_TITLE) {
-                stop_watching();
-                return 0;
-            }
-            if (budget_ms < STEP_MS)
-                break;
-            budget_ms -= STEP_MS;
-            run_step();
-            draw_frame();
-            continue;
-        }
-        if (replay_run.frame >= replay.frames) {
-            finishing = true;
-            input_source = no_input;
-            continue;
-        }
-        double need = replay.frame[replay_run.frame].steps * STEP_MS;
-        if (budget_ms < need)
-            break;
-        budget_ms -= need;
-        run_replay_frame();
-        // The recorded game's window close ended it; the page goes on.
-        quit_requested = 0;
+    int wait = advance_watch(passed);
+    if (wait < 0) {
+        stop_watching();
+        return 0;
     }
-    page_watch_progress(static_cast<int>(replay_run.frame), static_cast<int>(replay.frames), score);
-    if (paused)
-        return 50;
-    double need = finishing || replay_run.frame >= replay.frames ? STEP_MS : replay.frame[replay_run.frame].steps * STEP_MS;
-    double wait = (need - budget_ms) / speed;
-    return wait > 0.0 ? static_cast<int>(wait) : 0;
+    page_watch_progress(static_cast<int>(watched_frame()), static_cast<int>(watched_frames()), score);
+    return wait;
 }
 
 void stop_watching()
@@ -237,7 +186,7 @@ void stop_watching()
     if (!watching_now)
         return;
     watching_now = false;
-    input_source = read_system_input;
+    stop_replay();
     high_score = saved.high_score;
     shown_score = saved.shown_score;
     score = saved.score;
@@ -273,7 +222,7 @@ EMSCRIPTEN_KEEPALIVE int web_seed_game(int given, unsigned seed)
 // The steps of the game being recorded so far; -1 when none is.
 EMSCRIPTEN_KEEPALIVE long web_recorded_steps()
 {
-    return kiv::recording ? kiv::replay.steps : -1;
+    return kiv::recording() ? kiv::replay.steps : -1;
 }
 
 // Where the page puts a replay's header and its decompressed body.
@@ -298,19 +247,15 @@ EMSCRIPTEN_KEEPALIVE int web_watch(int body_size)
     using namespace kiv;
     if (watching_now)
         stop_watching();
-    recording = false;
+    stop_recording();
     seed_asked = false;
     if (game_state != STATE_TITLE)
         go_to_title();
     if (!read_replay_body(watched, replay_body, body_size, &error))
         return 0;
     saved = PageState{high_score, shown_score, score, windowed, mouse_speed};
-    start_replay(false, false);
+    start_watch();
     watching_now = true;
-    finishing = false;
-    paused = false;
-    speed = 1;
-    budget_ms = 0.0;
     last_ms = emscripten_get_now();
     return 1;
 }
@@ -318,9 +263,9 @@ EMSCRIPTEN_KEEPALIVE int web_watch(int body_size)
 // 1, 4 or 16 times the game's speed; 0 pauses.
 EMSCRIPTEN_KEEPALIVE void web_watch_speed(int speed)
 {
-    kiv::paused = speed == 0;
+    kiv::watch.paused = speed == 0;
     if (speed > 0)
-        kiv::speed = speed > 16 ? 16 : speed;
+        kiv::watch.speed = speed > 16 ? 16 : speed;
 }
 
 EMSCRIPTEN_KEEPALIVE void web_watch_stop()

@@ -6,10 +6,9 @@
 namespace kiv {
 
 // Recording, called by the page's loop: around every frame, and for every
-// step's input and every Escape while a game is recorded.
+// Escape while a game is recorded (every step's input goes to record_step).
 void begin_recorded_frame();
 void end_recorded_frame();
-void note_step_input(const StepInput& input);
 void note_escape();
 // A game has been started and waits for the page to give its seed: no frame
 // runs meanwhile.

@@ -1,69 +1,31 @@
-// The web build's screen set-up: the palette and the pictures, decoded from
-// the PNG files and mapped onto the palette as the desktop's SDL does it.
-// Loading gives each colour the nearest palette entry; what lands on entry
-// 0, the key colour of the moment (red for the blue balls, blue for the
-// rest), is transparent. Drawing then maps each entry to the first one of
-// its colour in the final palette, whose entry 0 is white: so the white of
-// a picture is drawn as entry 0, as SDL draws it.
+// The web build's video: the pictures decoded by stb_image into the game's
+// screen, and the screen shown in the page's canvas through the palette.
 #include <emscripten.h>
 
-#include <cstdio>
+#include <cstdint>
 #include <cstdlib>
 
 #include "frame/game.h"
 #include "media/draw.h"
-#include "media/palette.h"
-#include "platform/web/screen.h"
+#include "media/input.h"
+#include "media/screen.h"
 
 extern "C" {
 unsigned char* stbi_load(const char* path, int* w, int* h, int* channels, int wanted);
-void stbi_image_free(void* data);
 }
 
 namespace kiv {
 
-unsigned char screen[SCREEN_H][SCREEN_W];
-Picture images[IMAGE_COUNT];
-std::uint32_t palette[256];
-Rect screen_rect;
-Rect panel_rect;
-unsigned char panel_colour;
-
 namespace {
 
-Rgb entries[256];
-// Pictures have few colours, mostly in runs: the last answer is kept until
-// the palette changes.
-int last_r = -1, last_g, last_b;
-unsigned char last;
+std::uint32_t canvas_colour[256];   // RGBA as the canvas takes it, byte order r, g, b, a
+std::uint32_t canvas_pixels[SCREEN_H * SCREEN_W];
 
-void set_entry(int i, Rgb c)
+unsigned char* read_png(const char* path, int* w, int* h)
 {
-    last_r = -1;
-    entries[i] = c;
-    palette[i] = 0xff000000u | (std::uint32_t)c.b << 16 | (std::uint32_t)c.g << 8 | c.r;
+    int channels = 0;
+    return stbi_load(path, w, h, &channels, 3);
 }
-
-Picture load_picture(const char* file)
-{
-    char path[64];
-    std::snprintf(path, sizeof path, "images/%s", file);
-    int w = 0, h = 0, channels = 0;
-    unsigned char* rgb = stbi_load(path, &w, &h, &channels, 3);
-    if (!rgb) {
-        std::fprintf(stderr, "Unable to load: %s\n", path);
-        std::exit(1);
-    }
-    size_t size = static_cast<size_t>(w) * h;
-    Picture p{w, h, static_cast<unsigned char*>(std::malloc(size)), static_cast<unsigned char*>(std::malloc(size))};
-    for (size_t i = 0; i < size; i++) {
-        p.pixels[i] = nearest_entry(rgb[3 * i], rgb[3 * i + 1], rgb[3 * i + 2]);
-        p.opaque[i] = p.pixels[i] != 0;
-    }
-    stbi_image_free(rgb);
-    return p;
-}
-
 
 // The high score lives in the browser's storage; the page puts it into
 // kiv.prf before the game starts, and this takes it back at the exit.
@@ -80,69 +42,52 @@ EM_JS(void, store_high_score_file, (), {
     }
 });
 
-} // namespace
+EM_JS(void, show_canvas_pixels, (const void* rgba, int w, int h), {
+    var canvas = Module["canvas"];
+    if (!canvas)
+        return;
+    var context = canvas.getContext("2d");
+    var bytes = new Uint8ClampedArray(HEAPU8.buffer, rgba, w * h * 4);
+    context.putImageData(new ImageData(bytes, w, h), 0, 0);
+});
 
-unsigned char nearest_entry(int r, int g, int b)
+EM_JS(void, show_system_cursor, (), {
+    if (Module["canvas"])
+        Module["canvas"].style.cursor = "auto";
+});
+
+EM_JS(int, system_pointer, (int axis), {
+    return Module["kivPointer"] ? Module["kivPointer"][axis] : 0;
+});
+
+// The canvas shows the newest frame at the next animation frame.
+EM_JS(void, request_show, (), {
+    if (Module["kivShowRequested"])
+        return;
+    Module["kivShowRequested"] = true;
+    requestAnimationFrame(function() {
+        Module["kivShowRequested"] = false;
+        if (!Module["kivStopped"])
+            _web_show();
+    });
+});
+
+void show_frame()
 {
-    if (r == last_r && g == last_g && b == last_b)
-        return last;
-    int best = 0;
-    long best_distance = -1;
-    for (int i = 0; i < 256; i++) {
-        long dr = entries[i].r - r, dg = entries[i].g - g, db = entries[i].b - b;
-        long d = dr * dr + dg * dg + db * db;
-        if (best_distance < 0 || d < best_distance) {
-            best = i;
-            best_distance = d;
-            if (d == 0)
-                break;
-        }
-    }
-    last_r = r;
-    last_g = g;
-    last_b = b;
-    last = static_cast<unsigned char>(best);
-    return last;
+    request_show();
 }
 
-void init_video(int windowed)
+} // namespace
+
+void init_video(int)
 {
     std::atexit(store_high_score_file);
-    for (int i = 0; i < RAMP_ENTRIES; i++)
-        set_entry(i, ramp_colour(i / RAMP_SHADES, i % RAMP_SHADES));
-    for (int i = RAMP_ENTRIES; i < 256; i++)
-        set_entry(i, cube_colour(i));
-    screen_rect = Rect{0, 0, SCREEN_W, SCREEN_H};
-
-    // The blue balls are keyed on red, everything else on blue.
-    set_entry(0, KEY_RED);
-    for (int k = 0; k < BLUE_BALL_IMAGES; k++)
-        images[k] = load_picture(image_files[k]);
-    set_entry(0, KEY_BLUE);
-    for (int k = BLUE_BALL_IMAGES; k < IMAGE_COUNT; k++)
-        images[k] = load_picture(image_files[k]);
-    // Each entry of the palette at loading drawn as the first one of its
-    // colour in the final palette.
-    Rgb at_loading[256];
-    for (int i = 0; i < 256; i++)
-        at_loading[i] = entries[i];
-    set_entry(0, Rgb{255, 255, 255});
-    unsigned char drawn_as[256];
-    for (int i = 0; i < 256; i++)
-        drawn_as[i] = nearest_entry(at_loading[i].r, at_loading[i].g, at_loading[i].b);
-    for (Picture& p : images)
-        for (int i = 0; i < p.w * p.h; i++)
-            p.pixels[i] = drawn_as[p.pixels[i]];
-
-    // The side panel is 64 wide; the screen clips it to its last 45 columns.
-    panel_rect = Rect{595, 0, 64, SCREEN_H};
-    panel_colour = nearest_entry(240, 240, 128);
-    if (!windowed) {
-        pointer_x = SCREEN_W / 2;
-        pointer_y = SCREEN_H / 2;
-    } else {
-        reset_pointer();
+    load_pictures(read_png);
+    for (int i = 0; i < 256; i++) {
+        const Rgb& c = screen_palette[i];
+        canvas_colour[i] = 0xff000000u | (std::uint32_t)c.b << 16 | (std::uint32_t)c.g << 8 | c.r;
     }
+    reset_pointer();
     video_ready = 1;
 }
 
@@ -151,4 +96,29 @@ void init_offscreen_video()
     init_video(0);
 }
 
+void (*present_screen)() = show_frame;
+
+void show_cursor()
+{
+    show_system_cursor();
+}
+
+// The page is the game's window: the pointer returns to where the mouse
+// last was over the canvas.
+void read_system_pointer(int* x, int* y)
+{
+    *x = system_pointer(0);
+    *y = system_pointer(1);
+}
+
 } // namespace kiv
+
+// Shows the screen in the canvas, through the palette.
+extern "C" EMSCRIPTEN_KEEPALIVE void web_show()
+{
+    using namespace kiv;
+    const unsigned char* p = &screen[0][0];
+    for (int i = 0; i < SCREEN_W * SCREEN_H; i++)
+        canvas_pixels[i] = canvas_colour[p[i]];
+    show_canvas_pixels(canvas_pixels, SCREEN_W, SCREEN_H);
+}

@@ -1,0 +1,123 @@
+// Watching a replay as the game played it.
+#include "replay/watch.h"
+
+#include "frame/game.h"
+#include "frame/loop.h"
+#include "media/draw.h"
+#include "media/input.h"
+#include "media/screen.h"
+#include "media/sound.h"
+#include "replay/run.h"
+
+namespace kiv {
+
+Watch watch;
+
+namespace {
+
+constexpr double LONGEST_STALL_MS = 250.0;
+
+// The game-over screen after a game's last frame runs on by itself.
+void no_input(StepInput* input)
+{
+    input->buttons = 0;
+}
+
+// Skipped frames make no sound either.
+void present_silence()
+{
+    for (int& k : effect_requested)
+        k = 0;
+}
+
+bool at_end()
+{
+    return replay_run.frame >= replay.frames;
+}
+
+double next_frame_ms()
+{
+    return watch.finishing || at_end() ? STEP_MS : replay.frame[replay_run.frame].steps * STEP_MS;
+}
+
+} // namespace
+
+void start_watch()
+{
+    start_replay(false, false);
+    watch = Watch{1, false, false, 0.0};
+}
+
+int advance_watch(double passed)
+{
+    if (!watch.paused)
+        watch.budget_ms += (passed < LONGEST_STALL_MS ? passed : LONGEST_STALL_MS) * watch.speed;
+    for (;;) {
+        if (watch.finishing) {
+            if (game_state == STATE_TITLE)
+                return -1;
+            if (watch.budget_ms < STEP_MS)
+                break;
+            watch.budget_ms -= STEP_MS;
+            run_step();
+            draw_frame();
+            continue;
+        }
+        if (at_end()) {
+            if (replay.header.kind != REPLAY_GAME)
+                return -1;
+            watch.finishing = true;
+            input_source = no_input;
+            continue;
+        }
+        if (watch.budget_ms < next_frame_ms())
+            break;
+        watch.budget_ms -= next_frame_ms();
+        run_replay_frame();
+        // A session's quit ended the program it was recorded in: here the
+        // replay goes on to its end, which comes with that frame.
+        quit_requested = 0;
+    }
+    if (watch.paused)
+        return 50;
+    double wait = (next_frame_ms() - watch.budget_ms) / watch.speed;
+    return wait > 0.0 ? static_cast<int>(wait) : 0;
+}
+
+bool skip_to_next_start()
+{
+    if (watch.finishing)
+        return false;
+    void (*present)() = present_screen;
+    const int drawing = drawing_on;
+    present_screen = present_silence;
+    drawing_on = 0;
+    bool left_play = game_state != STATE_PLAYING, started = false;
+    while (!started && !at_end()) {
+        run_replay_frame();
+        quit_requested = 0;
+        started = left_play && game_state == STATE_PLAYING;
+        left_play = left_play || game_state != STATE_PLAYING;
+    }
+    present_screen = present;
+    drawing_on = drawing;
+    watch.budget_ms = 0.0;
+    // The game's first frame is seen at once, also while paused.
+    if (started && !at_end()) {
+        run_replay_frame();
+        quit_requested = 0;
+    }
+    return started;
+}
+
+long watched_frame()
+{
+    return replay_run.frame;
+}
+
+long watched_frames()
+{
+    return replay.frames;
+}
+
+} // namespace kiv
