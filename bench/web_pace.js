@@ -9,7 +9,8 @@
 // took to arrive, and its steps per frame (average, worst aligned second).
 //   NODE_PATH=build-web/node_modules node bench/web_pace.js build-web/web-bot build/kiv-board [--long] [--runs N]
 // --long adds games of ten minutes to those of about ten seconds. The
-// board runs with a wide --pace-margin, so that every game is measured.
+// board runs with a wide --pace-margin and wide bounds on steps per frame,
+// so that every game is sent and measured.
 const http = require('http'), zlib = require('zlib');
 const {startBoard, launch, claim, botGame, stepsPerFrame} = require('../tests/web/lib.js');
 
@@ -17,6 +18,7 @@ const [botDir, boardBin] = process.argv.slice(2);
 const long = process.argv.includes('--long');
 const runsAt = process.argv.indexOf('--runs');
 const runs = runsAt > 0 ? +process.argv[runsAt + 1] : 1;
+const WIDE = '5';
 
 const scenarios = [
   {name: 'plain', network: null, cpu: 1},
@@ -47,8 +49,25 @@ function proxy(target) {
         games.push({ticket: sent.ticket, late: arrived - starts.get(sent.ticket) - steps * 10,
                     upload: arrived - begun, bytes: body.length});
       }
+      // Tickets tell the page the board's wide bounds on steps per frame, so
+      // that every game is sent and measured.
+      const ticket = req.method === 'POST' && req.url === '/api/tickets';
       const up = http.request({host: '127.0.0.1', port: target, path: req.url, method: req.method, headers: req.headers},
-                              r => { res.writeHead(r.statusCode, r.headers); r.pipe(res); });
+                              r => {
+        if (!ticket || r.statusCode !== 201) {
+          res.writeHead(r.statusCode, r.headers);
+          r.pipe(res);
+          return;
+        }
+        const parts = [];
+        r.on('data', c => parts.push(c));
+        r.on('end', () => {
+          const wide = Buffer.from(JSON.stringify({...JSON.parse(Buffer.concat(parts)), max_steps_per_frame: +WIDE,
+                                                   max_steps_per_frame_in_second: +WIDE}));
+          res.writeHead(r.statusCode, {...r.headers, 'content-length': wide.length});
+          res.end(wide);
+        });
+      });
       up.on('error', () => { res.writeHead(502); res.end(); });
       up.end(body);
     });
@@ -75,7 +94,8 @@ async function measure(port, scenario, length, run) {
 }
 
 (async () => {
-  const {board, port: boardPort} = await startBoard(boardBin, botDir, ['--pace-margin', '600']);
+  const {board, port: boardPort} = await startBoard(boardBin, botDir, ['--pace-margin', '600', '--max-steps-per-frame',
+                                                                      WIDE, '--max-steps-per-frame-in-second', WIDE]);
   const {server, games, port} = await proxy(boardPort);
   try {
     console.log('scenario        | game     | Start->1st frame | arrived later than it lasted | body upload | steps/frame avg, worst second | page said');

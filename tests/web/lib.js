@@ -60,7 +60,7 @@ const UNTHROTTLED = ['--disable-background-timer-throttling', '--disable-backgro
 async function launch({throttled = false} = {}) {
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'kiv-chromium-'));
   const browser = await puppeteer.launch({
-    executablePath: '/usr/bin/chromium', headless: true, pipe: true,
+    executablePath: '/usr/bin/chromium', headless: true, pipe: true, protocolTimeout: 20 * 60000,
     ignoreDefaultArgs: throttled ? UNTHROTTLED : [],
     args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
            '--disable-component-update', '--disable-sync', '--user-data-dir=' + profile]});
@@ -93,8 +93,11 @@ async function canvasAt(page) {
 }
 
 // The left button pressed on the canvas (which locks the pointer) and held
-// while the pointer walks onto Start.
+// while the pointer walks onto Start, once the title shows (a press on the
+// game-over screen only leaves it).
 async function pressStart(page) {
+  await until(page, () => Array.from(document.getElementById('canvas').getContext('2d').getImageData(500, 120, 1, 1)
+    .data.slice(0, 3)).join(',') === '255,255,135', 'the title shows', 30000);
   const at = await canvasAt(page);
   await page.mouse.move(...at(10, 10));
   await page.mouse.down();

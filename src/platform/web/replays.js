@@ -68,8 +68,9 @@
       var bytes = new Uint8Array(HEADER + packed.length);
       bytes.set(header);
       bytes.set(packed, HEADER);
-      var steps = new DataView(header.buffer, header.byteOffset, HEADER).getUint32(28, true);
-      var game = {bytes: bytes, score: score, over: end === 1, seed: seed, steps: steps, when: when};
+      var fields = new DataView(header.buffer, header.byteOffset, HEADER);
+      var game = {bytes: bytes, score: score, over: end === 1, seed: seed, steps: fields.getUint32(28, true),
+                  frames: fields.getUint32(32, true), when: when};
       showLast(game);
       if (Module['kivBoardGameRecorded']) Module['kivBoardGameRecorded'](game);
     }).catch(function (e) { fail('The replay could not be made: ' + e.message); });

@@ -6,14 +6,19 @@
 // start as it lasted, within the ticket's margin. The page counts how far
 // its game has fallen behind real time (every stall the loop does not
 // catch up) and, past the margin, says at once that the game is no longer
-// ranked and lets the ticket go. A game left early, or a page going away,
-// lets its ticket go too. Without a name, a ticket or a board, or when the
+// ranked and lets the ticket go. The board also takes only games whose
+// frames kept up with their steps (a bound on the steps per frame over the
+// game and in every second of play): a browser too slow to draw the game's
+// 100 frames a second is told so at once too. A game left early, or a page
+// going away, lets its ticket go too. Without a name, a ticket or a board, or when the
 // start fails, the game begins at once from a seed of its own, unranked,
 // and the board's line says why.
 (function () {
   var $ = function (id) { return document.getElementById(id); };
   var board = Module['kivBoard'];
   var START_WAIT_MS = 5000;   // how long Start waits for the board
+  // The board's bounds on steps per frame when its ticket does not say them.
+  var STEPS_PER_FRAME = 1.1, STEPS_PER_FRAME_IN_SECOND = 1.5;
   var ticket = null;    // the next game's: {ticket, expires, margin}
   var fetching = false;
   var renewal = null;
@@ -63,6 +68,13 @@
   function behind(ms) {
     return (ms / 1000).toFixed(1) + ' s';
   }
+  function bound(value, otherwise) {
+    return typeof value === 'number' && value >= 1 ? value : otherwise;
+  }
+  function tooFew(steps, frames, most, where) {
+    return 'it ran ' + (steps / frames).toFixed(2) + ' steps per frame' + where +
+      ' (the browser could not draw the game\'s 100 frames a second); the board takes at most ' + most + '.';
+  }
 
   // Start was pressed: the game asks for its seed. Returns true when the
   // page will answer (the game waits), false to let it begin at once.
@@ -85,7 +97,10 @@
     var since = performance.now();
     board.api('POST', '/api/tickets/' + t.ticket + '/start', {name: player.name}, player.secret, START_WAIT_MS)
       .then(function (s) {
-        var game = {ticket: t.ticket, margin: t.margin, since: since, seed: s.seed >>> 0};
+        var game = {ticket: t.ticket, margin: t.margin, since: since, seed: s.seed >>> 0,
+                    average: bound(t.max_steps_per_frame, STEPS_PER_FRAME),
+                    perSecond: bound(t.max_steps_per_frame_in_second, STEPS_PER_FRAME_IN_SECOND),
+                    seen: 0, second: 0, frames: 0};
         if (_web_seed_game(1, game.seed)) {
           ranked = game;
           board.say('');
@@ -105,11 +120,25 @@
     return true;
   };
 
-  // After every frame: a ranked game past its margin is told at once.
+  // After every frame: a ranked game past its margin, or a second of play
+  // that ran too few frames, is told at once. A frame is counted in the
+  // second (100 steps) of its first step; a second is judged once the next
+  // one has begun.
   Module['kivAfterTick'] = function () {
     if (!ranked) return;
     var steps = _web_recorded_steps();
-    if (steps < 0) return;
+    if (steps <= ranked.seen) return;
+    var second = Math.floor(ranked.seen / 100);
+    ranked.seen = steps;
+    if (second !== ranked.second) {
+      if (100 > ranked.frames * ranked.perSecond) {
+        unrank(tooFew(100, ranked.frames, ranked.perSecond, ' in a second of play'));
+        return;
+      }
+      ranked.second = second;
+      ranked.frames = 0;
+    }
+    ranked.frames++;
     var late = lag(ranked, steps);
     if (late > ranked.margin * 1000)
       unrank('it has fallen ' + behind(late) + ' behind real time (the browser was too busy, or the tab hidden).');
@@ -155,6 +184,11 @@
     if (late > mine.margin * 1000) {
       abandon(mine);
       line.textContent = 'Unranked: the game fell ' + behind(late) + ' behind real time.';
+      return;
+    }
+    if (game.steps > game.frames * mine.average) {
+      abandon(mine);
+      line.textContent = 'Unranked: ' + tooFew(game.steps, game.frames, mine.average, '');
       return;
     }
     Module['kivSubmit'](game, mine);
