@@ -7,8 +7,9 @@
    --games games (kiv_board_fill), kept in SQLite and in a PostgreSQL 15 of
    its own (as the board's tests start it).
 2. Verified submissions: --submissions of the catcher bot's longest games
-   (minutes each), sent 4 at a time to a server with a worker per core:
-   games verified per second and the time from submission to answer.
+   (minutes each), sent at once, 4 at a time, to a server with a verifier
+   per core whose queue they fill: the time to the 202 and to the verdict,
+   games verified per second and per verifier CPU-second.
 """
 import argparse
 import os
@@ -53,11 +54,21 @@ def top_bench(store, name, a):
         board.stop()
 
 
+def verifier_cpu(proc):
+    """CPU seconds of a server's reaped children: its verifiers."""
+    with open(f'/proc/{proc.pid}/stat') as f:
+        fields = f.read().rsplit(')', 1)[1].split()
+    return (int(fields[13]) + int(fields[14])) / os.sysconf('SC_CLK_TCK')
+
+
 def submission_bench(a):
+    """The queue filled at once: every game 202 as it arrives, then judged
+    by a verifier per core; the time from each game's submission to its
+    verdict, and the verifiers' CPU time."""
     store = ['--data', os.path.join(bt.scratch, 'submit')]
-    board = bt.Board(store, '--duration-margin', '86400', '--tickets-per-minute', '100000',
-                     '--games-per-minute', '100000', '--queue', '64')
+    board = bt.Board(store, *bt.LENIENT, '--queue', str(a.submissions))
     try:
+        secret = board.claim('Bench')
         games = []
         lock = threading.Lock()
 
@@ -66,40 +77,54 @@ def submission_bench(a):
                 with lock:
                     if len(games) >= a.submissions:
                         return
-                t = board.ticket()
-                replay, steps, score = bt.record(t['seed'], '--play', '100000')
-                if steps > 20000:
+                g = board.play('Bench', secret, '--play', '100000')
+                if g.steps > 20000:
                     with lock:
-                        games.append((t, replay, steps))
+                        games.append(g)
         makers = [threading.Thread(target=make) for _ in range(2)]
         for m in makers:
             m.start()
         for m in makers:
             m.join()
         games = games[:a.submissions]
-        times = []
+        sent, answers, verdicts = {}, [], {}
+        cpu = verifier_cpu(board.proc)
 
         def send(chunk):
-            for t, replay, _ in chunk:
-                start = time.monotonic()
-                status, _, body = board.submit(t['ticket'], 'Bench', replay)
-                bt.check(status == 201, f'{status} {body}')
+            for g in chunk:
+                at = time.monotonic()
+                status, _, body = board.submit(g.ticket, g.replay)
+                bt.check(status == 202, f'{status} {body}')
                 with lock:
-                    times.append(time.monotonic() - start)
+                    sent[body['id']] = at
+                    answers.append(time.monotonic() - at)
         start = time.monotonic()
         senders = [threading.Thread(target=send, args=(games[i::4],)) for i in range(4)]
         for s in senders:
             s.start()
         for s in senders:
             s.join()
+        while len(verdicts) < len(games):
+            for game_id in [i for i in sent if i not in verdicts]:
+                status, _, body = board.call('GET', f'/api/games/{game_id}')
+                if body['status'] != 'pending':
+                    bt.check(body['status'] == 'on the board', f'{game_id}: {body}')
+                    verdicts[game_id] = time.monotonic() - sent[game_id]
+            time.sleep(0.02)
         wall = time.monotonic() - start
-        times.sort()
-        steps = sum(g[2] for g in games) / len(games)
-        rate = len(games) / wall
-        print(f'submissions: {len(games)} games of {steps / 6000:.1f} min on average ({steps:,.0f} steps), '
-              f'4 at a time: {rate:.2f} verified/s, answer p50 {times[len(times) // 2]:.2f} s, '
-              f'p99 {times[min(len(times) - 1, int(len(times) * 0.99))]:.2f} s; '
-              f'in proportion, 10-minute games: {rate * steps / 60000:.2f} verified/s', flush=True)
+        cpu = verifier_cpu(board.proc) - cpu
+        answers.sort()
+        waits = sorted(verdicts.values())
+        steps = sum(g.steps for g in games) / len(games)
+
+        def p(values, q):
+            return values[min(len(values) - 1, int(len(values) * q))]
+        print(f'submissions: {len(games)} games of {steps / 6000:.1f} min on average ({steps:,.0f} steps), sent at '
+              f'once, 4 at a time, to a queue of {a.submissions}: 202 after {p(answers, 0.5) * 1000:.0f} ms (p50), '
+              f'{p(answers, 0.99) * 1000:.0f} ms (p99); verdict after {p(waits, 0.5):.2f} s (p50), {p(waits, 0.99):.2f}'
+              f' s (p99); {len(games) / wall:.2f} verified/s with a verifier per core; '
+              f'{len(games) / cpu:.2f} games per verifier CPU-second '
+              f'({steps / 100 * len(games) / cpu:,.0f} x real time)', flush=True)
     finally:
         board.stop()
 

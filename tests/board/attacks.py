@@ -287,11 +287,10 @@ def attack_rows(store, s):
         return game('worker', what, lambda t, seed: idle(seed), 202, words, s.hostile[trial])
 
     # Replays edited, byte for byte.
-    frames = struct.unpack_from('<I', good, 32)[0]
-
     def edited(replay):
         inputs = bytearray(zlib.decompress(replay[64:]))
-        inputs[frames + steps] = 0x14  # the first step's x motion, after the frames and the buttons
+        steps_, frames = struct.unpack_from('<II', replay, 28)
+        inputs[frames + steps_] = 0x14  # the first step's x motion, after the frames and the buttons
         return replay[:64] + zlib.compress(bytes(inputs), 9)
 
     def header(replay, fmt, at, value):
@@ -501,17 +500,18 @@ def attack_rows(store, s):
              ticketed(lambda seed: bt.record(seed, '--bot', 'idle', '--steps-per-frame', '2')[0]), 422,
              'steps per frame'),
         Row('verdict', 'a third running game of one name (limit 2)', s.limited,
-            lambda _: start_call(s.limited, 'Busy')[1], 429, 'games running already', stores={'issued': 1},
-            prepare=running(s.limited, ['Busy', 'Busy'], '127.0.0.1')),
+            lambda _: start_call(s.limited, 'Busy', '127.0.0.30')[1], 429, 'games running already', stores={'issued': 1},
+            prepare=running(s.limited, ['Busy', 'Busy'], '127.0.0.30')),
         Row('verdict', 'a fourth running game from one address, three names (limit 3)', s.limited,
             lambda _: start_call(s.limited, 'Dee', '127.0.0.31')[1], 429, 'this address', stores={'issued': 1},
-            prepare=running(s.limited, ['Ada', 'Bea', 'Cy'], '127.0.0.31')),
+            prepare=lambda: secret(board, 'Dee') and running(s.limited, ['Ada', 'Bea', 'Cy'], '127.0.0.31')()),
         Row('verdict', 'a running game goes on past the limit: sent and ranked', s.limited,
             lambda _: judged(s.limited, shared['running']), 202, 'on the board', stores=RANKED),
         # Replays made up or edited.
         game('replay', 'a forged score', ticketed(lambda seed: header(idle(seed), '<i', 24, 1000)), 202, 'scores'),
         game('replay', 'an edited input', ticketed(lambda seed: edited(idle(seed))), 202, 'differs'),
-        game('replay', 'a replay cut in half', ticketed(lambda seed: idle(seed)[:300]), 202, 'ends inside'),
+        game('replay', 'a replay cut in half', ticketed(lambda seed: (lambda r: r[:64 + (len(r) - 64) // 2])(idle(seed))),
+             202, 'ends'),
         game('replay', 'random bytes', lambda t, seed: os.urandom(4096), 422, 'not a Kiv replay'),
         game('replay', 'another rules version, which no verifier plays', ticketed(lambda seed: header(
             idle(seed), '<H', 6, 2)), 422, 'rules version 2'),
