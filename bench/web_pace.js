@@ -12,7 +12,7 @@
 // board runs with a wide --pace-margin and wide bounds on steps per frame,
 // so that every game is sent and measured.
 const http = require('http'), zlib = require('zlib');
-const {startBoard, launch, claim, botGame, stepsPerFrame} = require('../tests/web/lib.js');
+const {startBoard, launch, claim, botGame} = require('../tests/web/lib.js');
 
 const [botDir, boardBin] = process.argv.slice(2);
 const long = process.argv.includes('--long');
@@ -30,6 +30,23 @@ const scenarios = [
 // Steps of catching before the bot lets the balls fall (the game ends
 // several seconds later).
 const lengths = [{name: '10 s', steps: 400}].concat(long ? [{name: '10 min', steps: 59000}] : []);
+
+// The steps per frame of a game: on average, and the most in any aligned
+// second of play (each frame counted in the second where its first step
+// falls).
+function stepsPerFrame(frameSteps) {
+  const seconds = [];
+  let step = 0;
+  for (const k of frameSteps) {
+    const s = Math.floor(step / 100);
+    seconds[s] = seconds[s] || {steps: 0, frames: 0};
+    seconds[s].steps += k;
+    seconds[s].frames++;
+    step += k;
+  }
+  const worst = Math.max(...seconds.filter(Boolean).map(s => s.steps / s.frames));
+  return {average: step / frameSteps.length, worst};
+}
 
 // The proxy in front of the board: when each start and each game arrived.
 function proxy(target) {

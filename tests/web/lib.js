@@ -145,22 +145,4 @@ async function botGame(page, steps, ms = 120000) {
           status: await page.$eval('#board-status', s => s.textContent), frameSteps: times.frameSteps};
 }
 
-// The steps per frame of a game: on average, and the most in any aligned
-// second of play (each frame counted in the second where its first step
-// falls).
-function stepsPerFrame(frameSteps) {
-  const seconds = [];
-  let step = 0;
-  for (const k of frameSteps) {
-    const s = Math.floor(step / 100);
-    seconds[s] = seconds[s] || {steps: 0, frames: 0};
-    seconds[s].steps += k;
-    seconds[s].frames++;
-    step += k;
-  }
-  const worst = Math.max(...seconds.filter(Boolean).map(s => s.steps / s.frames));
-  return {average: step / frameSteps.length, worst};
-}
-
-module.exports = {serve, startBoard, launch, check, until, canvasAt, pressStart, claim, verdict, botGame,
-                  stepsPerFrame};
+module.exports = {serve, startBoard, launch, check, until, canvasAt, pressStart, claim, verdict, botGame};
