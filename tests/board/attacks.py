@@ -397,6 +397,19 @@ def attack_rows(store, s):
         judged(board, body(t, idle(seed)))
         return t
 
+    def started_long_ago():
+        t, seed = started()
+        hour = 3600 * 1000 + 86400 * 1000  # the longest game and the main board's margin
+        bt.sql(store, f"UPDATE tickets SET started_ms = started_ms - {hour + 1000}, expires_ms = expires_ms - "
+                      f"{hour + 1000} WHERE ticket = '{t}'")
+        return body(t, idle(seed))
+
+    def address_hashed(address):  # the running games' networks are kept hashed, never as written
+        hexed = 'lower(hex(client))' if store[0] == '--data' else "encode(client, 'hex')"
+        kept = bt.sql(store, f'SELECT {hexed} FROM tickets WHERE client IS NOT NULL')
+        written = bytes(map(int, address.split('.'))).hex()
+        return kept and all(len(k[0]) == 32 and written not in k[0] for k in kept)
+
     def expired_start():
         t = strict.ticket(source='127.0.0.9')
         bt.wait_for(lambda: time.time() > t['expires'] + 0.1, 10, 'the ticket to expire')
@@ -472,6 +485,8 @@ def attack_rows(store, s):
         Row('tickets', 'a start of a ticket past its lifetime', strict,
             lambda t: post(strict, f'/api/tickets/{t}/start', {'name': 'Eve'}, secrets[(board.port, 'Eve')])(), 410,
             'expired', prepare=expired_start),
+        game('tickets', 'a game past its start, the longest game and the margin (start moved back in the database)',
+             None, 410, 'expired', stores={}, prepare=started_long_ago),
         Row('tickets', 'a start of an unknown ticket', board,
             post(board, f'/api/tickets/{"0" * 32}/start', {'name': 'Eve'}, secrets[(board.port, 'Eve')]), 404,
             'no such ticket'),
@@ -502,9 +517,11 @@ def attack_rows(store, s):
         Row('verdict', 'a third running game of one name (limit 2)', s.limited,
             lambda _: start_call(s.limited, 'Busy', '127.0.0.30')[1], 429, 'games running already', stores={'issued': 1},
             prepare=running(s.limited, ['Busy', 'Busy'], '127.0.0.30')),
-        Row('verdict', 'a fourth running game from one address, three names (limit 3)', s.limited,
-            lambda _: start_call(s.limited, 'Dee', '127.0.0.31')[1], 429, 'this address', stores={'issued': 1},
-            prepare=lambda: secret(board, 'Dee') and running(s.limited, ['Ada', 'Bea', 'Cy'], '127.0.0.31')()),
+        Row('verdict', 'a fourth running game from one address, three started at another server (limit 3)',
+            s.limited, lambda _: start_call(s.limited, 'Dee', '127.0.0.31')[1], 429, 'this address',
+            stores={'issued': 1}, prepare=lambda: secret(board, 'Dee') and running(board, ['Ada', 'Bea', 'Cy'],
+                                                                                  '127.0.0.31')(),
+            check=lambda head, text: address_hashed('127.0.0.31')),
         Row('verdict', 'a running game goes on past the limit: sent and ranked', s.limited,
             lambda _: judged(s.limited, shared['running']), 202, 'on the board', stores=RANKED),
         # Replays made up or edited.
