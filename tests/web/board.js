@@ -30,11 +30,14 @@ const text = (page, id) => page.$eval('#' + id, e => e.textContent);
 let board, worker, browser;
 (async () => {
   // The board verifies nothing itself: a worker beside it does, while it runs.
-  const started = await startBoard(boardBin, webDir, ['--workers', '0', '--running-per-name', '1']);
+  // (Its games are not about their frames: a busy machine draws fewer.)
+  const started = await startBoard(boardBin, webDir, ['--workers', '0', '--running-per-name', '1',
+                                                      '--max-steps-per-frame', '1.5']);
   board = started.board;
   const {port, url, data} = started;
   const startWorker = () => {
-    worker = spawn('setpriv', ['--pdeathsig', 'KILL', boardBin, 'worker', '--data', data], {stdio: 'inherit'});
+    worker = spawn('setpriv', ['--pdeathsig', 'KILL', boardBin, 'worker', '--data', data, '--max-steps-per-frame', '1.5'],
+                   {stdio: 'inherit'});
   };
   startWorker();
   // A name that looks like HTML, put on the board behind the server's back.

@@ -17,8 +17,9 @@
   var $ = function (id) { return document.getElementById(id); };
   var board = Module['kivBoard'];
   var START_WAIT_MS = 5000;   // how long Start waits for the board
-  // The board's bounds on steps per frame when its ticket does not say them.
-  var STEPS_PER_FRAME = 1.1, STEPS_PER_FRAME_IN_SECOND = 1.5;
+  // The board's bound on steps per frame in a second of play when its
+  // ticket does not say it (the average is then left to the board).
+  var STEPS_PER_FRAME_IN_SECOND = 1.5;
   var ticket = null;    // the next game's: {ticket, expires, margin}
   var fetching = false;
   var renewal = null;
@@ -98,7 +99,7 @@
     board.api('POST', '/api/tickets/' + t.ticket + '/start', {name: player.name}, player.secret, START_WAIT_MS)
       .then(function (s) {
         var game = {ticket: t.ticket, margin: t.margin, since: since, seed: s.seed >>> 0,
-                    average: bound(t.max_steps_per_frame, STEPS_PER_FRAME),
+                    average: bound(t.max_steps_per_frame, Infinity),
                     perSecond: bound(t.max_steps_per_frame_in_second, STEPS_PER_FRAME_IN_SECOND),
                     seen: 0, second: 0, frames: 0};
         if (_web_seed_game(1, game.seed)) {
