@@ -31,12 +31,13 @@ let board, worker, browser;
 (async () => {
   // The board verifies nothing itself: a worker beside it does, while it runs.
   // (Its games are not about their frames: a busy machine draws fewer.)
-  const started = await startBoard(boardBin, webDir, ['--workers', '0', '--running-per-name', '1',
-                                                      '--max-steps-per-frame', '1.5']);
+  const started = await startBoard(boardBin, webDir, ['--workers', '0', '--running-per-name', '1', '--max-steps-per-frame',
+                                                      '2', '--max-steps-per-frame-in-second', '5']);
   board = started.board;
   const {port, url, data} = started;
   const startWorker = () => {
-    worker = spawn('setpriv', ['--pdeathsig', 'KILL', boardBin, 'worker', '--data', data, '--max-steps-per-frame', '1.5'],
+    worker = spawn('setpriv', ['--pdeathsig', 'KILL', boardBin, 'worker', '--data', data, '--max-steps-per-frame', '2',
+                               '--max-steps-per-frame-in-second', '5'],
                    {stdio: 'inherit'});
   };
   startWorker();

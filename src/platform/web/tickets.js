@@ -8,8 +8,8 @@
 // catch up) and, past the margin, says at once that the game is no longer
 // ranked and lets the ticket go. The board also takes only games whose
 // frames kept up with their steps (a bound on the steps per frame over the
-// game and in every second of play): a browser too slow to draw the game's
-// 100 frames a second is told so at once too. A game left early, or a page
+// game and in every second of play, when its ticket says them): a browser
+// too slow to draw the game's 100 frames a second is told so at once too. A game left early, or a page
 // going away, lets its ticket go too. Without a name, a ticket or a board, or when the
 // start fails, the game begins at once from a seed of its own, unranked,
 // and the board's line says why.
@@ -17,9 +17,6 @@
   var $ = function (id) { return document.getElementById(id); };
   var board = Module['kivBoard'];
   var START_WAIT_MS = 5000;   // how long Start waits for the board
-  // The board's bound on steps per frame in a second of play when its
-  // ticket does not say it (the average is then left to the board).
-  var STEPS_PER_FRAME_IN_SECOND = 1.5;
   var ticket = null;    // the next game's: {ticket, expires, margin}
   var fetching = false;
   var renewal = null;
@@ -100,7 +97,7 @@
       .then(function (s) {
         var game = {ticket: t.ticket, margin: t.margin, since: since, seed: s.seed >>> 0,
                     average: bound(t.max_steps_per_frame, Infinity),
-                    perSecond: bound(t.max_steps_per_frame_in_second, STEPS_PER_FRAME_IN_SECOND),
+                    perSecond: bound(t.max_steps_per_frame_in_second, Infinity),
                     seen: 0, second: 0, frames: 0};
         if (_web_seed_game(1, game.seed)) {
           ranked = game;
