@@ -1,17 +1,21 @@
-// The page against the real board server, in headless Chromium: a game
-// played in the page lands on the board with the score the board's own
-// verifier gives it (kiv-verify agrees), its rank is shown, it is watched
-// from the board's list and from ?game=ID, and a name that looks like HTML
-// is shown as text; all of it under the server's Content-Security-Policy,
-// which nothing the page does violates.
+// The page against the real board server, in headless Chromium, as players
+// use it: a name claimed in one browser is refused in another (also looking
+// alike) until that one is paired with a code the first shows; a game played
+// to its end lands on the board with the score the board's own verifier
+// gives it (kiv-verify agrees) and its rank is shown; a game left with Escape
+// and one whose page goes away let their tickets go (the next start is
+// ranked, with one running game allowed a name); a
+// page reloaded between the board's taking a game and its verdict shows the
+// verdict when it comes; games are watched from the list and from
+// ?game=ID; a name that looks like HTML is shown as text; and nothing the
+// page does violates the server's Content-Security-Policy.
 // Usage: node board.js <web-dir> <kiv-board> <kiv-verify> <artefacts-dir>
-const fs = require('fs'), os = require('os'), path = require('path'), http = require('http');
+const fs = require('fs'), path = require('path'), http = require('http');
 const {spawn, execFileSync} = require('child_process');
-const {launch, check, until, pressStart} = require('./lib.js');
+const {startBoard, launch, check, until, pressStart, claim, verdict} = require('./lib.js');
 
 const [webDir, boardBin, verifier, art] = process.argv.slice(2);
 fs.mkdirSync(art, {recursive: true});
-const data = fs.mkdtempSync(path.join(os.tmpdir(), 'kiv-board-data-'));
 function get(port, url) {
   return new Promise((resolve, reject) => {
     http.get({host: '127.0.0.1', port, path: url}, res => {
@@ -21,21 +25,22 @@ function get(port, url) {
     }).on('error', reject);
   });
 }
+const text = (page, id) => page.$eval('#' + id, e => e.textContent);
 
-let board, browser;
+let board, worker, browser;
 (async () => {
-  // The server dies with this test, whatever ends it.
-  board = spawn('setpriv', ['--pdeathsig', 'KILL', boardBin, 'serve', '--port', '0', '--web', webDir, '--data', data],
-                {stdio: ['ignore', 'pipe', 'inherit']});
-  const port = await new Promise((resolve, reject) => {
-    let out = '';
-    board.stdout.on('data', c => {
-      out += c;
-      const m = out.match(/serving http:\/\/127\.0\.0\.1:(\d+)\//);
-      if (m) resolve(+m[1]);
-    });
-    board.on('exit', code => reject(new Error('kiv-board ended with ' + code)));
-  });
+  // The board verifies nothing itself: a worker beside it does, while it runs.
+  // (Its games are not about their frames: a busy machine draws fewer.)
+  const started = await startBoard(boardBin, webDir, ['--workers', '0', '--running-per-name', '1', '--max-steps-per-frame',
+                                                      '2', '--max-steps-per-frame-in-second', '5']);
+  board = started.board;
+  const {port, url, data} = started;
+  const startWorker = () => {
+    worker = spawn('setpriv', ['--pdeathsig', 'KILL', boardBin, 'worker', '--data', data, '--max-steps-per-frame', '2',
+                               '--max-steps-per-frame-in-second', '5'],
+                   {stdio: 'inherit'});
+  };
+  startWorker();
   // A name that looks like HTML, put on the board behind the server's back.
   execFileSync('python3', ['-c', `import sqlite3, sys
 db = sqlite3.connect(sys.argv[1])
@@ -44,57 +49,121 @@ db.commit()`, path.join(data, 'board.sqlite'), '<img src=x onerror=alert(1)>']);
 
   browser = await launch();
   try {
-    const page = await browser.newPage();
+    // Every page is watched for dialogs, script errors and violations of
+    // the policy (the page's own event and the console's report of it).
     let dialogs = 0;
-    page.on('dialog', d => { dialogs++; d.dismiss(); });
-    page.on('pageerror', e => console.log('page error: ' + e.message));
-    // Every violation of the policy, as the page's own event and as the
-    // console's report of it.
     const violations = [];
-    page.on('console', m => { if (/Content Security Policy/i.test(m.text())) violations.push(m.text()); });
-    await page.exposeFunction('kivViolation', text => violations.push(text));
-    await page.evaluateOnNewDocument(() => document.addEventListener('securitypolicyviolation',
-      e => window.kivViolation(e.violatedDirective + ' ' + e.blockedURI)));
-    await page.setViewport({width: 1200, height: 700});
-    const url = `http://127.0.0.1:${port}/`;
-    const policy = (await page.goto(url)).headers()['content-security-policy'] || '';
-    check(/frame-ancestors 'self'/.test(policy) && /'wasm-unsafe-eval'/.test(policy), 'the page comes with its policy');
-    await until(page, () => Module.kivReady, 'the page starts');
-    await page.type('#player-name', 'Robin');
-    await page.click('#board [data-period="all"]');
-    await until(page, () => /onerror/.test(document.getElementById('top').textContent), 'the board is listed');
-    check(await page.$eval('#top', t => t.querySelector('img') === null &&
-                           t.querySelector('.who').textContent === '<img src=x onerror=alert(1)>'),
+    async function open(context, address = url) {
+      const page = await context.newPage();
+      page.on('dialog', d => { dialogs++; d.dismiss(); });
+      page.on('pageerror', e => console.log('page error: ' + e.message));
+      page.on('console', m => { if (/Content Security Policy/i.test(m.text())) violations.push(m.text()); });
+      await page.exposeFunction('kivViolation', text => violations.push(text));
+      await page.evaluateOnNewDocument(() => document.addEventListener('securitypolicyviolation',
+        e => window.kivViolation(e.violatedDirective + ' ' + e.blockedURI)));
+      await page.setViewport({width: 1200, height: 700});
+      const policy = (await page.goto(address)).headers()['content-security-policy'] || '';
+      check(/frame-ancestors 'self'/.test(policy) && /'wasm-unsafe-eval'/.test(policy), 'the page comes with its policy');
+      await until(page, () => Module.kivReady, 'the page starts', 30000);
+      return page;
+    }
+    // Start pressed with the mouse; resolves once the game runs, and says
+    // whether the page started it ranked.
+    async function start(page) {
+      const at = await pressStart(page);
+      await page.mouse.up();
+      await until(page, () => _web_recorded_steps() > 0, 'the game begins');
+      return {at, ranked: !/^Unranked/.test(await text(page, 'board-status'))};
+    }
+
+    // A name is one browser's until it pairs another.
+    const a = await open(browser.defaultBrowserContext());
+    await claim(a, 'Robin');
+    const other = await browser.createBrowserContext();
+    const b = await open(other);
+    for (const name of ['ROBIN', 'Rоbin']) {   // the second with a Cyrillic о
+      await b.$eval('#player-name', f => { f.value = ''; });
+      await b.type('#player-name', name);
+      await b.click('#claim-name');
+      const said = await until(b, () => document.getElementById('name-status').textContent, 'the claim is answered');
+      check(/taken|scripts/.test(said) && (await text(b, 'player-shown')) === '',
+            `${name} is refused in another browser: ${said}`);
+    }
+    await a.click('#pair-show');
+    const code = await until(a, () => /^[A-Z2-9]{4}-[A-Z2-9]{4}$/.test(document.getElementById('pair-code').textContent) &&
+                             document.getElementById('pair-code').textContent, 'the first browser shows a code');
+    await b.click('#pair-enter');
+    await b.type('#code', code.replace('-', '').toLowerCase());
+    await b.click('#pair-use');
+    await until(b, () => document.getElementById('player-shown').textContent === 'Robin',
+                'the other browser plays as Robin with the code, typed in lower case without its dash');
+    // The board, with the HTML-like name shown as text.
+    await a.click('#board [data-period="all"]');
+    await until(a, () => /onerror/.test(document.getElementById('top').textContent), 'the board is listed');
+    check(await a.$eval('#top', t => t.querySelector('img') === null &&
+                        t.querySelector('.who').textContent === '<img src=x onerror=alert(1)>'),
           'a name like <img src=x onerror=alert(1)> shows as text');
 
-    // A game, played to its end: the page hands it over and shows its rank.
-    const at = await pressStart(page);
-    await page.mouse.up();
-    await page.mouse.move(...at(100, 100), {steps: 5});
-    const rank = await until(page, () => /^Verified/.test(document.getElementById('last-rank').textContent) &&
-                             document.getElementById('last-rank').textContent, 'the game is on the board', 40000);
-    const shown = await page.evaluate(() => Module.kivLastGame.score);
-    check(rank.startsWith(`Verified: ${shown.toLocaleString('en')} points, #`), 'the page shows its verified score and rank: ' + rank);
+    // A game played to its end: the page hands it over and shows its rank.
+    let game = await start(a);
+    check(game.ranked, 'the game starts ranked');
+    await a.mouse.move(...game.at(100, 100), {steps: 5});
+    const rank = await verdict(a, 'the game is judged', 60000);
+    const shown = await a.evaluate(() => Module.kivLastGame.score);
+    check(rank.startsWith(`On the board: ${shown.toLocaleString('en')} point`) && / #1 today/.test(rank),
+          'the page shows its verified score and rank: ' + rank);
     const top = JSON.parse((await get(port, '/api/top?period=all&limit=100')).body);
     const mine = top.games.find(g => g.name === 'Robin');
     const replay = await get(port, `/api/games/${mine.id}/replay`);
     fs.writeFileSync(path.join(data, 'robin.rec'), replay.body);
     const verified = JSON.parse(execFileSync(verifier, [path.join(data, 'robin.rec')], {encoding: 'utf8'}));
     check(mine.score === shown && verified.score === shown && verified.end === 'over',
-          `on the board with the verifier's score (${mine.score}; kiv-verify ${verified.score})`);
-    await until(page, name => [...document.querySelectorAll('#top .who')].some(w => w.textContent === name),
-                'the list shows it', 70000, 'Robin');
-    await page.screenshot({path: path.join(art, '1-board.png')});
+          `on the board under Robin with the verifier's score (${mine.score}; kiv-verify ${verified.score})`);
+    await until(a, name => [...document.querySelectorAll('#top .who')].some(w => w.textContent === name),
+                'the list shows it', 10000, 'Robin');
+    await a.screenshot({path: path.join(art, '1-board.png')});
+
+    // Left with Escape, and gone with its page: each lets its ticket go, or
+    // the next start would be refused (the board allows the name one running
+    // game). The page sends /abandon before it says the game was left.
+    game = await start(a);
+    check(game.ranked, 'the next game starts ranked');
+    await a.keyboard.press('Escape');
+    await until(a, () => /^Unranked: the game was left/.test(document.getElementById('last-rank').textContent),
+                'a game left with Escape is said unranked');
+    game = await start(b);
+    check(game.ranked, 'after a game left with Escape, a game in the other browser starts ranked');
+    await b.goto('about:blank');
+
+    // A reload between the board's taking the game and its verdict: the page
+    // shows the verdict when it comes.
+    worker.kill('SIGKILL');
+    game = await start(a);
+    check(game.ranked, 'after a page went away during its game, the next game starts ranked');
+    await a.mouse.move(...game.at(100, 100), {steps: 5});
+    await until(a, () => /^The board is playing your game again/.test(document.getElementById('last-rank').textContent),
+                'the board has taken the game', 60000);
+    const score = await a.evaluate(() => Module.kivLastGame.score);
+    await a.reload();
+    await until(a, () => Module.kivReady, 'the page starts again', 30000);
+    await until(a, () => /^The board is playing your game again/.test(document.getElementById('last-rank').textContent),
+                'after the reload the page says the game waits for its verdict');
+    await a.screenshot({path: path.join(art, '2-pending.png')});
+    startWorker();
+    const later = await verdict(a, 'the verdict comes after the reload', 60000);
+    check(later.startsWith(`On the board: ${score.toLocaleString('en')} point`) &&
+          (await text(a, 'last-score')).startsWith(score.toLocaleString('en')),
+          'after a reload the verdict is shown under the game: ' + later);
 
     // Watched from the list, and from its link.
-    await page.evaluate(name => [...document.querySelectorAll('#top li')]
+    await a.evaluate(name => [...document.querySelectorAll('#top li')]
       .find(li => li.querySelector('.who').textContent === name).querySelector('a').click(), 'Robin');
-    await until(page, () => !document.getElementById('watching').hidden, 'Watch in the list plays it');
-    await page.click('#watch-stop');
-    await until(page, () => document.getElementById('watching').hidden, 'Stop ends it');
-    await page.goto(url + '?game=' + mine.id);
-    await until(page, () => !document.getElementById('watching').hidden, '?game=ID plays it');
-    await page.screenshot({path: path.join(art, '2-watching.png')});
+    await until(a, () => !document.getElementById('watching').hidden, 'Watch in the list plays it');
+    await a.click('#watch-stop');
+    await until(a, () => document.getElementById('watching').hidden, 'Stop ends it');
+    await a.goto(url + '?game=' + mine.id);
+    await until(a, () => !document.getElementById('watching').hidden, '?game=ID plays it');
+    await a.screenshot({path: path.join(art, '3-watching.png')});
     check(dialogs === 0, 'no script ran from a name');
     check(violations.length === 0, 'nothing the page did violated its policy' +
           (violations.length ? ': ' + violations.join('; ') : ''));
@@ -103,6 +172,6 @@ db.commit()`, path.join(data, 'board.sqlite'), '<img src=x onerror=alert(1)>']);
     await browser.close();
   }
 })().catch(e => { console.error('FAIL: ' + e.message); process.exitCode = 1; }).finally(() => {
-  if (board) board.kill('SIGKILL');
-  fs.rmSync(data, {recursive: true, force: true});
+  if (worker) worker.kill('SIGKILL');
+  if (board) board.stop();
 });

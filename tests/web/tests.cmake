@@ -29,3 +29,9 @@ add_test(NAME web_board COMMAND ${KIV_NODE} ${CMAKE_SOURCE_DIR}/tests/web/board.
   ${KIV_VERIFY} ${CMAKE_BINARY_DIR}/e2e-artefacts/board)
 set_tests_properties(web_board PROPERTIES ENVIRONMENT "NODE_PATH=${CMAKE_BINARY_DIR}/node_modules"
   TIMEOUT 300 RUN_SERIAL TRUE)
+# Ranked games in a browser as players have it (hidden tabs throttled), on
+# the page with the test bot at its mouse, against the real board.
+add_test(NAME web_ranked COMMAND ${KIV_NODE} ${CMAKE_SOURCE_DIR}/tests/web/ranked.js ${CMAKE_BINARY_DIR}/web-bot
+  ${KIV_BOARD} ${CMAKE_BINARY_DIR}/e2e-artefacts/ranked)
+set_tests_properties(web_ranked PROPERTIES ENVIRONMENT "NODE_PATH=${CMAKE_BINARY_DIR}/node_modules"
+  TIMEOUT 300 RUN_SERIAL TRUE)

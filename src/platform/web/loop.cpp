@@ -12,10 +12,13 @@
 #include "media/input.h"
 #include "platform/web/replays.h"
 #include "replay/record.h"
+#include "replay/run.h"
 
 namespace kiv {
 
 namespace {
+
+constexpr int SEED_POLL_MS = 50;
 
 double start_ms = emscripten_get_now();
 int pending_dx, pending_dy, buttons, pending_escapes;
@@ -102,11 +105,15 @@ void exit_program(int status)
 extern "C" {
 
 // Runs a frame if a step is due (or the frames of a replay being watched);
-// returns the milliseconds until the next one is.
+// returns the milliseconds until the next one is. A game waiting for its
+// seed runs no frame: the page wakes the loop when it has the answer, and
+// looks again now and then meanwhile.
 EMSCRIPTEN_KEEPALIVE int web_tick()
 {
     if (kiv::watching())
         return kiv::watch_tick();
+    if (kiv::waiting_for_seed())
+        return kiv::SEED_POLL_MS;
     int wait = kiv::until_next_step();
     if (wait > 0)
         return wait;
@@ -114,6 +121,13 @@ EMSCRIPTEN_KEEPALIVE int web_tick()
     kiv::run_frame();
     kiv::end_recorded_frame();
     return kiv::until_next_step();
+}
+
+// A game is in play (or waits at its start for its seed): its frames must
+// keep their pace, even in a hidden tab.
+EMSCRIPTEN_KEEPALIVE int web_in_game()
+{
+    return kiv::game_in_play() && !kiv::watching();
 }
 
 // Pointer motion in screen pixels, the button mask (bit 0 = left).

@@ -70,18 +70,44 @@
   };
 
   // The game's frames run from a timer, a frame when a step is due; the
-  // canvas shows the newest at each animation frame.
-  var timer = null;
-  Module['kivStartLoop'] = function () {
-    var tick = function () {
-      timer = null;
-      if (!running) return;
-      timer = setTimeout(tick, _web_tick());
+  // canvas shows the newest at each animation frame. While a game is in
+  // play the timer is a Worker's (kiv-clock.js), which keeps the game's pace
+  // in a hidden tab, where the browser slows the page's own timers to about
+  // one a second; the title and watched replays use the page's own timer.
+  // Each wake-up has a number: only the newest asked for runs a frame.
+  var timer = null, wakeup = 0, stopped = false, clock = null;
+  function schedule(ms) {
+    var id = ++wakeup;
+    if (timer !== null) clearTimeout(timer);
+    timer = null;
+    if (clock && _web_in_game()) clock.postMessage({id: id, ms: ms});
+    else timer = setTimeout(function () { if (id === wakeup) tick(); }, ms);
+  }
+  function tick() {
+    timer = null;
+    if (!running || stopped) return;
+    var wait = _web_tick();
+    if (Module['kivAfterTick']) Module['kivAfterTick']();
+    if (running && !stopped) schedule(wait);
+  }
+  try {
+    clock = new Worker(new URL('kiv-clock.js', document.currentScript.src));
+    clock.onmessage = function (e) { if (e.data === wakeup) tick(); };
+    // Without it (not served, or refused), the page's own timer.
+    clock.onerror = function () {
+      clock = null;
+      if (running && !stopped) schedule(0);
     };
-    timer = setTimeout(tick, 0);
-  };
+  } catch (e) {
+    clock = null;
+  }
+  Module['kivSteadyClock'] = function () { return clock !== null; };
+  Module['kivStartLoop'] = function () { schedule(0); };
+  // A frame at once (a game that waited for its seed may begin).
+  Module['kivWake'] = function () { if (running && !stopped) schedule(0); };
   Module['kivStopLoop'] = function () {
-    Module['kivStopped'] = true;
+    Module['kivStopped'] = stopped = true;
+    wakeup++;
     if (timer !== null) clearTimeout(timer);
     timer = null;
   };

@@ -2,11 +2,13 @@
 //
 // Every game played in the page is recorded, from the first frame after the
 // press on Start to the frame in which it ends (the game-over screen begins,
-// or Escape leaves it). In that first frame the game starts afresh from a
-// seed the page supplies (a board's ticket, or a number of the page's own):
-// whatever earlier games and the title left in the records is set as a
-// replay sets it, so that each replay plays alone, whatever came before it.
-// The page compresses the finished replay and offers it.
+// or Escape leaves it). Before that first frame the page is asked for the
+// game's seed: it may hold the game until the board answers (the seed of a
+// ranked game is given only once it starts), or let it begin at once from a
+// number of the page's own. In that first frame the game starts afresh from
+// the seed: whatever earlier games and the title left in the records is set
+// as a replay sets it, so that each replay plays alone, whatever came before
+// it. The page compresses the finished replay and offers it.
 //
 // Watching plays a replay in the canvas with the game's own code, at 1, 4
 // or 16 times its speed, then puts back what the page was showing: the high
@@ -28,6 +30,11 @@ namespace kiv {
 namespace {
 
 // Recording.
+// The game in play has been given its start (recorded or not): an hour's
+// game goes on unrecorded past the replay's end, not from a new start.
+bool started;
+// Asked for the seed, the page holds the game until it answers.
+bool seed_asked, seed_answered;
 bool left_game;
 unsigned next_seed;
 bool seed_given;
@@ -44,6 +51,7 @@ double last_ms;
 ReplayHeader watched;
 ReplayError error;
 
+EM_JS(int, page_wants_to_seed, (), { return Module["kivSeedWanted"] ? Module["kivSeedWanted"]() : 0; });
 EM_JS(void, page_game_started, (unsigned seed), {
     if (Module["kivGameStarted"])
         Module["kivGameStarted"](seed >>> 0);
@@ -84,6 +92,8 @@ void start_game_recording()
     h.high_score = high_score;
     start_recorded_game(h);
     start_recording(h);
+    started = true;
+    seed_asked = seed_answered = false;
     page_game_started(seed);
 }
 
@@ -103,9 +113,22 @@ void finish_recording(int end)
 
 } // namespace
 
+bool waiting_for_seed()
+{
+    if (started || game_state != STATE_PLAYING)
+        return false;
+    if (!seed_asked) {
+        seed_asked = true;
+        seed_answered = !page_wants_to_seed();
+    }
+    return !seed_answered;
+}
+
 void begin_recorded_frame()
 {
-    if (!recording() && game_state == STATE_PLAYING)
+    if (!game_in_play())
+        started = false;
+    if (!started && game_state == STATE_PLAYING)
         start_game_recording();
     left_game = false;
 }
@@ -179,11 +202,27 @@ void stop_watching()
 
 extern "C" {
 
-// The seed the next game starts from.
-EMSCRIPTEN_KEEPALIVE void web_next_seed(unsigned seed)
+// The page's answer for the game waiting at its start: the seed it starts
+// from, or (given 0) one of the game's own. The game begins at once: the
+// time it waited is no backlog of steps. Returns 0 when no game waits (one
+// was watched meanwhile).
+EMSCRIPTEN_KEEPALIVE int web_seed_game(int given, unsigned seed)
 {
-    kiv::next_seed = seed;
-    kiv::seed_given = true;
+    using namespace kiv;
+    if (!seed_asked || seed_answered)
+        return 0;
+    seed_answered = true;
+    if (given)
+        next_seed = seed;
+    seed_given = given != 0;
+    step_clock = static_cast<int>(read_clock()) - STEP_MS;
+    return 1;
+}
+
+// The steps of the game being recorded so far; -1 when none is.
+EMSCRIPTEN_KEEPALIVE long web_recorded_steps()
+{
+    return kiv::recording() ? kiv::replay.steps : -1;
 }
 
 // Where the page puts a replay's header and its decompressed body.
@@ -209,6 +248,7 @@ EMSCRIPTEN_KEEPALIVE int web_watch(int body_size)
     if (watching_now)
         stop_watching();
     stop_recording();
+    seed_asked = false;
     if (game_state != STATE_TITLE)
         go_to_title();
     if (!read_replay_body(watched, replay_body, body_size, &error))

@@ -10,6 +10,9 @@ namespace kiv {
 void begin_recorded_frame();
 void end_recorded_frame();
 void note_escape();
+// A game has been started and waits for the page to give its seed: no frame
+// runs meanwhile.
+bool waiting_for_seed();
 
 bool watching();
 // Runs the frames of the watched game that are due; returns the

@@ -44,6 +44,15 @@
   function points(n) { return n.toLocaleString('en') + (n === 1 ? ' point' : ' points'); }
   function two(n) { return (n < 10 ? '0' : '') + n; }
 
+  // The last game played, offered to save and watch (also one kept by the
+  // board's side from before a reload).
+  function showLast(game) {
+    Module['kivLastGame'] = game;
+    $('last-score').textContent = points(game.score) + (game.over ? '' : ', left before its end');
+    $('last-game').hidden = false;
+  }
+  Module['kivShowLastGame'] = showLast;
+
   // A game has begun: the last one's offer stays until this one ends.
   Module['kivGameStarted'] = function (seed) {
     if (Module['kivBoardGameStarted']) Module['kivBoardGameStarted'](seed);
@@ -59,10 +68,10 @@
       var bytes = new Uint8Array(HEADER + packed.length);
       bytes.set(header);
       bytes.set(packed, HEADER);
-      var game = {bytes: bytes, score: score, over: end === 1, seed: seed, when: when};
-      Module['kivLastGame'] = game;
-      $('last-score').textContent = points(score) + (game.over ? '' : ', left before its end');
-      $('last-game').hidden = false;
+      var fields = new DataView(header.buffer, header.byteOffset, HEADER);
+      var game = {bytes: bytes, score: score, over: end === 1, seed: seed, steps: fields.getUint32(28, true),
+                  frames: fields.getUint32(32, true), when: when};
+      showLast(game);
       if (Module['kivBoardGameRecorded']) Module['kivBoardGameRecorded'](game);
     }).catch(function (e) { fail('The replay could not be made: ' + e.message); });
   };

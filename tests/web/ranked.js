@@ -1,0 +1,109 @@
+// Ranked games as players' browsers run them, against the real board: headless
+// Chromium without the flags that keep hidden tabs' timers at full speed,
+// silent, on the page with the test bot at its mouse (the page's own clock,
+// loop and board code). Told by what the page says: a game hidden for 5 s
+// keeps its pace (a timer of the page's own is throttled meanwhile) and is
+// ranked; a clock at 0.8x is refused as late; 300 ms on every request and
+// a CPU 4x slower are ranked, or told at once that they fell behind; a
+// board gone at the end leaves the page's one line and a replay.
+// Usage: node ranked.js <bot-web-dir> <kiv-board> <artefacts-dir>
+const fs = require('fs'), path = require('path');
+const {startBoard, launch, check, until, claim, botGame} = require('./lib.js');
+
+const [botDir, boardBin, art] = process.argv.slice(2);
+fs.mkdirSync(art, {recursive: true});
+const sleep = ms => new Promise(r => setTimeout(r, ms));
+const ON_THE_BOARD = /^On the board: [\d,]+ points?, #\d+ today/;
+
+let board, browser;
+(async () => {
+  // The games are judged on their pace, not their frames (a busy machine
+  // draws fewer).
+  const started = await startBoard(boardBin, botDir, ['--max-steps-per-frame', '2',
+                                                      '--max-steps-per-frame-in-second', '5']);
+  board = started.board;
+  const url = started.url + '?-nosound';
+  browser = await launch({throttled: true});
+  const front = await browser.newPage();   // brought to the front, it hides the others
+  async function open(prepare, named = true) {
+    const page = await browser.newPage();
+    page.on('pageerror', e => console.log('page error: ' + e.message));
+    if (prepare) await prepare(page);
+    await page.setViewport({width: 1200, height: 700});
+    await page.goto(url);
+    await until(page, () => Module.kivReady, 'the page starts', 30000);
+    if (named) await until(page, () => !document.getElementById('playing-as').hidden, 'the page plays as its name');
+    return page;
+  }
+  try {
+    // The name, claimed once, is every page's of this browser.
+    let page = await open(null, false);
+    await claim(page, 'Pacer');
+
+    // A ranked game hidden for 5 s in its middle keeps its pace on the
+    // Worker's clock, while a 10 ms timer of the page's own is throttled.
+    const hidden = botGame(page, 1500);
+    await until(page, () => _web_recorded_steps() > 200, 'the game runs');
+    await page.evaluate(() => { window.ticks = 0; (function chain() { ticks++; setTimeout(chain, 10); })(); });
+    await front.bringToFront();
+    await until(page, () => document.hidden, 'the tab is hidden');
+    const before = await page.evaluate(() => [ticks, _web_recorded_steps()]);
+    await sleep(5000);
+    const after = await page.evaluate(() => document.hidden && [ticks, _web_recorded_steps()]);
+    await page.bringToFront();
+    const game = await hidden;
+    check(after && after[0] - before[0] < 50 && after[1] - before[1] > 400, `hidden for 5 s, a 10 ms timer of the ` +
+          `page ran ${after[0] - before[0]} times, the game ${after[1] - before[1]} steps`);
+    check(ON_THE_BOARD.test(game.line) && !/no longer ranked/.test(game.status),
+          `hidden for 5 s in its middle, the game is ranked: ${game.line}`);
+    await page.close();
+
+    // A page whose clock runs at 0.8x: its game arrives later than it lasted.
+    page = await open(p => p.evaluateOnNewDocument(() => {
+      const now = performance.now.bind(performance);
+      performance.now = () => now() * 0.8;
+    }));
+    const slow = await botGame(page, 2500);
+    check(/^Not on the board: .*later than it lasted/.test(slow.line), `a game at 0.8x is refused: ${slow.line}`);
+    await page.close();
+
+    // 300 ms on every request: the game waits at its Start for the seed, and
+    // is ranked.
+    page = await open();
+    const cdp = await page.createCDPSession();
+    await cdp.send('Network.emulateNetworkConditions', {offline: false, latency: 300, downloadThroughput: -1,
+                                                        uploadThroughput: -1});
+    const far = await botGame(page, 500);
+    check(far.startToFrame >= 300, `with 300 ms on every request, ${far.startToFrame.toFixed(0)} ms from Start to ` +
+          'the first frame');
+    check(ON_THE_BOARD.test(far.line) || /no longer ranked/.test(far.status),
+          `with 300 ms on every request, the game is ranked or told at once it is not: ${far.status} ${far.line}`);
+    await page.close();
+
+    // The CPU 4x slower: ranked, or told at once that it is not.
+    page = await open();
+    await (await page.createCDPSession()).send('Emulation.setCPUThrottlingRate', {rate: 4});
+    const busy = await botGame(page, 1000);
+    check(ON_THE_BOARD.test(busy.line) || /no longer ranked/.test(busy.status),
+          `with the CPU 4x slower, the game is ranked or told at once it is not: ${busy.status} ${busy.line}`);
+    await page.close();
+
+    // The board gone before the game ends: the page's one line, and the game
+    // stays a replay to watch.
+    page = await open();
+    const lost = botGame(page, 300);
+    await until(page, () => _web_recorded_steps() > 100, 'the game runs');
+    board.stop();
+    const gone = await lost;
+    check(/^The board could not be reached when the game ended/.test(gone.line),
+          `the board down when the game ends: ${gone.line}`);
+    await page.click('#watch-last');
+    await until(page, () => !document.getElementById('watching').hidden, 'the unranked game can be watched');
+    await page.screenshot({path: path.join(art, 'board-down.png')});
+    console.log('PASS');
+  } finally {
+    await browser.close();
+  }
+})().catch(e => { console.error('FAIL: ' + e.message); process.exitCode = 1; }).finally(() => {
+  if (board) board.stop();
+});
