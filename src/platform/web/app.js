@@ -87,12 +87,9 @@
     between();
   });
 
-  function offline() {
-    if (!board) return;
-    board.unreachable();
-    board.say('Offline: games are recorded, saved and can be watched, but not ranked.');
+  if (board) {
+    window.addEventListener('offline', board.unreachable);
+    window.addEventListener('online', board.showTop);
+    if (navigator.onLine === false) board.unreachable();
   }
-  window.addEventListener('offline', offline);
-  window.addEventListener('online', function () { if (board) board.showTop(); });
-  if (navigator.onLine === false) offline();
 })();
