@@ -79,7 +79,11 @@ set(version_text "")
 set(list_js "")
 foreach(name ${names})
   string(APPEND version_text "${hashed_${name}}\n")
-  string(APPEND list_js "'${hashed_${name}}', ")
+  # The worker keeps what the page loads; the browser takes the manifest's
+  # larger icons itself when it installs the app.
+  if(NOT name IN_LIST icons OR name STREQUAL "kiv-192.png")
+    string(APPEND list_js "'${hashed_${name}}', ")
+  endif()
 endforeach()
 string(REGEX REPLACE ", $" "" list_js "${list_js}")
 string(SHA256 version "${version_text}")
