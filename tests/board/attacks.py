@@ -632,6 +632,13 @@ def attack_rows(store, s):
         Row('page', 'the same, the page served by the sample nginx site', s.proxied,
             lambda _: s.nginx.call('GET', '/'), 200, check=lambda head, text: head['content-security-policy'] ==
             call(board, 'GET', '/')[1]['content-security-policy']),
+        Row('page', 'a stale file from the sample nginx site: only content-named files kept, the manifest typed',
+            s.proxied, lambda _: (lambda got: (max(a[0] for a in got), {'seen': [
+                (a[1].get('cache-control'), a[1]['content-type'].split(';')[0]) for a in got]}, ''))(
+                [s.nginx.call('GET', f) for f in ('/kiv.0123456789abcdef.wasm', '/kiv.webmanifest', '/')]),
+            200, check=lambda head, text: head['seen'] == [
+                ('public, max-age=31536000, immutable', 'application/wasm'), ('no-cache', 'application/manifest+json'),
+                ('no-cache', 'text/html')]),
         Row('privacy', 'a ticket through the sample nginx site: an address in its log', s.proxied,
             lambda _: s.nginx.call('POST', '/api/tickets', '{}',
                                    {**JSON, 'Origin': f'https://127.0.0.1:{s.nginx.port}'}),

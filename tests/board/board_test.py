@@ -329,6 +329,7 @@ def web_dir(name='web'):
     files = {'index.html': b'<!doctype html><title>Kiv</title>', 'kiv.wasm': b'\0asm\1\0\0\0',
              'kiv.js': b'var kiv;', 'kiv.data': bytes(range(256)), 'sub/page.css': b'body{}',
              'kiv.0123456789abcdef.wasm': b'\0asm\1\0\0\1', 'kiv.0123456789abcdeg.js': b'var not_hashed;',
+             'kiv.webmanifest': b'{"name": "Kiv"}',
              '.hidden': b'secret'}
     for name, data in files.items():
         with open(os.path.join(d, name), 'wb') as f:
@@ -422,6 +423,7 @@ def api_checks(main, store, files, origin):
                              ('/kiv.js', 'kiv.js', 'text/javascript; charset=utf-8'),
                              ('/kiv.data', 'kiv.data', 'application/octet-stream'),
                              ('/sub/page.css', 'sub/page.css', 'text/css; charset=utf-8'),
+                             ('/kiv.webmanifest', 'kiv.webmanifest', 'application/manifest+json'),
                              ('/?game=3', 'index.html', 'text/html; charset=utf-8')]:
         status, head, data = main.call('GET', path)
         check(status == 200 and data == files[name] and head['content-type'] == kind, f'{path}: {status} {head}')
