@@ -111,7 +111,7 @@ def suite(_, pg):
         t4 = a.ticket()['ticket']
         status, _, normal = a.post(f'/api/tickets/{t4}/start', {'name': 'Cy'}, cy)
         bt.check(status == 200 and 'daily' not in normal and normal['seed'] != seed, normal)
-        games = [bt.record(seed, '--play', str(n)) for n in (1000, 1500, 2000)] + [bt.record(normal['seed'], '--bot',
+        games = [bt.record(seed, '--play', str(n)) for n in (3000, 3500, 4000)] + [bt.record(normal['seed'], '--bot',
                                                                                                   'idle')]
         bt.check(min(g[2] for g in games[:3]) > games[3][2], 'the daily games must score above the normal one')
         # Sent after midnight, each counts for the day it started in.
