@@ -65,11 +65,16 @@
   function settle(entry, r) {
     entry.id = r.id;
     entry.status = r.status;
-    if (r.status === 'on the board') {
+    if (r.status === 'on the board' && r.daily) {
+      entry.verdict = 'On the board of Daily Kiv ' + r.daily + ': ' + points(r.score) +
+        (r.ranks && r.ranks.daily ? ', #' + r.ranks.daily + '.' : '.');
+    } else if (r.status === 'on the board') {
       var ranks = r.ranks;
       entry.verdict = 'On the board: ' + points(r.score) + (ranks ? ', #' + ranks.day + ' today, #' + ranks.week +
         ' this week, #' + ranks.all + ' of all time.' : '.');
       board.showTop();
+    } else if (r.status === 'practice') {
+      entry.verdict = 'Not on the board: practice of Daily Kiv ' + r.daily + ', verified, ' + points(r.score) + '.';
     } else if (r.status === 'refused') {
       entry.verdict = 'Not on the board: ' + r.reason;
     } else {
@@ -78,6 +83,7 @@
     keep(entry);
     tell(entry);
     if (entry.status === 'pending') poll(entry, 0);
+    if (r.daily && Module['kivDailyJudged']) Module['kivDailyJudged'](r);
   }
   function give(entry, status, text) {
     entry.status = status;
