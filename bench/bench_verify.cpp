@@ -10,7 +10,7 @@
 #include <random>
 #include <vector>
 
-#include "../tests/replay/bot.h"
+#include "../tools/bot/bot.h"
 #include "frame/game.h"
 #include "frame/loop.h"
 #include "media/catalogue.h"

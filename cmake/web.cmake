@@ -40,13 +40,13 @@ kiv_web_page(kiv ${KIV_WEB_OUT} src/frame/main.cpp)
 
 include(CTest)
 if(BUILD_TESTING)
-  add_executable(kiv_replay ${CMAKE_SOURCE_DIR}/tests/replay/replay.cpp ${CMAKE_SOURCE_DIR}/tests/replay/bot.cpp
+  add_executable(kiv_replay ${CMAKE_SOURCE_DIR}/tests/replay/replay.cpp ${CMAKE_SOURCE_DIR}/tools/bot/bot.cpp
     ${CMAKE_SOURCE_DIR}/tests/web/replay_file.cpp)
   target_link_libraries(kiv_replay PRIVATE kiv_core)
   target_link_options(kiv_replay PRIVATE -sENVIRONMENT=node -sNODERAWFS=1 -sEXIT_RUNTIME=1 -sSTB_IMAGE=1
     -sWASM_ASYNC_COMPILATION=0 -sINITIAL_MEMORY=33554432 -sALLOW_MEMORY_GROWTH=1 ${KIV_WEB_LIBRARY})
   # The page with the test bot at the mouse (build-web/web-bot/).
   kiv_web_page(kiv_bot_page ${CMAKE_BINARY_DIR}/web-bot src/frame/main.cpp tests/web/bot_page.cpp
-    tests/replay/bot.cpp)
+    tools/bot/bot.cpp)
   include(${CMAKE_SOURCE_DIR}/tests/web/tests.cmake)
 endif()

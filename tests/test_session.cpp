@@ -18,7 +18,7 @@
 #include "media/input.h"
 #include "media/screen.h"
 #include "platform/sdl/session.h"
-#include "replay/bot.h"
+#include "../tools/bot/bot.h"
 #include "replay/file.h"
 #include "replay/run.h"
 

@@ -250,7 +250,7 @@ def sql(store, query):
 # --- games --------------------------------------------------------------
 
 def record(seed, *options):
-    """A game from `seed` by the replay tests' bot; (bytes, steps, score)."""
+    """A game from `seed` by the catcher bot (tools/bot); (bytes, steps, score)."""
     path = os.path.join(scratch, f'game-{seed}-{random.getrandbits(32)}.rec')
     r = subprocess.run([args.game, path, '--seed', str(seed), *options], capture_output=True, text=True,
                        timeout=120)

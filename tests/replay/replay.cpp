@@ -16,7 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "bot.h"
+#include "../../tools/bot/bot.h"
 #include "events/events.h"
 #include "frame/game.h"
 #include "frame/headless.h"

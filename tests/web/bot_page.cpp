@@ -9,7 +9,7 @@
 // pointer rests on the title.
 #include <emscripten.h>
 
-#include "../replay/bot.h"
+#include "../../tools/bot/bot.h"
 #include "frame/game.h"
 #include "media/input.h"
 

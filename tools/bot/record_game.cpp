@@ -2,7 +2,7 @@
 //                 [--steps-per-frame N] [--fast-start STEPS] [--leave]
 //
 // Records a game from its Start as the web page does (a game replay), played
-// by one of the replay tests' bots, for the board's tests and benchmarks:
+// by one of the bots (bot.h), for the board's tests and benchmarks:
 // the catcher plays for --play steps (default: until it loses) and then
 // leaves the pan alone until a ball falls out. --steps-per-frame runs every
 // frame with that many steps (default 1), and --fast-start runs the first
@@ -15,7 +15,7 @@
 #include <cstring>
 #include <string>
 
-#include "../replay/bot.h"
+#include "bot.h"
 #include "frame/game.h"
 #include "frame/loop.h"
 #include "replay/file.h"
