@@ -81,8 +81,7 @@
     if (!today) return;
     var rest = today.ends - now();
     if (rest <= 0 && !asking) ask();
-    $('daily-left').textContent = 'Ends at ' + clock(today.ends) + ' your time (midnight UTC), in ' +
-      span(Math.max(0, rest)) + '.';
+    $('daily-left').textContent = 'Ends at ' + clock(today.ends) + ' your time, in ' + span(Math.max(0, rest)) + '.';
   }
 
   // What the player has of today: the rule before Start, the try's result.
@@ -92,6 +91,7 @@
     var tried = !!(you && you.tried) || !!(playing && playing.ranked);
     $('daily').hidden = false;
     $('daily-date').textContent = today.date;
+    $('daily-date').title = 'Days change at midnight UTC.';
     left();
     $('daily-kind').textContent = tried ? 'Practice today\'s seed (unranked)' : 'Today\'s ranked try';
     document.querySelectorAll('#daily-next input').forEach(function (radio) { radio.checked = radio.value === next; });
