@@ -17,6 +17,7 @@
   var next = 'daily';
   var asked = new URLSearchParams(location.search).get('daily');   // the day whose board is shown
   var playing = null;            // the daily game in play: the start's answer {daily, ranked}
+  var sending = false;           // the try is on its way to the board
   var yesterday = '';            // the day whose winner is shown
   var opens = null;              // the timer that enables yesterday's Watch
   var asking = false;
@@ -27,8 +28,12 @@
   function points(n) { return n.toLocaleString('en') + (n === 1 ? ' point' : ' points'); }
   // The board's clock in unix seconds (under test it is not the browser's).
   function now() {
-    var then = today && typeof today.now === 'number' ? today.now : Date.now() / 1000;
+    var then = today && seconds(today.now) || Date.now() / 1000;
     return then + (today ? (performance.now() - today.at) / 1000 : 0);
+  }
+  // A time the board gives, in unix seconds or ISO 8601, as unix seconds.
+  function seconds(time) {
+    return typeof time === 'number' ? time : typeof time === 'string' ? Date.parse(time) / 1000 || null : null;
   }
   function dayStart(date) { return Date.parse(date + 'T00:00:00Z') / 1000; }
   function dayBefore(date) { return new Date((dayStart(date) - DAY) * 1000).toISOString().slice(0, 10); }
@@ -44,8 +49,7 @@
   // longer arrive (the board says when; else the day's end, the longest
   // game and the pace margin).
   function replaysFrom(top) {
-    if (typeof top.replays_from === 'number') return top.replays_from;
-    return dayStart(top.date) + DAY + REPLAY_HOURS + (Module['kivPaceMargin']() || 10);
+    return seconds(top.replays_from) || dayStart(top.date) + DAY + REPLAY_HOURS + (Module['kivPaceMargin']() || 10);
   }
   function text(className, value) {
     var part = document.createElement('span');
@@ -108,7 +112,8 @@
       result = 'Your try: ' + points(game.score) + ' · #' + game.rank + ' of ' + today.players;
     else if (game && game.status === 'pending') result = 'Your try: the board is playing it again…';
     else if (game) result = 'Your try was refused by the board.';
-    else if (tried) result = 'Your try was started but never reached the board.';
+    else if (sending) result = 'Your try: sending it to the board…';
+    else if (tried) result = 'Your try of today was spent without reaching the board.';
     if (result && you && you.streak > 0)
       result += (you.streak === 1 ? ' · 1 day' : ' · ' + you.streak + ' days in a row');
     $('daily-result').textContent = result;
@@ -247,7 +252,12 @@
     show();
     ask();
   };
-  Module['kivDailyJudged'] = function () { ask(); };
+  // A daily game kept by games.js: sending, waiting for its verdict, judged.
+  Module['kivDailyJudged'] = function (entry) {
+    if (entry.dailyTry) sending = entry.status === 'sending';
+    if (entry.status === 'sending') show();
+    else ask();
+  };
   Module['kivPlayerChanged'] = function () { if (today) ask(); };
 
   ask();

@@ -107,7 +107,7 @@
         var game = {ticket: t.ticket, margin: t.margin, since: since, seed: s.seed >>> 0,
                     average: bound(t.max_steps_per_frame, Infinity),
                     perSecond: bound(t.max_steps_per_frame_in_second, Infinity),
-                    seen: 0, second: 0, frames: 0, daily: s.daily};
+                    seen: 0, second: 0, frames: 0, daily: s.daily, dailyTry: s.ranked};
         if (_web_seed_game(1, game.seed)) {
           ranked = game;
           board.say('');
