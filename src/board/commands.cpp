@@ -75,7 +75,7 @@ int list(Db& db, int limit)
     return 0;
 }
 
-const char* const STATUS[] = {"pending", "on the board", "refused"};
+const char* const STATUS[] = {"pending", "on the board", "refused", "practice"};
 
 int remove_game(Db& db, const std::string& id_text)
 {
@@ -174,6 +174,8 @@ int kiv::board::board_main(int argc, char** argv)
         std::fputs(USAGE, stdout);
         return 0;
     }
+    if (!start_clock())
+        return 1;
     const Command* which = nullptr;
     for (const Command& c : COMMANDS)
         if (command == c.name)

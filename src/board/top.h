@@ -1,15 +1,19 @@
 // The board as it is read: the best games of the last day, week and all
-// time, kept in memory for at most a second so that a crowd asking for the
-// board costs one query per period a second; and a game's ranks.
+// time, and of the daily's days, kept in memory for at most a second so
+// that a crowd asking for the board costs one query per period a second;
+// and a game's ranks. Daily games are on their day's board only.
 #pragma once
 
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "board/http.h"
 #include "board/store.h"
 
 namespace kiv::board {
@@ -40,6 +44,9 @@ public:
     static int find(const std::string& period);
     // GET /api/top's body for a period and limit, at most max_age seconds old.
     std::string get(int period, long limit, Db& db, double max_age);
+    // The same of a day's daily board (period=daily&date=DAY): its games,
+    // its players and when its replays are shown.
+    std::string get_daily(const std::string& day, long limit, Db& db, double max_age, double pace_margin);
     // A game went on the board: the next answer reads it again.
     void stale();
 
@@ -50,8 +57,17 @@ private:
         std::vector<Game> rows;
         std::array<std::string, TOP_ROWS + 1> rendered;
         std::chrono::steady_clock::time_point at;
+        long players = 0;  // of a daily board
     };
+    // Whether an entry is to be read again; if so its renderings are dropped.
+    static bool due(Entry& e, double max_age);
+    // Its first `limit` rows in an answer beginning with `head`, rendered once.
+    static const std::string& render(Entry& e, long limit, json head);
+
     std::array<Entry, 3> entries_;
+    // The days asked for lately, a few at most.
+    std::mutex days_mutex_;
+    std::map<std::string, std::shared_ptr<Entry>> days_;
 };
 
 } // namespace kiv::board
