@@ -70,7 +70,7 @@ async function boardAt(now, port = 0) {
           'practice is verified and on no board: ' + practice.line);
     await until(page, s => document.getElementById('daily-result').textContent === s && !document.getElementById(
       'daily-share').hidden, 'the try\'s result stays', 10000, `Your try: ${scores.Dana.toLocaleString('en')} points · ` +
-      '#1 of 2 · 1 day');
+      '#1 of 2 · streak: 1 day');
     await page.click('#daily-share');
     await until(page, () => /^Copied/.test(document.getElementById('daily-shared').textContent), 'Share copies');
     const shared = await page.evaluate(() => navigator.clipboard.readText());

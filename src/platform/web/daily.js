@@ -115,7 +115,7 @@
     else if (sending) result = 'Your try: sending it to the board…';
     else if (tried) result = 'Your try of today was spent without reaching the board.';
     if (result && you && you.streak > 0)
-      result += (you.streak === 1 ? ' · 1 day' : ' · ' + you.streak + ' days in a row');
+      result += ' · streak: ' + (you.streak === 1 ? '1 day' : you.streak + ' days in a row');
     $('daily-result').textContent = result;
     $('daily-you').hidden = !result;
     $('daily-share').hidden = !(game && game.status === 'on the board' && !(playing && playing.ranked));
