@@ -86,7 +86,8 @@ Answer daily_today(Db& db, const std::optional<Owner>& owner)
     const std::string today = day_of(now);
     std::int64_t start = 0;
     parse_day(today, &start);
-    json answer{{"date", today}, {"ends", (start + DAY_MS) / 1000}, {"players", daily_players(db, today)}};
+    json answer{{"date", today}, {"now", now / 1000}, {"ends", (start + DAY_MS) / 1000},
+                {"players", daily_players(db, today)}};
     if (!owner)
         return json_answer(200, answer);
     const Rows tried = db.run("SELECT g.id, g.status, g.score, g.time_ms, g.seconds, g.reason FROM daily_tries t "

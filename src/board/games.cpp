@@ -182,7 +182,7 @@ Answer read_game(Db& db, const BoardSettings& settings, const std::string& id_te
         if (daily && now_ms() < shown_from) {
             return json_answer(403, json{{"error", "This daily game's replay is shown from " + iso_time(shown_from) +
                                                        ", when the day's last game is over."},
-                                         {"replays_from", iso_time(shown_from)}});
+                                         {"replays_from", shown_from / 1000}});
         }
         const Rows bytes = db.run("SELECT replay FROM games WHERE id = ?", {id});
         return Answer{200,
@@ -196,7 +196,7 @@ Answer read_game(Db& db, const BoardSettings& settings, const std::string& id_te
     if (daily) {
         answer["daily"] = day;
         answer["ranked"] = r[0].integer(7) != 0;
-        answer["replays_from"] = iso_time(shown_from);
+        answer["replays_from"] = shown_from / 1000;
     }
     if (status == REFUSED)
         answer["reason"] = r[0].text(5);

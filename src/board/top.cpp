@@ -116,7 +116,7 @@ std::string TopCache::get_daily(const std::string& day, long limit, Db& db, doub
     }
     return render(*e, limit,
                   json{{"period", "daily"}, {"date", day}, {"players", e->players},
-                       {"replays_from", iso_time(replays_from(day, pace_margin))}});
+                       {"replays_from", replays_from(day, pace_margin) / 1000}});
 }
 
 void TopCache::stale()
