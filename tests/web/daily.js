@@ -84,9 +84,10 @@ async function boardAt(now, port = 0) {   // restarted on the same data
     // The next day, 7 s before the day's replays are shown.
     await boardAt('2026-12-08T01:00:03Z', port);
     const next = await open(browser.defaultBrowserContext(), url + '?-nosound', () =>
-      /^Watch from/.test(document.querySelector('#daily-yesterday button')?.textContent));
-    check(await next.$eval('#daily-yesterday button', b => b.disabled) && await text(next, 'daily-kind') ===
-          'Today\'s ranked try', 'the next day: a new ranked try, and yesterday\'s Watch waits');
+      document.querySelector('#daily-yesterday button')?.disabled &&
+      document.getElementById('daily-kind').textContent === 'Today\'s ranked try');
+    check(/^Watch from \d/.test(await text(next, 'daily-yesterday button')), 'the next day: a new ranked try, and ' +
+          'yesterday\'s Watch waits for the day\'s replays');
     await until(next, () => !document.querySelector('#daily-yesterday button').disabled, 'then it can be watched');
     await next.click('#daily-yesterday button');
     await until(next, s => document.getElementById('watch-score').textContent === s, 'Watch plays yesterday\'s winner',
