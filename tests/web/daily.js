@@ -43,6 +43,7 @@ async function boardAt(now, port = 0) {   // restarted on the same data
     const tryToday = async (name, context, steps, rank) => {
       const page = pages[name] = await open(context, url + '?-nosound');
       await claim(page, name);
+      await page.click('#daily-next input[value=daily]');
       check(await text(page, 'daily-kind') === 'Today\'s ranked try' && /counts from Start, once/.test(
         await text(page, 'daily-rule')), `${name}'s page offers today's ranked try and says its rule`);
       return async () => {

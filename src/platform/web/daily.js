@@ -12,44 +12,33 @@
   var board = Module['kivBoard'];
   var NEXT = 'kiv.next';         // the choice kept in the browser: 'daily' or 'normal'
   var DAY = 86400;
-  var REPLAY_HOURS = 3600;       // the longest game a replay holds, in seconds
   var today = null;              // GET /api/daily's answer, and `at`: performance.now() when it came
-  var next = 'daily';
   var asked = new URLSearchParams(location.search).get('daily');   // the day whose board is shown
+  // A normal game unless the player chose the daily, or came by a daily's link.
+  var next = asked ? 'daily' : 'normal';
   var playing = null;            // the daily game in play: the start's answer {daily, ranked}
   var sending = false;           // the try is on its way to the board
   var yesterday = '';            // the day whose winner is shown
   var opens = null;              // the timer that enables yesterday's Watch
   var asking = false;
 
-  try { if (localStorage.getItem(NEXT) === 'normal') next = 'normal'; } catch (e) {}
+  try { if (localStorage.getItem(NEXT) === 'daily') next = 'daily'; } catch (e) {}
 
   function status(text) { $('daily-status').textContent = text; }
   function points(n) { return n.toLocaleString('en') + (n === 1 ? ' point' : ' points'); }
   // The board's clock in unix seconds (under test it is not the browser's).
   function now() {
-    var then = today && seconds(today.now) || Date.now() / 1000;
-    return then + (today ? (performance.now() - today.at) / 1000 : 0);
-  }
-  // A time the board gives, in unix seconds or ISO 8601, as unix seconds.
-  function seconds(time) {
-    return typeof time === 'number' ? time : typeof time === 'string' ? Date.parse(time) / 1000 || null : null;
+    return today.now + (performance.now() - today.at) / 1000;
   }
   function dayStart(date) { return Date.parse(date + 'T00:00:00Z') / 1000; }
   function dayBefore(date) { return new Date((dayStart(date) - DAY) * 1000).toISOString().slice(0, 10); }
-  function clock(seconds) {
-    return new Date(seconds * 1000).toLocaleTimeString([], {hour: '2-digit', minute: '2-digit'});
+  function clock(time) {
+    return new Date(time * 1000).toLocaleTimeString([], {hour: '2-digit', minute: '2-digit'});
   }
   function span(seconds) {
     var minutes = Math.floor(seconds / 60), hours = Math.floor(minutes / 60);
     if (minutes < 1) return 'less than a minute';
     return (hours ? hours + ' h ' : '') + (minutes % 60) + ' min';
-  }
-  // When the board shows the replays of a day: once its last game can no
-  // longer arrive (the board says when; else the day's end, the longest
-  // game and the pace margin).
-  function replaysFrom(top) {
-    return seconds(top.replays_from) || dayStart(top.date) + DAY + REPLAY_HOURS + (Module['kivPaceMargin']() || 10);
   }
   function text(className, value) {
     var part = document.createElement('span');
@@ -160,7 +149,7 @@
     var date = asked || today.date;
     return board.api('GET', '/api/top?period=daily&limit=10&date=' + encodeURIComponent(date)).then(function (top) {
       var list = $('daily-top'), player = Module['kivPlayer']();
-      var past = now() >= replaysFrom(top);
+      var past = now() >= top.replays_from;   // the day's last game is over
       list.textContent = '';
       $('daily-board-title').textContent = (top.date === today.date ? 'Today\'s best' : 'The best of ' + top.date) +
         (top.players ? ' of ' + top.players : '');
@@ -203,7 +192,7 @@
         line.textContent = 'Yesterday nobody played a ranked try.';
         return;
       }
-      var g = top.games[0], from = replaysFrom(top), watch = watchButton(g.id);
+      var g = top.games[0], from = top.replays_from, watch = watchButton(g.id);
       line.append('Yesterday\'s winner: ', who(g.name), ' ', score(g.score), ' ', watch);
       if (now() < from) {
         watch.disabled = true;

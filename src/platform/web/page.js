@@ -118,7 +118,9 @@
   // fractional: at 1366 x 768 whole multiples would keep the game at 1x in
   // room for 1.6x, and below 1x (phones) there are none. The canvas is
   // sized to whole device pixels and drawn nearest-neighbour, so it stays
-  // sharp; its pixels differ by at most one device pixel in width.
+  // sharp; its pixels differ by at most one device pixel in width. The
+  // panel takes the rest, up to PANEL_MOST wide; a low window (a phone held
+  // sideways) gets its compact look (kiv.css).
   var PANEL_WIDTH = 300, PANEL_HEIGHT = 420, PANEL_MOST = 560;
   var stage = document.getElementById('stage');
   function fit() {

@@ -47,7 +47,6 @@
   Module['kivNextChanged'] = function () {
     if (!tickets[next()] && !board.offline()) fetchTicket(next());
   };
-  Module['kivPaceMargin'] = function () { return (tickets.normal || tickets.daily || {}).margin; };
 
   function abandon(game) {
     board.send('/api/tickets/' + game.ticket + '/abandon', {});
