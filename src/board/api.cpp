@@ -154,7 +154,10 @@ Answer Api::route(HttpRequest& r)
         // A secret that holds no name is refused, as everywhere.
         const char* secret = r.header("Authorization");
         const std::optional<Owner> owner = owner_of(db(), secret);
-        return secret && !owner ? no_owner() : daily_today(db(), owner);
+        if (secret && !owner)
+            return no_owner();
+        const std::string today = day_of(now_ms());
+        return daily_today(db(), owner, today, top_.players(today, db(), options_.top_cache_age));
     }
     if (path == "/api/names") {
         if (!post)

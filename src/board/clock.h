@@ -2,9 +2,9 @@
 // the boards of the day and the week, the daily, replays held back, leases)
 // is read here, in the server, its lone workers and the commands alike.
 //
-// For tests only, KIV_BOARD_TEST_NOW=<ISO 8601 instant> (such as
-// 2026-12-07T23:59:50Z) starts the clock at that instant, and it runs on
-// in real time from there.
+// For tests only, KIV_BOARD_TEST_NOW=<ISO 8601 instant in UTC, to the
+// second: 2026-12-07T23:59:50Z> starts the clock at that instant, and it
+// runs on in real time from there.
 #pragma once
 
 #include <cstdint>
@@ -22,8 +22,8 @@ bool start_clock();
 std::int64_t now_ms();
 // "2026-12-07T03:12:45Z"
 std::string iso_time(std::int64_t ms);
-// An instant as ISO 8601 ("2026-12-07T23:59:50Z", "2026-12-07T23:59:50.5+01:00"):
-// false when it is not one.
+// An instant written "2026-12-07T23:59:50Z" (ISO 8601, UTC, to the second):
+// false for anything else, or no such instant (2026-02-30T00:00:00Z).
 bool parse_instant(const std::string& text, std::int64_t* ms);
 
 // The UTC day of an instant: "2026-12-07".

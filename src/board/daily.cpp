@@ -80,14 +80,11 @@ long daily_rank(Db& db, const Game& g, const std::string& day)
            1;
 }
 
-Answer daily_today(Db& db, const std::optional<Owner>& owner)
+Answer daily_today(Db& db, const std::optional<Owner>& owner, const std::string& today, long players)
 {
-    const std::int64_t now = now_ms();
-    const std::string today = day_of(now);
     std::int64_t start = 0;
     parse_day(today, &start);
-    json answer{{"date", today}, {"now", now / 1000}, {"ends", (start + DAY_MS) / 1000},
-                {"players", daily_players(db, today)}};
+    json answer{{"date", today}, {"now", now_ms() / 1000}, {"ends", (start + DAY_MS) / 1000}, {"players", players}};
     if (!owner)
         return json_answer(200, answer);
     const Rows tried = db.run("SELECT g.id, g.status, g.score, g.time_ms, g.seconds, g.reason FROM daily_tries t "

@@ -43,8 +43,9 @@ std::vector<Game> daily_top(Db& db, const std::string& day, int limit);
 long daily_players(Db& db, const std::string& day);
 long daily_rank(Db& db, const Game& game, const std::string& day);
 
-// GET /api/daily: today's date, its end and players; with a name's
-// secret, that name's try, game and streak.
-Answer daily_today(Db& db, const std::optional<Owner>& owner);
+// GET /api/daily: today's date, the board's clock, today's end and its
+// players (as counted by the caller); with a name's secret, that name's
+// try, game and streak.
+Answer daily_today(Db& db, const std::optional<Owner>& owner, const std::string& today, long players);
 
 } // namespace kiv::board

@@ -179,11 +179,10 @@ Answer read_game(Db& db, const BoardSettings& settings, const std::string& id_te
             return error(404, "There is no such game on the board.");
         // Until no game of its day can arrive, a daily game's replay would
         // verify on anybody's ticket of that day.
-        if (daily && now_ms() < shown_from) {
+        if (daily && now_ms() < shown_from)
             return json_answer(403, json{{"error", "This daily game's replay is shown from " + iso_time(shown_from) +
                                                        ", when the day's last game is over."},
                                          {"replays_from", shown_from / 1000}});
-        }
         const Rows bytes = db.run("SELECT replay FROM games WHERE id = ?", {id});
         return Answer{200,
                       bytes.at(0).text(0),

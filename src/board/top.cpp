@@ -1,5 +1,7 @@
 #include "board/top.h"
 
+#include <algorithm>
+
 #include "board/daily.h"
 
 namespace kiv::board {
@@ -90,33 +92,45 @@ std::string TopCache::get(int period, long limit, Db& db, double max_age)
     return render(e, limit, json{{"period", PERIODS[period]}});
 }
 
-std::string TopCache::get_daily(const std::string& day, long limit, Db& db, double max_age, double pace_margin)
+std::shared_ptr<TopCache::Entry> TopCache::day_entry(const std::string& day, Db& db, double max_age,
+                                                     std::unique_lock<std::mutex>* lock)
 {
     std::shared_ptr<Entry> e;
     {
-        std::lock_guard<std::mutex> lock(days_mutex_);
-        std::shared_ptr<Entry>& slot = days_[day];
-        if (!slot) {
-            slot = std::make_shared<Entry>();
-            // The day read longest ago makes room.
-            if (days_.size() > DAYS_KEPT) {
-                auto oldest = days_.end();
-                for (auto i = days_.begin(); i != days_.end(); ++i)
-                    if (i->first != day && (oldest == days_.end() || i->second->at < oldest->second->at))
-                        oldest = i;
-                days_.erase(oldest);
-            }
+        std::lock_guard<std::mutex> days(days_mutex_);
+        Day& slot = days_[day];
+        slot.used = ++uses_;
+        if (!slot.entry) {
+            slot.entry = std::make_shared<Entry>();
+            // The day asked for longest ago makes room.
+            if (days_.size() > DAYS_KEPT)
+                days_.erase(std::min_element(days_.begin(), days_.end(), [](const auto& a, const auto& b) {
+                    return a.second.used < b.second.used;
+                }));
         }
-        e = days_.at(day);
+        e = slot.entry;
     }
-    std::lock_guard<std::mutex> lock(e->mutex);
+    *lock = std::unique_lock<std::mutex>(e->mutex);
     if (due(*e, max_age)) {
         e->rows = daily_top(db, day, TOP_ROWS);
         e->players = daily_players(db, day);
     }
+    return e;
+}
+
+std::string TopCache::get_daily(const std::string& day, long limit, Db& db, double max_age, double pace_margin)
+{
+    std::unique_lock<std::mutex> lock;
+    const std::shared_ptr<Entry> e = day_entry(day, db, max_age, &lock);
     return render(*e, limit,
                   json{{"period", "daily"}, {"date", day}, {"players", e->players},
                        {"replays_from", replays_from(day, pace_margin) / 1000}});
+}
+
+long TopCache::players(const std::string& day, Db& db, double max_age)
+{
+    std::unique_lock<std::mutex> lock;
+    return day_entry(day, db, max_age, &lock)->players;
 }
 
 void TopCache::stale()
@@ -126,9 +140,9 @@ void TopCache::stale()
         e.stale = true;
     }
     std::lock_guard<std::mutex> lock(days_mutex_);
-    for (auto& [day, e] : days_) {
-        std::lock_guard<std::mutex> entry(e->mutex);
-        e->stale = true;
+    for (auto& [day, slot] : days_) {
+        std::lock_guard<std::mutex> entry(slot.entry->mutex);
+        slot.entry->stale = true;
     }
 }
 

@@ -47,6 +47,8 @@ public:
     // The same of a day's daily board (period=daily&date=DAY): its games,
     // its players and when its replays are shown.
     std::string get_daily(const std::string& day, long limit, Db& db, double max_age, double pace_margin);
+    // The ranked games on a day's board, as counted for get_daily.
+    long players(const std::string& day, Db& db, double max_age);
     // A game went on the board: the next answer reads it again.
     void stale();
 
@@ -64,10 +66,18 @@ private:
     // Its first `limit` rows in an answer beginning with `head`, rendered once.
     static const std::string& render(Entry& e, long limit, json head);
 
+    // A day's entry, read again when due, its mutex held by *lock.
+    std::shared_ptr<Entry> day_entry(const std::string& day, Db& db, double max_age, std::unique_lock<std::mutex>* lock);
+
     std::array<Entry, 3> entries_;
     // The days asked for lately, a few at most.
+    struct Day {
+        std::shared_ptr<Entry> entry;
+        std::uint64_t used = 0;  // when it was last asked for
+    };
     std::mutex days_mutex_;
-    std::map<std::string, std::shared_ptr<Entry>> days_;
+    std::map<std::string, Day> days_;
+    std::uint64_t uses_ = 0;
 };
 
 } // namespace kiv::board

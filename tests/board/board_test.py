@@ -610,6 +610,8 @@ def suite_upgrade(store, pg):
         sql(store, f"UPDATE tickets SET seed = {struct.unpack_from('<I', before[0][3], 8)[0]} "
                    f"WHERE ticket = '{g.ticket}'")
         check('on the board already' in board.sent(g.ticket, before[0][3])['reason'], 'an old game sent again')
+        t = board.post('/api/tickets', {'daily': True})[2]['ticket']  # the daily's tables, on the upgraded board
+        check(board.post(f'/api/tickets/{t}/start', {'name': 'Robin'}, paired['secret'])[2]['ranked'], 'a daily start')
     finally:
         board.stop()
     # Started again, nothing is upgraded; tables newer than this release are left alone.
