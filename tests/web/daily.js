@@ -30,7 +30,10 @@ async function boardAt(now, port = 0) {   // restarted on the same data
   const {port, url} = await boardAt('2026-12-07T12:00:00Z');
   browser = await launch();
   await browser.defaultBrowserContext().overridePermissions(url.slice(0, -1), ['clipboard-read', 'clipboard-write']);
-  async function open(context, address, ready = () => !document.getElementById('daily').hidden) {
+  // A page once its panel is complete (nothing moves under a click).
+  async function open(context, address, ready = () => Module.kivReady &&
+                      document.getElementById('daily-top').textContent && document.getElementById('daily-yesterday')
+                      .textContent) {
     const page = await context.newPage();
     page.on('pageerror', e => console.log('page error: ' + e.message));
     await page.goto(address);

@@ -24,6 +24,7 @@
 
   try { if (localStorage.getItem(NEXT) === 'daily') next = 'daily'; } catch (e) {}
 
+  var UNREACHABLE = 'The board cannot be reached.';
   function status(text) { $('daily-status').textContent = text; }
   function points(n) { return n.toLocaleString('en') + (n === 1 ? ' point' : ' points'); }
   // The board's clock in unix seconds (under test it is not the browser's).
@@ -209,6 +210,7 @@
     asking = true;
     return board.api('GET', '/api/daily', null, player && player.secret).then(function (d) {
       asking = false;
+      if ($('daily-status').textContent === UNREACHABLE) status('');
       var first = !today;
       d.at = performance.now();
       today = d;
@@ -225,14 +227,14 @@
       }
       // A board without the daily, or none: the panel stays hidden.
       if (!today) return;
-      if (e instanceof board.Unreachable) status('The board cannot be reached.');
+      if (e instanceof board.Unreachable) status(UNREACHABLE);
     });
   }
 
   Module['kivDailyStarted'] = function (start) {
     playing = start;
-    if (!start.ranked && next === 'daily' && today && today.you && !today.you.tried)
-      status('Today\'s ranked try was spent already (on another browser?): this game is practice.');
+    status(!start.ranked && today && today.you && !today.you.tried
+      ? 'Today\'s ranked try was spent already (on another browser?): this game is practice.' : '');
     show();
     ask();
   };
