@@ -11,8 +11,10 @@ const {startBoard, launch, check, until, claim, botGame} = require('./lib.js');
 const [botDir, boardBin, art] = process.argv.slice(2);
 fs.mkdirSync(art, {recursive: true});
 const data = fs.mkdtempSync(path.join(os.tmpdir(), 'kiv-daily-'));
-const text = (page, id) => page.$eval('#' + id, e => e.textContent);
 const points = n => n.toLocaleString('en') + (n === 1 ? ' point' : ' points');
+// Waits until the text of `selector` is `text`.
+const shows = (page, selector, text, what, ms = 10000) =>
+  until(page, (s, t) => document.querySelector(s)?.textContent === t, what, ms, selector, text);
 
 let board, browser;
 async function boardAt(now, port = 0) {   // restarted on the same data
@@ -30,33 +32,30 @@ async function boardAt(now, port = 0) {   // restarted on the same data
   const {port, url} = await boardAt('2026-12-07T12:00:00Z');
   browser = await launch();
   await browser.defaultBrowserContext().overridePermissions(url.slice(0, -1), ['clipboard-read', 'clipboard-write']);
-  // A page once its panel is complete (nothing moves under a click).
-  async function open(context, address, ready = () => Module.kivReady &&
-                      document.getElementById('daily-top').textContent && document.getElementById('daily-yesterday')
-                      .textContent) {
+  async function open(context, address = url + '?-nosound') {
     const page = await context.newPage();
     page.on('pageerror', e => console.log('page error: ' + e.message));
     await page.goto(address);
-    await until(page, ready, 'the daily panel shows', 30000);
+    // Its panel complete, so that nothing moves under a click.
+    await until(page, () => Module.kivReady && document.getElementById('daily-top').textContent &&
+                document.getElementById('daily-yesterday').textContent, 'the daily panel shows', 30000);
     return page;
   }
   try {
     // Dana's try; then Eli's, while Dana practises.
     const scores = {}, pages = {};
     const tryToday = async (name, context, steps, rank) => {
-      const page = pages[name] = await open(context, url + '?-nosound');
+      const page = pages[name] = await open(context);
       await claim(page, name);
       await page.click('#daily-next input[value=daily]');
-      check(await text(page, 'daily-kind') === 'Today\'s ranked try' && /counts from Start, once/.test(
-        await text(page, 'daily-rule')), `${name}'s page offers today's ranked try and says its rule`);
+      await shows(page, '#daily-kind', 'Today\'s ranked try', `${name}'s page offers today's ranked try`);
+      check(/counts from Start, once/.test(await page.$eval('#daily-rule', e => e.textContent)), 'and says its rule');
       return async () => {
         const game = await botGame(page, steps);
         scores[name] = await page.evaluate(() => Module.kivLastGame.score);
         check(game.line === `On the board of Daily Kiv 2026-12-07: ${points(scores[name])}, #${rank}.`,
               `${game.line} (${game.startToFrame.toFixed(0)} ms from Start to the first frame)`);
-        await until(page, () => document.getElementById('daily-kind').textContent === 'Practice today\'s seed ' +
-                    '(unranked)' && document.querySelector('#daily-next input[value=daily]').checked,
-                    'the page then offers practice');
+        await shows(page, '#daily-kind', 'Practice today\'s seed (unranked)', 'the page then offers practice');
       };
     };
     await (await tryToday('Dana', browser.defaultBrowserContext(), 800, 1))();
@@ -68,9 +67,8 @@ async function boardAt(now, port = 0) {   // restarted on the same data
     for (const [width, height, phone] of [[390, 844, 1], [844, 390, 1], [1366, 768, 0], [1920, 1080, 0]]) {
       await page.setViewport({width, height, isMobile: !!phone, hasTouch: !!phone, deviceScaleFactor: 1 + phone});
       await page.reload();
-      await until(page, s => document.getElementById('daily-result').textContent === s &&
-                  document.querySelectorAll('#daily-top li').length === 2, 'the try\'s result shows', 30000,
-                  `Your try: ${points(scores.Dana)} · #1 of 2 · streak: 1 day`);
+      await shows(page, '#daily-result', `Your try: ${points(scores.Dana)} · #1 of 2 · streak: 1 day`,
+                  'the try\'s result shows', 30000);
       const [game, panel] = await page.evaluate(() => ['canvas', '#daily'].map(e =>
         document.querySelector(e).getBoundingClientRect()).map(r => [r.left, r.top, r.right, r.bottom]));
       check([game, panel].every(r => r[0] >= 0 && r[1] >= 0 && r[2] <= width && r[3] <= height) &&
@@ -87,19 +85,17 @@ async function boardAt(now, port = 0) {   // restarted on the same data
 
     // The next day, 7 s before the day's replays are shown.
     await boardAt('2026-12-08T01:00:03Z', port);
-    const next = await open(browser.defaultBrowserContext(), url + '?-nosound', () =>
-      document.querySelector('#daily-yesterday button')?.disabled &&
-      document.getElementById('daily-kind').textContent === 'Today\'s ranked try');
-    check(/^Watch from \d/.test(await text(next, 'daily-yesterday button')), 'the next day: a new ranked try, and ' +
+    const next = await open(browser.defaultBrowserContext());
+    await shows(next, '#daily-kind', 'Today\'s ranked try', 'the next day brings a new ranked try');
+    check(await next.$eval('#daily-yesterday button', b => b.disabled && /^Watch from \d/.test(b.textContent)),
           'yesterday\'s Watch waits for the day\'s replays');
-    await until(next, () => !document.querySelector('#daily-yesterday button').disabled, 'then it can be watched');
+    await shows(next, '#daily-yesterday button:enabled', 'Watch', 'then it can be watched');
     await next.click('#daily-yesterday button');
-    await until(next, s => document.getElementById('watch-score').textContent === s, 'Watch plays yesterday\'s winner',
-                10000, `A game of ${points(scores.Dana)}`);
+    await shows(next, '#watch-score', `A game of ${points(scores.Dana)}`, 'Watch plays yesterday\'s winner');
     await next.goto(shared.split('\n')[1]);
-    await until(next, s => document.getElementById('daily-board-title').textContent === 'The best of 2026-12-07 of 2' &&
-                [...document.querySelectorAll('#daily-top li')].map(w => w.textContent).join() === s,
-                'the shared link opens that day\'s board', 30000, `Dana ${scores.Dana} Watch,Eli ${scores.Eli} Watch`);
+    await shows(next, '#daily-board-title', 'The best of 2026-12-07 of 2', 'the link opens that day\'s board', 30000);
+    check(await next.$$eval('#daily-top li', l => l.map(li => li.textContent).join()) ===
+          `Dana ${scores.Dana} Watch,Eli ${scores.Eli} Watch`, 'with both tries to watch');
     console.log('PASS');
   } finally {
     await browser.close();
