@@ -14,7 +14,7 @@ endif()
 set(KIV_WEB_OUT ${CMAKE_BINARY_DIR}/web)
 # The sound library is part of every program linked with the web build.
 set(KIV_WEB_LIBRARY "SHELL:--js-library ${CMAKE_SOURCE_DIR}/src/platform/web/audio.js")
-set(KIV_PAGE_SCRIPTS page replays board names tickets games app)
+set(KIV_PAGE_SCRIPTS page replays board names daily tickets games app)
 
 # A page of the game in the folder `out`: the program from `sources`, the
 # page's scripts, the pictures and sounds, and its static files.

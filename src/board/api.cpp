@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "board/daily.h"
 #include "board/games.h"
 #include "board/owners.h"
 #include "board/queue.h"
@@ -145,7 +146,18 @@ Answer Api::route(HttpRequest& r)
         const std::string suffix = "/replay";
         const bool replay = rest.size() > suffix.size() &&
                             rest.compare(rest.size() - suffix.size(), suffix.size(), suffix) == 0;
-        return read_game(db(), replay ? rest.substr(0, rest.size() - suffix.size()) : rest, replay);
+        return read_game(db(), options_.board, replay ? rest.substr(0, rest.size() - suffix.size()) : rest, replay);
+    }
+    if (path == "/api/daily") {
+        if (!get)
+            return error(405, "Use GET for the daily.");
+        // A secret that holds no name is refused, as everywhere.
+        const char* secret = r.header("Authorization");
+        const std::optional<Owner> owner = owner_of(db(), secret);
+        if (secret && !owner)
+            return no_owner();
+        const std::string today = day_of(now_ms());
+        return daily_today(db(), owner, today, top_.players(today, db(), options_.top_cache_age));
     }
     if (path == "/api/names") {
         if (!post)
@@ -175,11 +187,16 @@ Answer Api::route(HttpRequest& r)
 
 Answer Api::top(const HttpRequest& r)
 {
-    const char* period_text = r.argument("period");
+    const std::string period = r.argument("period") ? r.argument("period") : "all";
     const char* limit_text = r.argument("limit");
-    const int p = TopCache::find(period_text ? period_text : "all");
-    if (p < 0)
-        return error(400, "The period is day, week or all.");
+    const char* date = r.argument("date");
+    const int p = TopCache::find(period);
+    if (p < 0 && period != "daily")
+        return error(400, "The period is day, week, all or daily.");
+    std::int64_t day_start = 0;
+    if (date && (period != "daily" || !parse_day(date, &day_start)))
+        return error(400, period == "daily" ? "The date is a day written YYYY-MM-DD, such as 2026-12-07."
+                                            : "A date is given with period=daily only.");
     long limit = 10;
     if (limit_text) {
         char* end = nullptr;
@@ -188,6 +205,12 @@ Answer Api::top(const HttpRequest& r)
         if (!*limit_text || *end || errno || limit < 1 || limit > TOP_ROWS)
             return error(400, "The limit is a number from 1 to 100.");
     }
+    if (p < 0)
+        return Answer{200,
+                      top_.get_daily(date ? date : day_of(now_ms()), limit, db(), options_.top_cache_age,
+                                     options_.board.pace_margin),
+                      "application/json",
+                      {}};
     return Answer{200, top_.get(p, limit, db(), options_.top_cache_age), "application/json", {}};
 }
 

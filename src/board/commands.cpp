@@ -65,17 +65,19 @@ int fail(const std::string& why)
 
 int list(Db& db, int limit)
 {
-    const Rows games = db.run("SELECT id, name, score, time_ms, seconds FROM games WHERE status = 1 "
+    const Rows games = db.run("SELECT id, name, score, time_ms, seconds, day FROM games WHERE status = 1 "
                               "ORDER BY id DESC LIMIT ?",
                               {static_cast<std::int64_t>(limit)});
     std::printf("%d newest game%s on the board:\n", static_cast<int>(games.size()), games.size() == 1 ? "" : "s");
+    // A daily game says its day.
     for (const Row& g : games)
-        std::printf("%10lld  %10lld  %s  %6.1f s  %s\n", static_cast<long long>(g.integer(0)),
-                    static_cast<long long>(g.integer(2)), iso_time(g.integer(3)).c_str(), g.real(4), g.text(1).c_str());
+        std::printf("%10lld  %10lld  %s  %6.1f s  %s%s\n", static_cast<long long>(g.integer(0)),
+                    static_cast<long long>(g.integer(2)), iso_time(g.integer(3)).c_str(), g.real(4), g.text(1).c_str(),
+                    g.null(5) ? "" : ("  (daily " + g.text(5) + ")").c_str());
     return 0;
 }
 
-const char* const STATUS[] = {"pending", "on the board", "refused"};
+const char* const STATUS[] = {"pending", "on the board", "refused", "practice"};
 
 int remove_game(Db& db, const std::string& id_text)
 {
@@ -174,6 +176,8 @@ int kiv::board::board_main(int argc, char** argv)
         std::fputs(USAGE, stdout);
         return 0;
     }
+    if (!start_clock())
+        return 1;
     const Command* which = nullptr;
     for (const Command& c : COMMANDS)
         if (command == c.name)

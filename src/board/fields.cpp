@@ -19,7 +19,16 @@ public:
     std::string error;
 
     bool null() override { return scalar(); }
-    bool boolean(bool) override { return scalar(); }
+    bool boolean(bool value) override
+    {
+        if (!field_ || !field_->boolean || depth_ != 1)
+            return scalar();
+        if (!count())
+            return false;
+        (*out_)[field_->name] = value ? "true" : "false";
+        field_ = nullptr;
+        return true;
+    }
     bool number_integer(number_integer_t) override { return scalar(); }
     bool number_unsigned(number_unsigned_t) override { return scalar(); }
     bool number_float(number_float_t, const string_t&) override { return scalar(); }
@@ -33,6 +42,8 @@ public:
             return refuse("The request body is not a JSON object.");
         if (!field_)
             return value.size() <= MAX_JSON_OTHER_STRING || refuse("The request's JSON holds too long a string.");
+        if (field_->boolean)
+            return wrong_type();
         if (value.size() > field_->max_bytes)
             return refuse(std::string("The field \"") + field_->name + "\" is too long (at most " +
                           std::to_string(field_->max_bytes) + " bytes).");
@@ -86,7 +97,11 @@ private:
                refuse("The request's JSON is nested too deeply or holds too many values.");
     }
     // A value other than a string where a field wants one.
-    bool wrong_type() { return refuse(std::string("The field \"") + field_->name + "\" must be a string."); }
+    bool wrong_type()
+    {
+        return refuse(std::string("The field \"") + field_->name + "\" must be " +
+                      (field_->boolean ? "true or false." : "a string."));
+    }
     bool scalar()
     {
         if (!count())
@@ -128,7 +143,7 @@ bool read_fields(const std::string& body, const std::vector<FieldBound>& fields,
         return false;
     }
     for (const FieldBound& f : fields)
-        if (!out->count(f.name)) {
+        if (!f.boolean && !out->count(f.name)) {
             *error = std::string("The field \"") + f.name + "\" must be a string.";
             return false;
         }

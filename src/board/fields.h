@@ -10,10 +10,12 @@
 
 namespace kiv::board {
 
-// A string field the request must have, and its largest size in bytes.
+// A string field the request must have, and its largest size in bytes; or
+// a boolean field it may have (read as "true" or "false").
 struct FieldBound {
     const char* name;
     size_t max_bytes;
+    bool boolean = false;
 };
 
 // What any JSON body may hold beside its fields: objects and arrays at most
@@ -24,7 +26,8 @@ constexpr int MAX_JSON_ELEMENTS = 64;
 constexpr size_t MAX_JSON_OTHER_STRING = 1024;
 
 // Reads `body` as one JSON object that holds each of `fields` once, as a
-// string within its bound, into `out` (by name). Other fields are allowed
+// string within its bound (a boolean field at most once, as true or false),
+// into `out` (by name). Other fields are allowed
 // within the bounds above and ignored. False, with the reason in one
 // sentence, for anything else.
 bool read_fields(const std::string& body, const std::vector<FieldBound>& fields,

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <map>
 
+#include "board/daily.h"
 #include "board/fields.h"
 #include "board/queue.h"
 #include "board/tickets.h"
@@ -22,7 +23,7 @@ namespace {
 constexpr std::int64_t VERDICT_LOCK = 1263027540;
 constexpr int RETRY_FAILED_MS = 2000;  // before a failed game is tried again
 
-const char* const STATUS_TEXT[] = {"pending", "on the board", "refused"};
+const char* const STATUS_TEXT[] = {"pending", "on the board", "refused", "practice"};
 
 Blob hash_of(const std::string& bytes)
 {
@@ -86,6 +87,11 @@ std::string judged_at_once(const std::string& bytes, const Row& ticket, std::int
 
 } // namespace
 
+const char* game_status_text(int status)
+{
+    return STATUS_TEXT[status];
+}
+
 Answer submit_game(Db& db, const BoardSettings& settings, const std::string& body, std::int64_t arrived_ms,
                    bool* queued)
 {
@@ -112,7 +118,8 @@ Answer submit_game(Db& db, const BoardSettings& settings, const std::string& bod
 
     Transaction t(db);
     db.lock(ticket_lock(id));
-    const Rows ticket = db.run("SELECT t.state, t.started_ms, t.seed, t.expires_ms, t.owner, o.name FROM tickets t "
+    const Rows ticket = db.run("SELECT t.state, t.started_ms, t.seed, t.expires_ms, t.owner, o.name, t.day, t.ranked "
+                               "FROM tickets t "
                                "LEFT JOIN owners o ON o.id = t.owner WHERE t.ticket = ?",
                                {id});
     if (ticket.empty())
@@ -141,11 +148,12 @@ Answer submit_game(Db& db, const BoardSettings& settings, const std::string& bod
     const int status = reason.empty() ? PENDING : REFUSED;
     const Rows made = db.run(
         "INSERT INTO games (name, score, time_ms, seconds, replay, status, ticket, seed, owner, rules, arrived_ms, "
-        "reason, sent) VALUES (?, 0, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING id",
+        "reason, sent, day, ranked) VALUES (?, 0, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING id",
         {tk.text(5), arrived_ms, static_cast<double>(header.steps) * STEP_MS / 1000.0,
          Blob{status == PENDING ? bytes : std::string()}, static_cast<std::int64_t>(status), id, tk.integer(2),
          tk.integer(4), static_cast<std::int64_t>(header.rules), arrived_ms,
-         reason.empty() ? Value(nullptr) : Value(reason), sent});
+         reason.empty() ? Value(nullptr) : Value(reason), sent, tk.null(6) ? Value(nullptr) : Value(tk.text(6)),
+         tk.integer(7)});
     db.run("UPDATE tickets SET state = 3 WHERE ticket = ?", {id});
     t.commit();
     const std::int64_t game = made.at(0).integer(0);
@@ -155,36 +163,57 @@ Answer submit_game(Db& db, const BoardSettings& settings, const std::string& bod
     return json_answer(202, json{{"id", game}, {"status", STATUS_TEXT[PENDING]}});
 }
 
-Answer read_game(Db& db, const std::string& id_text, bool replay)
+Answer read_game(Db& db, const BoardSettings& settings, const std::string& id_text, bool replay)
 {
     std::int64_t id = 0;
     if (!parse_game_id(id_text, &id))
         return error(404, "There is no such game.");
+    const Rows r = db.run("SELECT status, name, score, time_ms, seconds, reason, day, ranked FROM games WHERE id = ?",
+                          {id});
+    const auto status = r.empty() ? -1 : r[0].integer(0);
+    const bool daily = !r.empty() && !r[0].null(6);
+    const std::string day = daily ? r[0].text(6) : "";
+    const std::int64_t shown_from = daily ? replays_from(day, settings.pace_margin) : 0;
     if (replay) {
-        const Rows r = db.run("SELECT replay FROM games WHERE id = ? AND status = 1", {id});
-        if (r.empty())
+        if (status != ON_THE_BOARD && status != PRACTICE)
             return error(404, "There is no such game on the board.");
+        // Until no game of its day can arrive, a daily game's replay would
+        // verify on anybody's ticket of that day.
+        if (daily && now_ms() < shown_from)
+            return json_answer(403, json{{"error", "This daily game's replay is shown from " + iso_time(shown_from) +
+                                                       ", when the day's last game is over."},
+                                         {"replays_from", shown_from / 1000}});
+        const Rows bytes = db.run("SELECT replay FROM games WHERE id = ?", {id});
         return Answer{200,
-                      r[0].text(0),
+                      bytes.at(0).text(0),
                       "application/octet-stream",
                       {{"Content-Disposition", "attachment; filename=\"kiv-game-" + std::to_string(id) + ".rec\""}}};
     }
-    const Rows r = db.run("SELECT status, name, score, time_ms, seconds, reason FROM games WHERE id = ?", {id});
     if (r.empty())
         return error(404, "There is no such game.");
-    const auto status = r[0].integer(0);
     json answer{{"id", id}, {"status", STATUS_TEXT[status]}};
+    if (daily) {
+        answer["daily"] = day;
+        answer["ranked"] = r[0].integer(7) != 0;
+        answer["replays_from"] = shown_from / 1000;
+    }
     if (status == REFUSED)
         answer["reason"] = r[0].text(5);
-    if (status != ON_THE_BOARD)
+    if (status != ON_THE_BOARD && status != PRACTICE)
         return json_answer(200, answer);
     const Game g{id, r[0].text(1), static_cast<int>(r[0].integer(2)), r[0].integer(3), r[0].real(4)};
-    const Ranks ranks = ranks_of(db, g, now_ms());
     answer["name"] = g.name;
     answer["score"] = g.score;
     answer["time"] = iso_time(g.time_ms);
     answer["seconds"] = g.seconds;
-    answer["ranks"] = {{"day", ranks.day}, {"week", ranks.week}, {"all", ranks.all}};
+    if (status == PRACTICE)
+        return json_answer(200, answer);
+    if (daily) {
+        answer["ranks"] = {{"daily", daily_rank(db, g, day)}};
+    } else {
+        const Ranks ranks = ranks_of(db, g, now_ms());
+        answer["ranks"] = {{"day", ranks.day}, {"week", ranks.week}, {"all", ranks.all}};
+    }
     return json_answer(200, answer);
 }
 
@@ -193,24 +222,30 @@ bool judge(Db& db, const std::string& verifier, std::int64_t id, const Verdict& 
     *on_board = false;
     Transaction t(db);
     db.lock(VERDICT_LOCK);
-    const Rows r = db.run("SELECT status, verifier, failures, attempts, name FROM games WHERE id = ?", {id});
+    const Rows r = db.run("SELECT status, verifier, failures, attempts, name, day, ranked FROM games WHERE id = ?",
+                          {id});
     if (r.empty() || r[0].integer(0) != PENDING || r[0].text(1) != verifier)
         return false;
     const std::string name = r[0].text(4);
     std::string reason;
     if (v.kind == Verdict::verified) {
-        const Rows same = db.run("SELECT id FROM games WHERE inputs = ? AND status = 1", {Blob{v.inputs}});
+        // (A daily game's practice counts: its seed is the day's, known to many.)
+        const Rows same = db.run("SELECT status FROM games WHERE inputs = ? AND status IN (1, 3)", {Blob{v.inputs}});
         if (same.empty()) {
-            db.run("UPDATE games SET status = 1, score = ?, seconds = ?, inputs = ?, time_ms = arrived_ms, "
+            const bool practice = !r[0].null(5) && r[0].integer(6) == 0;
+            db.run("UPDATE games SET status = ?, score = ?, seconds = ?, inputs = ?, time_ms = arrived_ms, "
                    "lease_until = 0 WHERE id = ?",
-                   {static_cast<std::int64_t>(v.score), v.seconds, Blob{v.inputs}, id});
+                   {static_cast<std::int64_t>(practice ? PRACTICE : ON_THE_BOARD), static_cast<std::int64_t>(v.score),
+                    v.seconds, Blob{v.inputs}, id});
             t.commit();
-            *on_board = true;
-            *said = "game " + std::to_string(id) + " is on the board: " + name + ", " + std::to_string(v.score) +
-                    " points";
+            *on_board = !practice;
+            *said = "game " + std::to_string(id) + (practice ? " is practice: " : " is on the board: ") + name + ", " +
+                    std::to_string(v.score) + " points";
             return true;
         }
-        reason = refused("the same game (its seed and every input) is on the board already");
+        reason = refused(same[0].integer(0) == ON_THE_BOARD
+                             ? "the same game (its seed and every input) is on the board already"
+                             : "the same game (its seed and every input) was played already, as practice");
     } else if (v.kind == Verdict::refused) {
         reason = refused(v.error);
     } else if (v.error == STOPPED) {

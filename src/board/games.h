@@ -14,7 +14,11 @@
 
 namespace kiv::board {
 
-enum GameStatus { PENDING = 0, ON_THE_BOARD = 1, REFUSED = 2 };
+// A daily game verified is on its day's board when it was its name's
+// ranked try of the day, else practice: kept, watchable, on no board.
+enum GameStatus { PENDING = 0, ON_THE_BOARD = 1, REFUSED = 2, PRACTICE = 3 };
+// "pending", "on the board", "refused", "practice"
+const char* game_status_text(int status);
 
 // A worker that fails this many times, or claims cut short this many times
 // (servers killed in its verification), and the game could not be verified.
@@ -27,8 +31,9 @@ constexpr int MAX_ATTEMPTS = 10;
 Answer submit_game(Db& db, const BoardSettings& settings, const std::string& body, std::int64_t arrived_ms,
                    bool* queued);
 
-// GET /api/games/ID and /api/games/ID/replay.
-Answer read_game(Db& db, const std::string& id_text, bool replay);
+// GET /api/games/ID and /api/games/ID/replay (a daily game's held back
+// until its day's replays_from).
+Answer read_game(Db& db, const BoardSettings& settings, const std::string& id_text, bool replay);
 
 // The verdict on a game that `verifier` claimed, committed only while its
 // claim holds (it is still pending and still the verifier's). False when

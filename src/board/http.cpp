@@ -18,6 +18,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "board/clock.h"
+
 namespace kiv::board {
 
 Answer json_answer(int status, const json& body)
@@ -397,8 +399,7 @@ Answer HttpServer::Impl::api_answer(MHD_Connection* c, const std::string& url, c
     request.client = client_address(c);
     request.connection = c;
     request.allowed_origins = &options.allow_origins;
-    using namespace std::chrono;
-    request.arrived_ms = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+    request.arrived_ms = now_ms();
     try {
         return api(request);
     } catch (const std::exception& e) {

@@ -183,6 +183,35 @@ void key_inputs(Db& db)
     }
 }
 
+// Version 3: the daily game. `daily` holds each UTC day's seed, drawn at its
+// first daily start; `daily_tries` each name's ranked try of a day. A daily
+// game keeps its day; it ranks on that day's board only (status 1), or is
+// practice (status 3: verified and kept, on no board). Games on the board
+// or practice are one game each, by their inputs.
+const char* const VERSION_3 = R"(
+CREATE TABLE daily (day TEXT PRIMARY KEY, seed BIGINT NOT NULL, drawn_ms BIGINT NOT NULL);
+CREATE TABLE daily_tries (
+    owner BIGINT NOT NULL REFERENCES owners (id) ON DELETE CASCADE,
+    day TEXT NOT NULL,
+    ticket TEXT NOT NULL,
+    started_ms BIGINT NOT NULL,
+    PRIMARY KEY (owner, day)
+);
+ALTER TABLE tickets ADD COLUMN daily INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE tickets ADD COLUMN day TEXT;
+ALTER TABLE tickets ADD COLUMN ranked INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE games ADD COLUMN day TEXT;
+ALTER TABLE games ADD COLUMN ranked INTEGER NOT NULL DEFAULT 0;
+DROP INDEX games_rank;
+DROP INDEX games_time;
+DROP INDEX games_inputs;
+CREATE INDEX games_rank ON games (score DESC, time_ms, id) WHERE status = 1 AND day IS NULL;
+CREATE INDEX games_time ON games (time_ms) WHERE status = 1 AND day IS NULL;
+CREATE INDEX games_daily ON games (day, score DESC, time_ms, id) WHERE status = 1;
+CREATE UNIQUE INDEX games_inputs ON games (inputs) WHERE status IN (1, 3);
+UPDATE meta SET value = '3' WHERE item = 'schema';
+)";
+
 } // namespace
 
 int schema_version(Db& db)
@@ -211,10 +240,11 @@ void upgrade_schema(Db& db)
         reserve_names(db);
         key_inputs(db);
         db.run(VERSION_2_AFTER);
-        if (version == 1)
-            std::fprintf(stderr, "kiv-board: the board's tables were upgraded from version 1 to %d\n",
-                         SCHEMA_VERSION);
     }
+    db.run(VERSION_3);
+    if (version > 0)
+        std::fprintf(stderr, "kiv-board: the board's tables were upgraded from version %d to %d\n", version,
+                     SCHEMA_VERSION);
     t.commit();
 }
 

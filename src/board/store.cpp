@@ -1,9 +1,6 @@
-// What both kinds of database share: rows, transactions, opening by
-// configuration, and times.
+// What both kinds of database share: rows, transactions, and opening by
+// configuration.
 #include "board/store.h"
-
-#include <chrono>
-#include <ctime>
 
 #include "board/schema.h"
 
@@ -76,22 +73,6 @@ std::unique_ptr<Db> open_store(const StoreConfig& config)
     std::unique_ptr<Db> db = connect_store(config);
     upgrade_schema(*db);
     return db;
-}
-
-std::int64_t now_ms()
-{
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-}
-
-std::string iso_time(std::int64_t ms)
-{
-    std::time_t t = static_cast<std::time_t>(ms / 1000);
-    std::tm tm{};
-    gmtime_r(&t, &tm);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &tm);
-    return text;
 }
 
 bool parse_game_id(const std::string& text, std::int64_t* id)

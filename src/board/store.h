@@ -11,6 +11,8 @@
 #include <variant>
 #include <vector>
 
+#include "board/clock.h"
+
 namespace kiv::board {
 
 // A failure of the database itself (not of what a client sent).
@@ -94,9 +96,6 @@ std::unique_ptr<Db> connect_store(const StoreConfig& config);
 std::unique_ptr<Db> open_sqlite(const std::string& path);
 std::unique_ptr<Db> open_postgres(const std::string& url);
 
-std::int64_t now_ms();
-// "2026-12-07T03:12:45Z"
-std::string iso_time(std::int64_t ms);
 // A game's id as given in a request or on the command line: digits only.
 bool parse_game_id(const std::string& text, std::int64_t* id);
 

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <map>
 
+#include "board/daily.h"
 #include "board/fields.h"
 #include "board/names.h"
 #include "board/rate.h"
@@ -15,7 +16,6 @@ namespace {
 
 // The lock under which one start at a time counts and takes a running game.
 constexpr std::int64_t START_LOCK = 1263027539;
-constexpr std::int64_t DAY_MS = 24LL * 3600 * 1000;
 constexpr int RETRY_RUNNING = 10;  // seconds
 constexpr int RETRY_QUEUE = 30;
 
@@ -52,20 +52,25 @@ bool ticket_id_ok(const std::string& id)
 
 Answer issue_ticket(Db& db, const BoardSettings& settings, const std::string& body)
 {
-    // An empty body, or a JSON object (whose fields say nothing yet).
+    // An empty body, or a JSON object: {"daily": true} for today's game.
     std::map<std::string, std::string> fields;
     std::string why;
-    if (!body.empty() && !read_fields(body, {}, &fields, &why))
+    if (!body.empty() && !read_fields(body, {{"daily", 0, true}}, &fields, &why))
         return error(400, why);
+    const bool daily = fields["daily"] == "true";
     unsigned char bytes[16];
     randombytes_buf(bytes, sizeof bytes);
     char id[33];
     sodium_bin2hex(id, sizeof id, bytes, sizeof bytes);
     const std::int64_t now = now_ms(), expires = now + std::llround(settings.ticket_lifetime * 1000);
-    db.run("INSERT INTO tickets (ticket, created_ms, expires_ms) VALUES (?, ?, ?)", {std::string(id), now, expires});
-    return json_answer(201, json{{"ticket", id}, {"expires", (expires + 999) / 1000}, {"margin", settings.pace_margin},
-                                  {"max_steps_per_frame", settings.verify.max_steps_per_frame},
-                                  {"max_steps_per_frame_in_second", settings.verify.max_steps_per_frame_in_second}});
+    db.run("INSERT INTO tickets (ticket, created_ms, expires_ms, daily) VALUES (?, ?, ?, ?)",
+           {std::string(id), now, expires, static_cast<std::int64_t>(daily)});
+    json answer{{"ticket", id}, {"expires", (expires + 999) / 1000}, {"margin", settings.pace_margin},
+                {"max_steps_per_frame", settings.verify.max_steps_per_frame},
+                {"max_steps_per_frame_in_second", settings.verify.max_steps_per_frame_in_second}};
+    if (daily)
+        answer["daily"] = true;
+    return json_answer(201, answer);
 }
 
 Answer start_ticket(Db& db, const BoardSettings& settings, const std::string& id, const std::string& body,
@@ -82,7 +87,7 @@ Answer start_ticket(Db& db, const BoardSettings& settings, const std::string& id
     const std::int64_t now = now_ms();
     Transaction t(db);
     db.lock(START_LOCK);
-    const Rows ticket = db.run("SELECT state, expires_ms FROM tickets WHERE ticket = ?", {id});
+    const Rows ticket = db.run("SELECT state, expires_ms, daily FROM tickets WHERE ticket = ?", {id});
     if (ticket.empty())
         return error(404, "There is no such ticket.");
     const auto state = ticket[0].integer(0);
@@ -109,14 +114,24 @@ Answer start_ticket(Db& db, const BoardSettings& settings, const std::string& id
             .at(0)
             .integer(0) >= settings.running_per_client)
         return busy(429, "Too many games are running from this address: finish or leave one first.", RETRY_RUNNING);
-    const std::uint32_t seed = randombytes_random();
+    // A daily game takes the day's seed, and spends the name's ranked try
+    // of the day if it has not been spent.
+    const bool daily = ticket[0].integer(2) != 0;
+    const DailyStart d = daily ? start_daily(db, owner->id, id, now) : DailyStart{};
+    const std::uint32_t seed = daily ? d.seed : randombytes_random();
     // Its game must arrive within the longest game a replay holds and the margin.
-    db.run("UPDATE tickets SET state = 1, seed = ?, started_ms = ?, owner = ?, client = ?, expires_ms = ? "
-           "WHERE ticket = ?",
+    db.run("UPDATE tickets SET state = 1, seed = ?, started_ms = ?, owner = ?, client = ?, expires_ms = ?, day = ?, "
+           "ranked = ? WHERE ticket = ?",
            {static_cast<std::int64_t>(seed), now, owner->id, today,
-            now + LONGEST_GAME_MS + std::llround(settings.pace_margin * 1000), id});
+            now + LONGEST_GAME_MS + std::llround(settings.pace_margin * 1000), daily ? Value(d.day) : Value(nullptr),
+            static_cast<std::int64_t>(d.ranked), id});
     t.commit();
-    return json_answer(200, json{{"seed", seed}, {"name", owner->name}});
+    json answer{{"seed", seed}, {"name", owner->name}};
+    if (daily) {
+        answer["daily"] = d.day;
+        answer["ranked"] = d.ranked;
+    }
+    return json_answer(200, answer);
 }
 
 Answer abandon_ticket(Db& db, const std::string& id)

@@ -16,10 +16,12 @@ namespace kiv::board {
 // 32 lowercase hex digits.
 bool ticket_id_ok(const std::string& id);
 
-// POST /api/tickets: 201 {"ticket", "expires", "margin"}.
+// POST /api/tickets {} or {"daily": true}: 201 {"ticket", "expires",
+// "margin", ...}, and "daily": true for today's daily game.
 Answer issue_ticket(Db& db, const BoardSettings& settings, const std::string& body);
 // POST /api/tickets/ID/start {"name"}, for the owner of the request's
-// secret: 200 {"seed"}.
+// secret: 200 {"seed", "name"}; of a daily ticket also "daily" (the day)
+// and "ranked" (the name's ranked try of the day, or practice).
 Answer start_ticket(Db& db, const BoardSettings& settings, const std::string& id, const std::string& body,
                     const std::optional<Owner>& owner, const std::string& client);
 // POST /api/tickets/ID/abandon: its game is left, the ticket burnt.

@@ -1,15 +1,19 @@
 // The board as it is read: the best games of the last day, week and all
-// time, kept in memory for at most a second so that a crowd asking for the
-// board costs one query per period a second; and a game's ranks.
+// time, and of the daily's days, kept in memory for at most a second so
+// that a crowd asking for the board costs one query per period a second;
+// and a game's ranks. Daily games are on their day's board only.
 #pragma once
 
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "board/http.h"
 #include "board/store.h"
 
 namespace kiv::board {
@@ -40,6 +44,11 @@ public:
     static int find(const std::string& period);
     // GET /api/top's body for a period and limit, at most max_age seconds old.
     std::string get(int period, long limit, Db& db, double max_age);
+    // The same of a day's daily board (period=daily&date=DAY): its games,
+    // its players and when its replays are shown.
+    std::string get_daily(const std::string& day, long limit, Db& db, double max_age, double pace_margin);
+    // The ranked games on a day's board, as counted for get_daily.
+    long players(const std::string& day, Db& db, double max_age);
     // A game went on the board: the next answer reads it again.
     void stale();
 
@@ -50,8 +59,25 @@ private:
         std::vector<Game> rows;
         std::array<std::string, TOP_ROWS + 1> rendered;
         std::chrono::steady_clock::time_point at;
+        long players = 0;  // of a daily board
     };
+    // Whether an entry is to be read again; if so its renderings are dropped.
+    static bool due(Entry& e, double max_age);
+    // Its first `limit` rows in an answer beginning with `head`, rendered once.
+    static const std::string& render(Entry& e, long limit, json head);
+
+    // A day's entry, read again when due, its mutex held by *lock.
+    std::shared_ptr<Entry> day_entry(const std::string& day, Db& db, double max_age, std::unique_lock<std::mutex>* lock);
+
     std::array<Entry, 3> entries_;
+    // The days asked for lately, a few at most.
+    struct Day {
+        std::shared_ptr<Entry> entry;
+        std::uint64_t used = 0;  // when it was last asked for
+    };
+    std::mutex days_mutex_;
+    std::map<std::string, Day> days_;
+    std::uint64_t uses_ = 0;
 };
 
 } // namespace kiv::board

@@ -12,6 +12,7 @@ the server's own tickets.
   kills   servers, lone workers and verifiers killed 30 times while games
           are queued
   upgrade a board of the release before owned names, upgraded in place
+  daily   the daily game (tests/board/daily.py)
 
 With --postgres the board is kept in a PostgreSQL 15 that the test starts
 itself (initdb into a scratch directory, as the postgres user when run as
@@ -602,7 +603,7 @@ def suite_upgrade(store, pg):
     log = os.path.join(scratch, 'upgrade.log')
     board = Board(store, *LENIENT, log=log)
     try:
-        check('upgraded from version 1 to 2' in open(log).read(), 'no upgrade said')
+        check('upgraded from version 1 to 3' in open(log).read(), 'no upgrade said')
         # Every game stays on the board as it was, its replay byte for byte.
         check(sorted((g['id'], g['name'], g['score']) for g in board.top()) == [g[:3] for g in before], board.top())
         for game_id, _, _, replay in before:
@@ -624,12 +625,14 @@ def suite_upgrade(store, pg):
         sql(store, f"UPDATE tickets SET seed = {struct.unpack_from('<I', before[0][3], 8)[0]} "
                    f"WHERE ticket = '{g.ticket}'")
         check('on the board already' in board.sent(g.ticket, before[0][3])['reason'], 'an old game sent again')
+        t = board.post('/api/tickets', {'daily': True})[2]['ticket']  # the daily's tables, on the upgraded board
+        check(board.post(f'/api/tickets/{t}/start', {'name': 'Robin'}, paired['secret'])[2]['ranked'], 'a daily start')
     finally:
         board.stop()
     # Started again, nothing is upgraded; tables newer than this release are left alone.
     Board(store, log=log + '2').stop()
     check('upgraded' not in open(log + '2').read(), 'upgraded twice')
-    sql(store, "UPDATE meta SET value = '3' WHERE item = 'schema'")
+    sql(store, "UPDATE meta SET value = '4' WHERE item = 'schema'")
     code, said = moderate(store, 'list')
     check(code == 1 and 'newer than this kiv-board' in said, said)
     print('upgrade: 5 games of schema 1 kept, their names held as 3 and one handed over', flush=True)
@@ -710,7 +713,7 @@ def main():
     p.add_argument('--game', required=True)
     p.add_argument('--source', required=True)
     p.add_argument('--postgres', action='store_true')
-    p.add_argument('suites', nargs='+', choices=['api', 'attacks', 'shared', 'kills', 'upgrade'])
+    p.add_argument('suites', nargs='+', choices=['api', 'attacks', 'shared', 'kills', 'upgrade', 'daily'])
     args = p.parse_args()
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
     scratch = tempfile.mkdtemp(prefix='kiv-board-test-')
@@ -726,9 +729,8 @@ def main():
             if name == 'shared':
                 check(pg is not None, 'the shared suite needs --postgres')
                 suite_shared(pg)
-            elif name == 'attacks':
-                import attacks
-                attacks.suite(store, pg)
+            elif name in ('attacks', 'daily'):
+                __import__(name).suite(store, pg)
             elif name == 'api':
                 suite_api(store)
             else:

@@ -26,14 +26,15 @@ async function serve(dir, replays) {
 // kiv-board serving the page in webDir (serve's further options in args),
 // with its data in a new folder; it dies with the test, whatever ends it.
 // Resolves to {board, port, url, data}; board.stop() ends it and removes
-// the data.
-async function startBoard(bin, webDir, args = []) {
-  const data = fs.mkdtempSync(path.join(os.tmpdir(), 'kiv-board-data-'));
-  const board = spawn('setpriv', ['--pdeathsig', 'KILL', bin, 'serve', '--port', '0', '--web', webDir, '--data', data,
-                                  ...args], {stdio: ['ignore', 'pipe', 'inherit']});
+// the data. A restart names its port, data (then kept) and environment.
+async function startBoard(bin, webDir, args = [], {port = 0, data = null, env = {}} = {}) {
+  const own = !data;
+  if (own) data = fs.mkdtempSync(path.join(os.tmpdir(), 'kiv-board-data-'));
+  const board = spawn('setpriv', ['--pdeathsig', 'KILL', bin, 'serve', '--port', String(port), '--web', webDir, '--data',
+                                  data, ...args], {stdio: ['ignore', 'pipe', 'inherit'], env: {...process.env, ...env}});
   board.stop = () => {
     board.kill('SIGKILL');
-    fs.rmSync(data, {recursive: true, force: true});
+    if (own) fs.rmSync(data, {recursive: true, force: true});
   };
   try {
     const port = await new Promise((resolve, reject) => {

@@ -40,3 +40,8 @@ add_test(NAME web_app COMMAND ${KIV_NODE} ${CMAKE_SOURCE_DIR}/tests/web/app.js $
   ${CMAKE_BINARY_DIR}/stage/web ${KIV_BOARD} ${CMAKE_BINARY_DIR}/e2e-artefacts/app)
 set_tests_properties(web_app PROPERTIES ENVIRONMENT "NODE_PATH=${CMAKE_BINARY_DIR}/node_modules"
   TIMEOUT 300 RUN_SERIAL TRUE)
+# Daily Kiv through the page, against the real board with its clock set.
+add_test(NAME web_daily COMMAND ${KIV_NODE} ${CMAKE_SOURCE_DIR}/tests/web/daily.js ${CMAKE_BINARY_DIR}/web-bot
+  ${KIV_BOARD} ${CMAKE_BINARY_DIR}/e2e-artefacts/daily)
+set_tests_properties(web_daily PROPERTIES ENVIRONMENT "NODE_PATH=${CMAKE_BINARY_DIR}/node_modules"
+  TIMEOUT 300 RUN_SERIAL TRUE)

@@ -108,12 +108,20 @@
     };
   });
 
-  function watchGame(id) {
+  // A game of the board played in the canvas; what stops it is told in a
+  // sentence (the board's own when it gives one) to `tell`, the board's
+  // line unless another is named.
+  function watchGame(id, tell) {
     return fetch(base + '/api/games/' + encodeURIComponent(id) + '/replay').then(function (r) {
-      if (!r.ok) throw new Error(r.status === 404 ? 'there is no such game on the board' : 'the board answered ' + r.status);
-      return r.arrayBuffer();
+      if (r.ok) return r.arrayBuffer();
+      var plain = 'That game cannot be watched: ' +
+        (r.status === 404 ? 'there is no such game on the board.' : 'the board answered ' + r.status + '.');
+      return r.json().then(function (data) { throw new Error(data.error || plain); },
+                           function () { throw new Error(plain); });
+    }, function () {
+      throw new Error('That game cannot be watched: the board cannot be reached.');
     }).then(function (b) { return Module['kivWatch'](new Uint8Array(b)); })
-      .catch(function (e) { say('That game cannot be watched: ' + e.message + '.'); });
+      .catch(function (e) { (tell || say)(e.message); });
   }
 
   // Keys typed into the board's fields are not the game's.
@@ -123,7 +131,7 @@
 
   Module['kivBoard'] = {
     api: api, send: send, say: say, failed: failed, showTop: showTop, Unreachable: Unreachable,
-    reached: reached, unreachable: unreachable, offline: function () { return offline; },
+    reached: reached, unreachable: unreachable, offline: function () { return offline; }, watchGame: watchGame,
   };
 
   showTop();

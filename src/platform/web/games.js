@@ -14,8 +14,9 @@
   var shown = null;         // the ticket of the game shown as the last one
 
   // The store: one record per ranked game, by its ticket:
-  // {ticket, bytes, score, over, seed, steps, when (ms), id, status, verdict}
-  // with status 'sending', 'pending', 'on the board', 'refused' or 'unsent'.
+  // {ticket, bytes, score, over, seed, steps, when (ms), id, status, verdict,
+  // daily (its day, for a daily game), dailyTry (the day's ranked try)} with
+  // status 'sending', 'pending', 'on the board', 'practice', 'refused' or 'unsent'.
   var database = new Promise(function (resolve, reject) {
     if (typeof indexedDB === 'undefined') throw new Error('no IndexedDB');
     var r = indexedDB.open('kiv', 1);
@@ -65,11 +66,16 @@
   function settle(entry, r) {
     entry.id = r.id;
     entry.status = r.status;
-    if (r.status === 'on the board') {
+    if (r.status === 'on the board' && r.daily) {
+      entry.verdict = 'On the board of Daily Kiv ' + r.daily + ': ' + points(r.score) +
+        (r.ranks && r.ranks.daily ? ', #' + r.ranks.daily + '.' : '.');
+    } else if (r.status === 'on the board') {
       var ranks = r.ranks;
       entry.verdict = 'On the board: ' + points(r.score) + (ranks ? ', #' + ranks.day + ' today, #' + ranks.week +
         ' this week, #' + ranks.all + ' of all time.' : '.');
       board.showTop();
+    } else if (r.status === 'practice') {
+      entry.verdict = 'Not on the board: practice of Daily Kiv ' + r.daily + ', verified, ' + points(r.score) + '.';
     } else if (r.status === 'refused') {
       entry.verdict = 'Not on the board: ' + r.reason;
     } else {
@@ -78,12 +84,18 @@
     keep(entry);
     tell(entry);
     if (entry.status === 'pending') poll(entry, 0);
+    daily(entry);
   }
   function give(entry, status, text) {
     entry.status = status;
     entry.verdict = text;
     keep(entry);
     tell(entry);
+    daily(entry);
+  }
+  // The daily panel follows its games.
+  function daily(entry) {
+    if (entry.daily && Module['kivDailyJudged']) Module['kivDailyJudged'](entry);
   }
 
   // Asks for the verdict, less often the longer it takes.
@@ -124,10 +136,12 @@
   // A ranked game played to its end, in time.
   Module['kivSubmit'] = function (game, ranked) {
     var entry = {ticket: ranked.ticket, bytes: game.bytes, score: game.score, over: game.over, seed: game.seed,
-                 steps: game.steps, when: game.when.getTime(), status: 'sending'};
+                 steps: game.steps, when: game.when.getTime(), status: 'sending', daily: ranked.daily,
+                 dailyTry: ranked.dailyTry};
     shown = entry.ticket;
     tell(entry);
     keep(entry);
+    daily(entry);
     send(entry, ranked);
   };
   Module['kivBoardGameShown'] = function () { shown = null; };

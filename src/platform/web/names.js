@@ -29,6 +29,7 @@
       else localStorage.removeItem(PLAYER);
     } catch (e) {}
     show();
+    if (Module['kivPlayerChanged']) Module['kivPlayerChanged']();
   }
   function refused(e) {
     if (e instanceof board.Unreachable) status('The board cannot be reached: try again later.');

@@ -17,11 +17,11 @@
   var finger = null;    // the touch that moves the pointer
 
   // ?-nosound&-mousespeed=15: each part one option, "=" separating a value
-  // (the page's own parts, such as watch=, are not the game's). The page is
+  // (the page's own parts, watch=, game= and daily=, are not the game's). The page is
   // the game's window.
   var args = ['-window'];
   location.search.replace(/^\?/, '').split('&').forEach(function (part) {
-    if (part === '' || /^(watch|game)=/.test(part)) return;
+    if (part === '' || /^(watch|game|daily)=/.test(part)) return;
     decodeURIComponent(part.replace(/\+/g, ' ')).split('=').forEach(function (word, i, all) {
       if (i < 2) args.push(i === 1 ? all.slice(1).join('=') : word);
     });
@@ -112,12 +112,29 @@
     timer = null;
   };
 
+  // The game as large as the window allows beside the side panel (at least
+  // PANEL_WIDTH wide), or above it (at least PANEL_HEIGHT high) when that
+  // gives a larger game, as on a phone held upright. The scale is
+  // fractional: at 1366 x 768 whole multiples would keep the game at 1x in
+  // room for 1.6x, and below 1x (phones) there are none. The canvas is
+  // sized to whole device pixels and drawn nearest-neighbour, so it stays
+  // sharp; its pixels differ by at most one device pixel in width. The
+  // panel takes the rest, up to PANEL_MOST wide; a low window (a phone held
+  // sideways) gets its compact look (kiv.css).
+  var PANEL_WIDTH = 300, PANEL_HEIGHT = 420, PANEL_MOST = 560;
   var stage = document.getElementById('stage');
   function fit() {
-    var s = Math.min(stage.clientWidth / 640, stage.clientHeight / 480);
-    scale = s >= 1 ? Math.floor(s) : s;   // whole multiples stay sharp
+    var width = document.documentElement.clientWidth, height = document.documentElement.clientHeight;
+    var beside = Math.min((width - PANEL_WIDTH) / 640, height / 480);
+    var above = Math.min(width / 640, (height - PANEL_HEIGHT) / 480);
+    var dots = window.devicePixelRatio || 1;
+    scale = Math.floor(640 * Math.max(beside, above, 0.1) * dots) / (640 * dots);
+    document.body.classList.toggle('upright', above > beside);
+    document.body.classList.toggle('low', height < 500);
     canvas.style.width = 640 * scale + 'px';
     canvas.style.height = 480 * scale + 'px';
+    stage.style.width = above > beside ? '' : Math.max(640 * scale, width - PANEL_MOST) + 'px';
+    stage.style.height = above > beside ? 480 * scale + 'px' : '';
   }
   window.addEventListener('resize', fit);
   fit();

@@ -1,5 +1,6 @@
-// Ranked games (emitted before the game's own script, after names.js). A
-// ticket is fetched ahead of every game; it carries no seed. When the player
+// Ranked games (emitted before the game's own script, after daily.js). A
+// ticket is fetched ahead of every game, a daily one when the next Start is
+// today's daily (daily.js); it carries no seed. When the player
 // presses Start the game waits while the page starts the ticket under the
 // player's name, and begins from the seed the board then gives. From that
 // moment the board's clock runs: the game must arrive as long after its
@@ -17,29 +18,35 @@
   var $ = function (id) { return document.getElementById(id); };
   var board = Module['kivBoard'];
   var START_WAIT_MS = 5000;   // how long Start waits for the board
-  var ticket = null;    // the next game's: {ticket, expires, margin}
-  var fetching = false;
-  var renewal = null;
+  // The next game's ticket of each kind, normal and daily: {ticket, expires, margin}.
+  var tickets = {normal: null, daily: null};
+  var fetching = {normal: false, daily: false};
+  var renewal = {normal: null, daily: null};
+  var next = function () { return Module['kivDailyNext'] ? Module['kivDailyNext']() : 'normal'; };
   var ranked = null;    // the game in play's: {ticket, margin, since, seed}
   var why = '';         // why the game in play is not ranked
 
-  function fetchTicket() {
-    if (fetching) return;
-    fetching = true;
-    ticket = null;
-    if (renewal !== null) clearTimeout(renewal);
-    board.api('POST', '/api/tickets', {}).then(function (t) {
-      fetching = false;
-      ticket = t;
+  function fetchTicket(kind) {
+    if (fetching[kind]) return;
+    fetching[kind] = true;
+    tickets[kind] = null;
+    if (renewal[kind] !== null) clearTimeout(renewal[kind]);
+    board.api('POST', '/api/tickets', kind === 'daily' ? {daily: true} : {}).then(function (t) {
+      fetching[kind] = false;
+      tickets[kind] = t;
       board.reached();
       // Renewed before it expires if no game uses it.
-      renewal = setTimeout(function () { if (ticket === t) fetchTicket(); },
-                           Math.max(60000, t.expires * 1000 - Date.now() - 60000));
+      renewal[kind] = setTimeout(function () { if (tickets[kind] === t) fetchTicket(kind); },
+                                 Math.max(60000, t.expires * 1000 - Date.now() - 60000));
     }, function (e) {
-      fetching = false;
+      fetching[kind] = false;
       board.failed(e, 'No ticket for the next game: ');
     });
   }
+  // The next Start's kind has changed: its ticket is fetched ahead too.
+  Module['kivNextChanged'] = function () {
+    if (!tickets[next()] && !board.offline()) fetchTicket(next());
+  };
 
   function abandon(game) {
     board.send('/api/tickets/' + game.ticket + '/abandon', {});
@@ -85,23 +92,25 @@
       unranked('claim a name to put your games on the board.');
       return false;
     }
-    if (!ticket) {
+    var kind = next();
+    var t = tickets[kind];
+    if (!t) {
       unranked('the board gave no ticket for this game.');
-      fetchTicket();
+      fetchTicket(kind);
       return false;
     }
-    var t = ticket;
-    ticket = null;
+    tickets[kind] = null;
     var since = performance.now();
     board.api('POST', '/api/tickets/' + t.ticket + '/start', {name: player.name}, player.secret, START_WAIT_MS)
       .then(function (s) {
         var game = {ticket: t.ticket, margin: t.margin, since: since, seed: s.seed >>> 0,
                     average: bound(t.max_steps_per_frame, Infinity),
                     perSecond: bound(t.max_steps_per_frame_in_second, Infinity),
-                    seen: 0, second: 0, frames: 0};
+                    seen: 0, second: 0, frames: 0, daily: s.daily, dailyTry: s.ranked};
         if (_web_seed_game(1, game.seed)) {
           ranked = game;
           board.say('');
+          if (s.daily && Module['kivDailyStarted']) Module['kivDailyStarted'](s);
         } else {
           abandon(game);
         }
@@ -111,9 +120,10 @@
         if (e.status === 401) Module['kivPlayerRefused']();
         unranked(e instanceof board.Unreachable ? 'the board did not answer at Start.' : e.message);
         _web_seed_game(0, 0);
+        if (kind === 'daily' && Module['kivDailyEnded']) Module['kivDailyEnded']();
       }).then(function () {
         Module['kivWake']();
-        fetchTicket();
+        fetchTicket(next());
       });
     return true;
   };
@@ -159,7 +169,7 @@
 
   Module['kivBoardGameStarted'] = function (seed) {
     if (ranked && ranked.seed !== seed) ranked = null;
-    if (!ticket && !board.offline()) fetchTicket();
+    Module['kivNextChanged']();
   };
 
   // The game has ended: a ranked game played to its end goes to the board
@@ -168,6 +178,7 @@
     var mine = ranked && ranked.seed === game.seed ? ranked : null;
     ranked = null;
     Module['kivBoardGameShown']();
+    if (mine && mine.daily && Module['kivDailyEnded']) Module['kivDailyEnded']();
     var line = $('last-rank');
     if (!mine) {
       line.textContent = board.offline() ? '' : 'Unranked: ' + (why || 'the game had no ticket.');
@@ -192,5 +203,5 @@
     Module['kivSubmit'](game, mine);
   };
 
-  fetchTicket();
+  fetchTicket(next());
 })();
