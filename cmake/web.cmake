@@ -16,6 +16,17 @@ set(KIV_WEB_OUT ${CMAKE_BINARY_DIR}/web)
 set(KIV_WEB_LIBRARY "SHELL:--js-library ${CMAKE_SOURCE_DIR}/src/platform/web/audio.js")
 set(KIV_PAGE_SCRIPTS page replays board names daily tickets games app)
 
+# The page tells the board its rules version when it asks for a ticket, before
+# the game has loaded: the build writes it into a script of its own.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/replay/format.h)
+file(STRINGS ${CMAKE_SOURCE_DIR}/src/replay/format.h KIV_RULES_LINE REGEX "^constexpr int RULES_VERSION = [0-9]+;$")
+string(REGEX MATCH "[0-9]+" KIV_RULES_VERSION "${KIV_RULES_LINE}")
+if(NOT KIV_RULES_VERSION)
+  message(FATAL_ERROR "src/replay/format.h names no RULES_VERSION")
+endif()
+file(WRITE ${CMAKE_BINARY_DIR}/rules.js "// The game's rules version (src/replay/format.h), written by the build.\n"
+  "Module['kivRulesVersion'] = ${KIV_RULES_VERSION};\n")
+
 # A page of the game in the folder `out`: the program from `sources`, the
 # page's scripts, the pictures and sounds, and its static files.
 function(kiv_web_page target out)
@@ -31,7 +42,8 @@ function(kiv_web_page target out)
   file(GLOB icons ${CMAKE_SOURCE_DIR}/web/icons/*.png)
   set(depends ${CMAKE_SOURCE_DIR}/src/platform/web/audio.js ${CMAKE_SOURCE_DIR}/web/index.html
     ${CMAKE_SOURCE_DIR}/web/kiv.css ${CMAKE_SOURCE_DIR}/web/kiv.webmanifest ${CMAKE_SOURCE_DIR}/src/platform/web/clock.js
-    ${CMAKE_SOURCE_DIR}/src/platform/web/sw.js ${icons})
+    ${CMAKE_SOURCE_DIR}/src/platform/web/sw.js ${CMAKE_BINARY_DIR}/rules.js ${icons})
+  target_link_options(${target} PRIVATE "SHELL:--pre-js ${CMAKE_BINARY_DIR}/rules.js")
   foreach(script ${KIV_PAGE_SCRIPTS})
     target_link_options(${target} PRIVATE "SHELL:--pre-js ${CMAKE_SOURCE_DIR}/src/platform/web/${script}.js")
     list(APPEND depends ${CMAKE_SOURCE_DIR}/src/platform/web/${script}.js)

@@ -5,7 +5,8 @@
 // and its worker), a reload starts the game from the worker's cache, and a
 // game is played, saved and watched, the board's line saying the page is
 // offline; back online, a new build put in place while a game is in play is
-// offered only once that game is over, and, taken, runs.
+// offered only once that game is over, and, taken, runs; a page of older
+// rules is told by the board, before Start, to update.
 // Usage: node app.js <cmake> <source-dir> <stage-dir> <kiv-board> <artefacts-dir>
 const fs = require('fs'), os = require('os'), path = require('path');
 const {execFileSync} = require('child_process');
@@ -109,6 +110,20 @@ let board;
     check(newStyle !== oldStyle && fs.existsSync(path.join(web, newStyle)) &&
           await page.evaluate(() => getComputedStyle(document.getElementById('side')).outlineStyle) === 'solid',
           `the page runs the new build (${oldStyle} -> ${newStyle})`);
+
+    // A page that claims older rules (its ticket requests rewritten) hears so
+    // from the board before Start.
+    const context = await browser.createBrowserContext();
+    const old = await context.newPage();
+    await old.setRequestInterception(true);
+    old.on('request', r => r.url().endsWith('/api/tickets') && r.method() === 'POST'
+      ? r.continue({postData: JSON.stringify({...JSON.parse(r.postData()), rules: 0})}) : r.continue());
+    await old.goto(board.url);
+    await until(old, () => Module.kivReady, 'a page of older rules starts');
+    const told = await until(old, () => document.getElementById('board-status').textContent, 'the board tells it');
+    check(told === 'This page plays an older version of Kiv\'s rules than the board: update Kiv to play ranked games.',
+          'before Start: ' + told);
+    await context.close();
     console.log('PASS');
   } finally {
     await browser.close();

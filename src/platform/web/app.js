@@ -49,6 +49,10 @@
     });
     setInterval(function () { reg.update().catch(function () {}); }, 3600000);
   }
+  // The board plays other rules than this page: a new build may be there.
+  Module['kivLookForUpdate'] = function () {
+    if (registration) registration.update().catch(function () {});
+  };
   if ('serviceWorker' in navigator && /^https?:$/.test(location.protocol)) {
     var reloading = false;
     navigator.serviceWorker.addEventListener('controllerchange', function () {
