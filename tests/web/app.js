@@ -9,7 +9,7 @@
 // rules is told by the board, before Start, to update.
 // Usage: node app.js <cmake> <source-dir> <stage-dir> <kiv-board> <artefacts-dir>
 const fs = require('fs'), os = require('os'), path = require('path');
-const {execFileSync} = require('child_process');
+const {execFileSync, spawn} = require('child_process');
 const {startBoard, launch, check, until, pressStart} = require('./lib.js');
 
 const [cmake, source, stage, boardBin, art] = process.argv.slice(2);
@@ -34,6 +34,40 @@ async function playOne(page, x) {
   return at;
 }
 const recorded = page => until(page, () => Module.kivLastGame !== window.kivBefore, 'the game is recorded', 30000);
+
+// The app's own window (Chromium's --app, no browser bars, on an X server of
+// the test's own) at a phone's and a laptop's size: its screenshot, and what
+// the page sees of it.
+async function appWindows(url) {
+  const xvfb = spawn('setpriv', ['--pdeathsig', 'KILL', 'Xvfb', '-displayfd', '3', '-screen', '0', '1400x900x24',
+                                 '-nolisten', 'tcp'], {stdio: ['ignore', 'ignore', 'ignore', 'pipe']});
+  try {
+    const display = await new Promise((resolve, reject) => {
+      let out = '';
+      xvfb.stdio[3].on('data', c => { out += c; if (out.includes('\n')) resolve(out.trim()); });
+      xvfb.on('exit', code => reject(new Error('Xvfb ended with ' + code)));
+    });
+    for (const [w, h] of [[390, 844], [1366, 768]]) {
+      const browser = await launch({headful: true, env: {...process.env, DISPLAY: ':' + display},
+                                    args: ['--app=' + url, `--window-size=${w},${h}`, '--window-position=0,0']});
+      try {
+        const target = await browser.waitForTarget(t => t.type() === 'page' && t.url().startsWith(url));
+        const page = await target.page();
+        await until(page, () => Module.kivReady && !document.getElementById('daily').hidden, 'the app window starts',
+                    20000);
+        const seen = await page.evaluate(() => [matchMedia('(display-mode: standalone)').matches, innerWidth,
+                                                innerHeight, outerHeight]);
+        await page.screenshot({path: path.join(art, `app-${w}x${h}.png`)});
+        check(seen[0] && seen[1] === w && seen[2] === seen[3],
+              `the app's window at ${w}x${h}: standalone, no browser bars (${seen.slice(1).join(', ')})`);
+      } finally {
+        await browser.close();
+      }
+    }
+  } finally {
+    xvfb.kill('SIGKILL');
+  }
+}
 
 let board;
 (async () => {
@@ -124,6 +158,7 @@ let board;
     check(told === 'This page plays an older version of Kiv\'s rules than the board: update Kiv to play ranked games.',
           'before Start: ' + told);
     await context.close();
+    await appWindows(board.url);
     console.log('PASS');
   } finally {
     await browser.close();
