@@ -9,9 +9,9 @@ const fs = require('fs'), http = require('http'), os = require('os'), path = req
 const puppeteer = require('puppeteer-core');
 
 const dir = process.argv[2] || 'build-web/web';
-const types = {'.html': 'text/html', '.js': 'text/javascript', '.wasm': 'application/wasm'};
+const types = {'.html': 'text/html', '.js': 'text/javascript', '.wasm': 'application/wasm', '.css': 'text/css'};
 const server = http.createServer((req, res) => {
-  const file = path.join(dir, req.url === '/' ? 'index.html' : path.normalize(req.url));
+  const file = path.join(dir, req.url === '/' ? 'index.html' : path.normalize(req.url.split('?')[0]));
   fs.readFile(file, (e, data) => {
     res.writeHead(e ? 404 : 200, {'Content-Type': e ? 'text/plain' : types[path.extname(file)] || 'application/octet-stream'});
     res.end(e ? 'not here' : data);
@@ -45,7 +45,8 @@ async function measure(flags, first) {
     const shownFirst = await page.evaluate(() => window.kivShown[0]);
     await sleep(1000);
     if (first) {
-      const files = ['index.html', 'kiv.js', 'kiv.wasm', 'kiv.data'].map(f => fs.readFileSync(path.join(dir, f)));
+      const files = fs.readdirSync(dir).filter(f => /^(index\.html|kiv\.[0-9a-f]{16}\.(js|wasm|data|css))$/.test(f))
+        .map(f => fs.readFileSync(path.join(dir, f)));
       const gzipped = files.reduce((n, f) => n + zlib.gzipSync(f, {level: 9}).length, 0);
       console.log(`first visit: ${bytes} bytes transferred, ${gzipped} gzipped`);
       console.log(`navigation to the first drawn frame: ${shownFirst.toFixed(0)} ms`);

@@ -212,7 +212,8 @@ TEST_F(InScratch, AMissingOrBrokenPictureEndsTheStart)
 
 TEST_F(InScratch, GeneratorsRemakeTheCommittedPicturesAndSounds)
 {
-    ASSERT_EQ(std::system("'" KIV_BINARY_DIR "/tools/make_images' . && '" KIV_BINARY_DIR "/tools/make_sounds' ."), 0);
+    ASSERT_EQ(std::system("'" KIV_BINARY_DIR "/tools/make_images' . && '" KIV_BINARY_DIR "/tools/make_sounds' . && '"
+                          KIV_BINARY_DIR "/tools/make_images' --web-icons icons"), 0);
     for (int k = 0; k < IMAGE_COUNT; k++) {
         std::string made = read_file(image_files[k]);
         EXPECT_FALSE(made.empty()) << image_files[k];
@@ -222,5 +223,10 @@ TEST_F(InScratch, GeneratorsRemakeTheCommittedPicturesAndSounds)
         std::string made = read_file(f);
         EXPECT_GT(made.size(), 1000u) << f;
         EXPECT_TRUE(made == read_file(old_dir + "/sounds/" + f)) << f << " differs";
+    }
+    for (const char* f : {"kiv-192.png", "kiv-512.png", "kiv-maskable-192.png", "kiv-maskable-512.png"}) {
+        std::string made = read_file(std::string("icons/") + f);
+        EXPECT_GT(made.size(), 1000u) << f;
+        EXPECT_TRUE(made == read_file(old_dir + "/web/icons/" + f)) << f << " differs";
     }
 }

@@ -30,7 +30,18 @@ public:
         return true;
     }
     bool number_integer(number_integer_t) override { return scalar(); }
-    bool number_unsigned(number_unsigned_t) override { return scalar(); }
+    bool number_unsigned(number_unsigned_t value) override
+    {
+        if (!field_ || !field_->number || depth_ != 1)
+            return scalar();
+        if (!count())
+            return false;
+        if (value > field_->max_bytes)
+            return wrong_type();
+        (*out_)[field_->name] = std::to_string(value);
+        field_ = nullptr;
+        return true;
+    }
     bool number_float(number_float_t, const string_t&) override { return scalar(); }
     bool binary(binary_t&) override { return scalar(); }
 
@@ -42,7 +53,7 @@ public:
             return refuse("The request body is not a JSON object.");
         if (!field_)
             return value.size() <= MAX_JSON_OTHER_STRING || refuse("The request's JSON holds too long a string.");
-        if (field_->boolean)
+        if (field_->boolean || field_->number)
             return wrong_type();
         if (value.size() > field_->max_bytes)
             return refuse(std::string("The field \"") + field_->name + "\" is too long (at most " +
@@ -100,7 +111,9 @@ private:
     bool wrong_type()
     {
         return refuse(std::string("The field \"") + field_->name + "\" must be " +
-                      (field_->boolean ? "true or false." : "a string."));
+                      (field_->boolean  ? "true or false."
+                       : field_->number ? "a whole number from 0 to " + std::to_string(field_->max_bytes) + "."
+                                        : "a string."));
     }
     bool scalar()
     {
@@ -143,7 +156,7 @@ bool read_fields(const std::string& body, const std::vector<FieldBound>& fields,
         return false;
     }
     for (const FieldBound& f : fields)
-        if (!f.boolean && !out->count(f.name)) {
+        if (!f.boolean && !f.number && !out->count(f.name)) {
             *error = std::string("The field \"") + f.name + "\" must be a string.";
             return false;
         }

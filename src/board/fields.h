@@ -11,11 +11,13 @@
 namespace kiv::board {
 
 // A string field the request must have, and its largest size in bytes; or
-// a boolean field it may have (read as "true" or "false").
+// a boolean field it may have (read as "true" or "false"); or a whole number
+// it may have, from 0 to `max_bytes` (read as its decimal digits).
 struct FieldBound {
     const char* name;
     size_t max_bytes;
     bool boolean = false;
+    bool number = false;
 };
 
 // What any JSON body may hold beside its fields: objects and arrays at most
@@ -26,7 +28,7 @@ constexpr int MAX_JSON_ELEMENTS = 64;
 constexpr size_t MAX_JSON_OTHER_STRING = 1024;
 
 // Reads `body` as one JSON object that holds each of `fields` once, as a
-// string within its bound (a boolean field at most once, as true or false),
+// string within its bound (a boolean or number field at most once, as its kind),
 // into `out` (by name). Other fields are allowed
 // within the bounds above and ignored. False, with the reason in one
 // sentence, for anything else.

@@ -160,6 +160,44 @@ void log_library(void*, const char* format, va_list args)
         std::fprintf(stderr, "kiv-board: libmicrohttpd: %s", text);
 }
 
+// A file the web build named by its content (kiv.0123456789abcdef.wasm: a
+// part of 16 lowercase hex digits between dots) never changes: browsers may
+// keep it for ever.
+bool named_by_content(const std::string& path)
+{
+    const std::string name = path.substr(path.rfind('/') + 1);
+    for (size_t dot = name.find('.'); dot != std::string::npos;) {
+        const size_t next = name.find('.', dot + 1);
+        if (next == std::string::npos)
+            return false;
+        if (next - dot - 1 == 16 && std::all_of(name.begin() + static_cast<long>(dot) + 1,
+                                                name.begin() + static_cast<long>(next), [](char ch) {
+                                                    return (ch >= '0' && ch <= '9') || (ch >= 'a' && ch <= 'f');
+                                                }))
+            return true;
+        dot = next;
+    }
+    return false;
+}
+
+// If-None-Match: "*" or a list of tags, weak ones (W/"...") compared as
+// strong, as a GET may.
+bool etag_matches(const std::string& field, const std::string& tag)
+{
+    for (size_t at = 0; at <= field.size();) {
+        size_t comma = field.find(',', at);
+        std::string one = trim(field.substr(at, comma == std::string::npos ? std::string::npos : comma - at));
+        if (one.rfind("W/", 0) == 0)
+            one = one.substr(2);
+        if (one == "*" || one == tag)
+            return true;
+        if (comma == std::string::npos)
+            break;
+        at = comma + 1;
+    }
+    return false;
+}
+
 } // namespace
 
 std::string canonical_address(const std::string& text)
@@ -220,7 +258,7 @@ struct HttpServer::Impl {
                       size_t* upload_size, void** state);
     Answer api_answer(MHD_Connection* c, const std::string& url, const std::string& method, Request& r);
     std::string client_address(MHD_Connection* c) const;
-    Answer static_file(const std::string& url, const std::string& method) const;
+    Answer static_file(const std::string& url, const std::string& method, const char* if_none_match) const;
     MHD_Result send(MHD_Connection* c, const Answer& a, bool close_after = false);
     MHD_Result abort_request(MHD_Connection* c, const Answer& a);
 };
@@ -264,7 +302,7 @@ MHD_Result HttpServer::Impl::send(MHD_Connection* c, const Answer& a, bool close
     }
     MHD_add_response_header(response, "Content-Type", a.type.c_str());
     MHD_add_response_header(response, "X-Content-Type-Options", "nosniff");
-    if (a.fd < 0)
+    if (std::none_of(a.headers.begin(), a.headers.end(), [](const Header& h) { return h.name == "Cache-Control"; }))
         MHD_add_response_header(response, "Cache-Control", "no-store");
     for (const Header& h : a.headers)
         MHD_add_response_header(response, h.name.c_str(), h.value.c_str());
@@ -333,7 +371,7 @@ MHD_Result HttpServer::Impl::handle(MHD_Connection* c, const std::string& url, c
         return MHD_YES;
     r->answered = true;
     if (url.rfind("/api/", 0) != 0)
-        return send(c, static_file(url, method));
+        return send(c, static_file(url, method, MHD_lookup_connection_value(c, MHD_HEADER_KIND, "If-None-Match")));
     Answer a = api_answer(c, url, method, *r);
     // CORS for an allowed page origin.
     const char* origin = MHD_lookup_connection_value(c, MHD_HEADER_KIND, "Origin");
@@ -370,7 +408,8 @@ Answer HttpServer::Impl::api_answer(MHD_Connection* c, const std::string& url, c
     }
 }
 
-Answer HttpServer::Impl::static_file(const std::string& url, const std::string& method) const
+Answer HttpServer::Impl::static_file(const std::string& url, const std::string& method,
+                                     const char* if_none_match) const
 {
     if (method != "GET" && method != "HEAD") {
         Answer a = error(405, "Only GET and HEAD are served here.");
@@ -404,8 +443,23 @@ Answer HttpServer::Impl::static_file(const std::string& url, const std::string& 
         return error(404, "There is no such file.");
     }
     Answer a{200, "", content_type(path), {}};
-    a.headers.push_back({"Cache-Control", "no-cache"});
     a.headers.push_back({"Content-Security-Policy", PAGE_POLICY});
+    if (named_by_content(path)) {
+        a.headers.push_back({"Cache-Control", "public, max-age=31536000, immutable"});
+    } else {
+        // The page, its manifest and its service worker: asked again every
+        // time, answered 304 while they are the same file.
+        char tag[64];
+        std::snprintf(tag, sizeof tag, "\"%llx-%llx-%lx\"", static_cast<unsigned long long>(st.st_size),
+                      static_cast<unsigned long long>(st.st_mtim.tv_sec), static_cast<long>(st.st_mtim.tv_nsec));
+        a.headers.push_back({"Cache-Control", "no-cache"});
+        a.headers.push_back({"ETag", tag});
+        if (if_none_match && etag_matches(if_none_match, tag)) {
+            close(fd);
+            a.status = 304;
+            return a;
+        }
+    }
     a.fd = fd;
     a.file_size = static_cast<std::uint64_t>(st.st_size);
     return a;

@@ -9,6 +9,7 @@
 #include "board/fields.h"
 #include "board/names.h"
 #include "board/rate.h"
+#include "replay/format.h"
 
 namespace kiv::board {
 
@@ -52,12 +53,23 @@ bool ticket_id_ok(const std::string& id)
 
 Answer issue_ticket(Db& db, const BoardSettings& settings, const std::string& body)
 {
-    // An empty body, or a JSON object: {"daily": true} for today's game.
+    // An empty body, or a JSON object: {"daily": true} for today's game, and
+    // the page's rules version (pages before it was sent have version 1).
     std::map<std::string, std::string> fields;
     std::string why;
-    if (!body.empty() && !read_fields(body, {{"daily", 0, true}}, &fields, &why))
+    if (!body.empty() && !read_fields(body, {{"daily", 0, true}, {"rules", 65535, false, true}}, &fields, &why))
         return error(400, why);
     const bool daily = fields["daily"] == "true";
+    const int rules = fields.count("rules") ? std::stoi(fields["rules"]) : 1;
+    if (rules != RULES_VERSION) {
+        // Told before its game is played, not refused after.
+        const char* sentence = rules < RULES_VERSION
+                                   ? "This page plays an older version of Kiv's rules than the board: update Kiv "
+                                     "to play ranked games."
+                                   : "This page plays a newer version of Kiv's rules than the board: its games can "
+                                     "be ranked once the board is updated.";
+        return json_answer(409, json{{"error", sentence}, {"rules", RULES_VERSION}});
+    }
     unsigned char bytes[16];
     randombytes_buf(bytes, sizeof bytes);
     char id[33];

@@ -482,6 +482,18 @@ def attack_rows(store, s):
             post(strict, '/api/names/paired', {'code': 'x'}, peer='127.0.0.11'), 429, 'Too many',
             prepare=spent(*[post(strict, '/api/names/paired', {'code': 'x'}, peer='127.0.0.11')] * 2)),
         # Tickets and their starts.
+        Row('tickets', 'a ticket for a page of older rules: told before its game, to update', board,
+            post(board, '/api/tickets', {'rules': 0}), 409, "older version of Kiv's rules than the board: update Kiv "
+            'to play ranked games.', check=lambda head, text: json.loads(text)['rules'] == 1),
+        Row('tickets', 'a ticket for a page of newer rules', board, post(board, '/api/tickets', {'rules': 2, 'daily': True}),
+            409, 'newer version of Kiv\'s rules than the board: its games can be ranked once the board is updated.'),
+        Row('tickets', 'a rules version that is no whole number (-1, 65536, 1.0, "1")', board,
+            lambda _: (lambda got: (max(a[0] for a in got), {}, ' '.join(a[2].strip() for a in got)))(
+                [call(board, 'POST', '/api/tickets', body, JSON) for body in
+                 ('{"rules": -1}', '{"rules": 65536}', '{"rules": 1.0}', '{"rules": "1"}')]), 400,
+            'must be a whole number from 0 to 65535.', check=lambda head, text: text.count('whole number') == 4),
+        Row('tickets', 'a rules version given twice', board,
+            lambda _: call(board, 'POST', '/api/tickets', '{"rules": 1, "rules": 1}', JSON), 400, 'given twice'),
         Row('tickets', 'a start of a ticket past its lifetime', strict,
             lambda t: post(strict, f'/api/tickets/{t}/start', {'name': 'Eve'}, secrets[(board.port, 'Eve')])(), 410,
             'expired', prepare=expired_start),
@@ -632,6 +644,13 @@ def attack_rows(store, s):
         Row('page', 'the same, the page served by the sample nginx site', s.proxied,
             lambda _: s.nginx.call('GET', '/'), 200, check=lambda head, text: head['content-security-policy'] ==
             call(board, 'GET', '/')[1]['content-security-policy']),
+        Row('page', 'a stale file from the sample nginx site: only content-named files kept, the manifest typed',
+            s.proxied, lambda _: (lambda got: (max(a[0] for a in got), {'seen': [
+                (a[1].get('cache-control'), a[1]['content-type'].split(';')[0]) for a in got]}, ''))(
+                [s.nginx.call('GET', f) for f in ('/kiv.0123456789abcdef.wasm', '/kiv.webmanifest', '/')]),
+            200, check=lambda head, text: head['seen'] == [
+                ('public, max-age=31536000, immutable', 'application/wasm'), ('no-cache', 'application/manifest+json'),
+                ('no-cache', 'text/html')]),
         Row('privacy', 'a ticket through the sample nginx site: an address in its log', s.proxied,
             lambda _: s.nginx.call('POST', '/api/tickets', '{}',
                                    {**JSON, 'Origin': f'https://127.0.0.1:{s.nginx.port}'}),

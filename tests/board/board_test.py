@@ -329,6 +329,8 @@ def web_dir(name='web'):
     os.makedirs(os.path.join(d, 'sub'))
     files = {'index.html': b'<!doctype html><title>Kiv</title>', 'kiv.wasm': b'\0asm\1\0\0\0',
              'kiv.js': b'var kiv;', 'kiv.data': bytes(range(256)), 'sub/page.css': b'body{}',
+             'kiv.0123456789abcdef.wasm': b'\0asm\1\0\0\1', 'kiv.0123456789abcdeg.js': b'var not_hashed;',
+             'kiv.webmanifest': b'{"name": "Kiv"}',
              '.hidden': b'secret'}
     for name, data in files.items():
         with open(os.path.join(d, name), 'wb') as f:
@@ -422,11 +424,24 @@ def api_checks(main, store, files, origin):
                              ('/kiv.js', 'kiv.js', 'text/javascript; charset=utf-8'),
                              ('/kiv.data', 'kiv.data', 'application/octet-stream'),
                              ('/sub/page.css', 'sub/page.css', 'text/css; charset=utf-8'),
+                             ('/kiv.webmanifest', 'kiv.webmanifest', 'application/manifest+json'),
                              ('/?game=3', 'index.html', 'text/html; charset=utf-8')]:
         status, head, data = main.call('GET', path)
         check(status == 200 and data == files[name] and head['content-type'] == kind, f'{path}: {status} {head}')
         status, head, data = main.call('HEAD', path)
         check(status == 200 and data == b'' and int(head['content-length']) == len(files[name]), f'HEAD {path}')
+
+    # Files named by their content are kept for ever; the rest is asked again
+    # each time and answered 304 while it is the same file.
+    for path, kept in [('/kiv.0123456789abcdef.wasm', True), ('/kiv.0123456789abcdeg.js', False), ('/', False)]:
+        status, head, _ = main.call('GET', path)
+        check(status == 200 and (head['cache-control'] == 'public, max-age=31536000, immutable') == kept and
+              ('etag' not in head) == kept, f'{path}: {head}')
+        if not kept:
+            for tag, want in [(head['etag'], 304), (f'"x", W/{head["etag"]}', 304), ('*', 304), ('"x"', 200)]:
+                status, again, data = main.call('GET', path, headers={'If-None-Match': tag})
+                check(status == want and again['etag'] == head['etag'] and (data == b'') == (want == 304) and
+                      again['cache-control'] == 'no-cache', f'{path} {tag}: {status} {again}')
 
     # The operator's commands, on the same database as the server.
     def says(words, *command, code=0):

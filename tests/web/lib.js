@@ -58,13 +58,17 @@ async function startBoard(bin, webDir, args = [], {port = 0, data = null, env = 
 const UNTHROTTLED = ['--disable-background-timer-throttling', '--disable-backgrounding-occluded-windows',
                      '--disable-renderer-backgrounding'];
 
-async function launch({throttled = false} = {}) {
+// Headless unless `headful` (then on the display of `env`), with `args` more.
+async function launch({throttled = false, headful = false, env = process.env, args = []} = {}) {
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'kiv-chromium-'));
   const browser = await puppeteer.launch({
-    executablePath: '/usr/bin/chromium', headless: true, pipe: true, protocolTimeout: 20 * 60000,
-    ignoreDefaultArgs: throttled ? UNTHROTTLED : [],
+    executablePath: '/usr/bin/chromium', headless: !headful, pipe: true, protocolTimeout: 20 * 60000, env,
+    // A window as players see it: no bar saying that a program drives it.
+    defaultViewport: headful ? null : undefined,
+    ignoreDefaultArgs: throttled ? UNTHROTTLED : headful ? ['--enable-automation'] : [],
     args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
-           '--disable-component-update', '--disable-sync', '--user-data-dir=' + profile]});
+           '--disable-component-update', '--disable-sync', '--user-data-dir=' + profile,
+           ...(headful ? ['--test-type'] : []), ...args]});
   const close = browser.close.bind(browser);
   browser.close = async () => {
     await close();

@@ -35,6 +35,11 @@ add_test(NAME web_ranked COMMAND ${KIV_NODE} ${CMAKE_SOURCE_DIR}/tests/web/ranke
   ${KIV_BOARD} ${CMAKE_BINARY_DIR}/e2e-artefacts/ranked)
 set_tests_properties(web_ranked PROPERTIES ENVIRONMENT "NODE_PATH=${CMAKE_BINARY_DIR}/node_modules"
   TIMEOUT 300 RUN_SERIAL TRUE)
+# The page as an installed app: installable, offline, updated between games.
+add_test(NAME web_app COMMAND ${KIV_NODE} ${CMAKE_SOURCE_DIR}/tests/web/app.js ${CMAKE_COMMAND} ${CMAKE_SOURCE_DIR}
+  ${CMAKE_BINARY_DIR}/stage/web ${KIV_BOARD} ${CMAKE_BINARY_DIR}/e2e-artefacts/app)
+set_tests_properties(web_app PROPERTIES ENVIRONMENT "NODE_PATH=${CMAKE_BINARY_DIR}/node_modules"
+  TIMEOUT 300 RUN_SERIAL TRUE)
 # Daily Kiv through the page, against the real board with its clock set.
 add_test(NAME web_daily COMMAND ${KIV_NODE} ${CMAKE_SOURCE_DIR}/tests/web/daily.js ${CMAKE_BINARY_DIR}/web-bot
   ${KIV_BOARD} ${CMAKE_BINARY_DIR}/e2e-artefacts/daily)

@@ -700,24 +700,36 @@ void make_catalogue(std::vector<Art>& out)
     out.push_back(cursor());
 }
 
-void draw_icon(Canvas& c, int size)
+void draw_icon(Canvas& c, float size, float x0, float y0)
 {
-    const float u = (float)size / 64.0f;
+    const float u = size / 64.0f;
+    auto X = [=](float x) { return x0 + x * u; };
+    auto Y = [=](float y) { return y0 + y * u; };
     // The pan: a bottom bar and two walls, with three balls resting in it.
-    const Shape bottom = box(4.0f * u, 46.0f * u, 60.0f * u, 56.0f * u, 1.5f * u);
-    const Shape left = box(4.0f * u, 28.0f * u, 12.0f * u, 56.0f * u, 1.5f * u);
-    const Shape right = box(52.0f * u, 28.0f * u, 60.0f * u, 56.0f * u, 1.5f * u);
+    const Shape bottom = box(X(4.0f), Y(46.0f), X(60.0f), Y(56.0f), 1.5f * u);
+    const Shape left = box(X(4.0f), Y(28.0f), X(12.0f), Y(56.0f), 1.5f * u);
+    const Shape right = box(X(52.0f), Y(28.0f), X(60.0f), Y(56.0f), 1.5f * u);
     const Shape pan = unite(unite(bottom, left), right);
     const float r = 10.5f * u;
-    draw_ball(c, 32.0f * u, 17.5f * u, r, RAMP_GREEN, std::max(0.8f, 0.9f * u));
+    draw_ball(c, X(32.0f), Y(17.5f), r, RAMP_GREEN, std::max(0.8f, 0.9f * u));
     fill(c, grow(pan, 0.8f * u), grey(13.5f));
     fill(c, pan, [=](float x, float y) {
-        if (y > 46.0f * u)
-            return pan_metal((y - 46.0f * u) / (10.0f * u), 10.0f);
-        return pan_metal((x < 32.0f * u ? x - 4.0f * u : x - 52.0f * u) / (8.0f * u), 8.0f);
+        if (y > Y(46.0f))
+            return pan_metal((y - Y(46.0f)) / (10.0f * u), 10.0f);
+        return pan_metal((x < X(32.0f) ? x - X(4.0f) : x - X(52.0f)) / (8.0f * u), 8.0f);
     });
-    draw_ball(c, 22.5f * u, 35.0f * u, r, RAMP_RED, std::max(0.8f, 0.9f * u));
-    draw_ball(c, 41.5f * u, 35.0f * u, r, RAMP_BLUE, std::max(0.8f, 0.9f * u));
+    draw_ball(c, X(22.5f), Y(35.0f), r, RAMP_RED, std::max(0.8f, 0.9f * u));
+    draw_ball(c, X(41.5f), Y(35.0f), r, RAMP_BLUE, std::max(0.8f, 0.9f * u));
+}
+
+void draw_maskable_icon(Canvas& c, int size)
+{
+    // A launcher may cut the icon to any shape that holds the middle circle
+    // of 80 % of its width: the background fills everything, and the pan
+    // and its balls keep to the square inside that circle.
+    fill(c, box(0.0f, 0.0f, (float)size, (float)size), grey(14.0f));
+    const float inner = 0.54f * (float)size;
+    draw_icon(c, inner, 0.5f * ((float)size - inner), 0.5f * ((float)size - inner));
 }
 
 } // namespace kiv

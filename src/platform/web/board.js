@@ -59,7 +59,8 @@
   function unreachable() {
     offline = true;
     $('board').classList.add('offline');
-    say('The board cannot be reached: games are recorded and can be watched, but not ranked.');
+    say(navigator.onLine === false ? 'Offline: games are recorded, saved and can be watched, but not ranked.'
+        : 'The board cannot be reached: games are recorded and can be watched, but not ranked.');
   }
   // What a failed request means to the player, in the board's words.
   function failed(e, what) {

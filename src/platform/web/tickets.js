@@ -25,14 +25,18 @@
   var next = function () { return Module['kivDailyNext'] ? Module['kivDailyNext']() : 'normal'; };
   var ranked = null;    // the game in play's: {ticket, margin, since, seed}
   var why = '';         // why the game in play is not ranked
+  var stale = '';       // the board's sentence when it plays other rules than this page
 
   function fetchTicket(kind) {
     if (fetching[kind]) return;
     fetching[kind] = true;
     tickets[kind] = null;
     if (renewal[kind] !== null) clearTimeout(renewal[kind]);
-    board.api('POST', '/api/tickets', kind === 'daily' ? {daily: true} : {}).then(function (t) {
+    var ask = {rules: Module['kivRulesVersion']};
+    if (kind === 'daily') ask.daily = true;
+    board.api('POST', '/api/tickets', ask).then(function (t) {
       fetching[kind] = false;
+      stale = '';
       tickets[kind] = t;
       board.reached();
       // Renewed before it expires if no game uses it.
@@ -40,6 +44,13 @@
                                  Math.max(60000, t.expires * 1000 - Date.now() - 60000));
     }, function (e) {
       fetching[kind] = false;
+      // Told before Start, in the board's words; a new version may be ready.
+      if (e.status === 409 && e.data && typeof e.data.rules === 'number') {
+        stale = e.message;
+        board.say(stale);
+        if (Module['kivLookForUpdate']) Module['kivLookForUpdate']();
+        return;
+      }
       board.failed(e, 'No ticket for the next game: ');
     });
   }
@@ -95,7 +106,7 @@
     var kind = next();
     var t = tickets[kind];
     if (!t) {
-      unranked('the board gave no ticket for this game.');
+      unranked(stale || 'the board gave no ticket for this game.');
       fetchTicket(kind);
       return false;
     }
