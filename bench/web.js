@@ -7,6 +7,7 @@
 //   NODE_PATH=build-web/node_modules node bench/web.js build-web/web
 const fs = require('fs'), http = require('http'), os = require('os'), path = require('path'), zlib = require('zlib');
 const puppeteer = require('puppeteer-core');
+const {pressStart} = require('../tests/web/lib.js');
 
 const dir = process.argv[2] || 'build-web/web';
 const types = {'.html': 'text/html', '.js': 'text/javascript', '.wasm': 'application/wasm', '.css': 'text/css'};
@@ -63,15 +64,12 @@ async function measure(flags, first) {
       };
     });
     // Start a game and sweep the pan for ten seconds, then leave it.
-    const box = await page.$eval('canvas', c => { const r = c.getBoundingClientRect(); return [r.left, r.top]; });
-    await page.mouse.move(box[0] + 10, box[1] + 10);
-    await page.mouse.down();
-    await page.mouse.move(box[0] + 530, box[1] + 326, {steps: 20});
+    const at = await pressStart(page);
     await page.mouse.up();
     await page.evaluate(() => { window.kivShown = []; });
     const start = Date.now();
     for (let i = 0; Date.now() - start < 10000; i++) {
-      await page.mouse.move(box[0] + 320 + 200 * Math.sin(i / 10), box[1] + 400, {steps: 2});
+      await page.mouse.move(...at(320 + 200 * Math.sin(i / 10), 400), {steps: 2});
       await sleep(15);
     }
     const times = await page.evaluate(() => window.kivShown);

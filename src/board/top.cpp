@@ -56,16 +56,42 @@ int TopCache::find(const std::string& period)
     return -1;
 }
 
-bool TopCache::due(Entry& e, double max_age)
+void TopCache::refresh(Entry& e, std::unique_lock<std::mutex>& lock, double max_age,
+                       const std::function<Fresh()>& read)
 {
-    const auto now = std::chrono::steady_clock::now();
-    if (!e.stale && std::chrono::duration<double>(now - e.at).count() < max_age)
-        return false;
+    for (;;) {
+        const auto now = std::chrono::steady_clock::now();
+        if (e.loaded && !e.stale && std::chrono::duration<double>(now - e.at).count() < max_age)
+            return;
+        if (!e.reading)
+            break;
+        if (e.loaded)
+            return;  // being read: the rows before will do
+        e.read.wait(lock);
+    }
+    e.reading = true;
+    const std::uint64_t generation = e.generation;
+    const auto at = std::chrono::steady_clock::now();
+    lock.unlock();
+    Fresh got;
+    try {
+        got = read();
+    } catch (...) {
+        lock.lock();
+        e.reading = false;
+        e.read.notify_all();
+        throw;
+    }
+    lock.lock();
+    e.reading = false;
+    e.rows = std::move(got.rows);
+    e.players = got.players;
     for (std::string& r : e.rendered)
         r.clear();
-    e.at = now;
-    e.stale = false;
-    return true;
+    e.at = at;
+    e.loaded = true;
+    e.stale = e.generation != generation;  // a game went on while it was read
+    e.read.notify_all();
 }
 
 const std::string& TopCache::render(Entry& e, long limit, json head)
@@ -86,9 +112,8 @@ const std::string& TopCache::render(Entry& e, long limit, json head)
 std::string TopCache::get(int period, long limit, Db& db, double max_age)
 {
     Entry& e = entries_.at(static_cast<size_t>(period));
-    std::lock_guard<std::mutex> lock(e.mutex);
-    if (due(e, max_age))
-        e.rows = top_games(db, period_start(period, now_ms()), TOP_ROWS);
+    std::unique_lock<std::mutex> lock(e.mutex);
+    refresh(e, lock, max_age, [&] { return Fresh{top_games(db, period_start(period, now_ms()), TOP_ROWS), 0}; });
     return render(e, limit, json{{"period", PERIODS[period]}});
 }
 
@@ -111,10 +136,7 @@ std::shared_ptr<TopCache::Entry> TopCache::day_entry(const std::string& day, Db&
         e = slot.entry;
     }
     *lock = std::unique_lock<std::mutex>(e->mutex);
-    if (due(*e, max_age)) {
-        e->rows = daily_top(db, day, TOP_ROWS);
-        e->players = daily_players(db, day);
-    }
+    refresh(*e, *lock, max_age, [&] { return Fresh{daily_top(db, day, TOP_ROWS), daily_players(db, day)}; });
     return e;
 }
 
@@ -138,11 +160,13 @@ void TopCache::stale()
     for (Entry& e : entries_) {
         std::lock_guard<std::mutex> lock(e.mutex);
         e.stale = true;
+        e.generation++;
     }
     std::lock_guard<std::mutex> lock(days_mutex_);
     for (auto& [day, slot] : days_) {
         std::lock_guard<std::mutex> entry(slot.entry->mutex);
         slot.entry->stale = true;
+        slot.entry->generation++;
     }
 }
 

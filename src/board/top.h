@@ -6,7 +6,9 @@
 
 #include <array>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -55,14 +57,26 @@ public:
 private:
     struct Entry {
         std::mutex mutex;
-        bool stale = true;
+        std::condition_variable read;  // a reading has ended
+        bool loaded = false;           // read at least once
+        bool reading = false;          // a caller is reading it now
+        bool stale = false;            // a game went on the board since it was read
+        std::uint64_t generation = 0;  // of stale()
         std::vector<Game> rows;
         std::array<std::string, TOP_ROWS + 1> rendered;
         std::chrono::steady_clock::time_point at;
         long players = 0;  // of a daily board
     };
-    // Whether an entry is to be read again; if so its renderings are dropped.
-    static bool due(Entry& e, double max_age);
+    struct Fresh {
+        std::vector<Game> rows;
+        long players = 0;
+    };
+    // Reads an entry again when it is due (stale, or older than max_age),
+    // *lock held on entry and on return. One caller reads, without the lock,
+    // while the others are answered from the rows before: a crowd never
+    // waits for the database, but for an entry's first reading.
+    static void refresh(Entry& e, std::unique_lock<std::mutex>& lock, double max_age,
+                        const std::function<Fresh()>& read);
     // Its first `limit` rows in an answer beginning with `head`, rendered once.
     static const std::string& render(Entry& e, long limit, json head);
 

@@ -53,8 +53,12 @@ async function appWindows(url) {
       try {
         const target = await browser.waitForTarget(t => t.type() === 'page' && t.url().startsWith(url));
         const page = await target.page();
-        await until(page, () => Module.kivReady && !document.getElementById('daily').hidden, 'the app window starts',
-                    20000);
+        await until(page, () => window.Module && Module.kivReady && !document.getElementById('daily').hidden,
+                    'the app window starts', 30000).catch(async e => {
+          throw new Error(e.message + ' (' + await page.evaluate(() => [location.href, document.readyState,
+            window.Module && Module.kivReady, document.getElementById('daily').hidden,
+            document.getElementById('board-status').textContent].join(', ')).catch(f => f.message) + ')');
+        });
         const seen = await page.evaluate(() => [matchMedia('(display-mode: standalone)').matches, innerWidth,
                                                 innerHeight, outerHeight]);
         await page.screenshot({path: path.join(art, `app-${w}x${h}.png`)});
