@@ -49,9 +49,11 @@ self.addEventListener('fetch', function (event) {
   if (url.origin !== scope.origin || url.pathname.indexOf(scope.pathname) !== 0 ||
       url.pathname.indexOf('/api/') === 0 || url.pathname.indexOf(scope.pathname + 'api/') === 0)
     return;
-  // Every page of the game (?game=ID, ?daily=DATE) is this build's page.
+  // The game's page, whatever its query (?game=ID, ?daily=DATE), is this
+  // build's page; other pages of the site are theirs.
   if (request.mode === 'navigate') {
-    event.respondWith(fromCache(request, './'));
+    if (url.pathname === scope.pathname || url.pathname === scope.pathname + 'index.html')
+      event.respondWith(fromCache(request, './'));
     return;
   }
   event.respondWith(fromCache(request, request));
