@@ -8,7 +8,7 @@
 // offered only once that game is over, and, taken, runs; a page of older
 // rules is told by the board, before Start, to update.
 // Usage: node app.js <cmake> <source-dir> <stage-dir> <kiv-board> <artefacts-dir>
-const fs = require('fs'), os = require('os'), path = require('path');
+const fs = require('fs'), net = require('net'), os = require('os'), path = require('path');
 const {execFileSync, spawn} = require('child_process');
 const {startBoard, launch, check, until, pressStart} = require('./lib.js');
 
@@ -73,7 +73,7 @@ async function appWindows(url) {
   }
 }
 
-let board;
+let board, plain;
 (async () => {
   release(stage);
   board = await startBoard(boardBin, web);
@@ -162,6 +162,22 @@ let board;
     check(told === 'This page plays an older version of Kiv\'s rules than the board: update Kiv to play ranked games.',
           'before Start: ' + told);
     await context.close();
+
+    // Served as scripts/web.sh serves it (Python's own server), the page is
+    // installable too.
+    const port = await new Promise(r => { const s = net.createServer().listen(0, '127.0.0.1', () => {
+      const p = s.address().port; s.close(() => r(p)); }); });
+    plain = spawn('setpriv', ['--pdeathsig', 'KILL', 'python3', '-m', 'http.server', String(port), '--bind', '127.0.0.1',
+                              '--directory', web], {stdio: 'ignore'});
+    const served = await browser.newPage();
+    for (const end = Date.now() + 10000; ;) {
+      if (await served.goto(`http://127.0.0.1:${port}/`).then(() => true, () => false)) break;
+      if (Date.now() > end) throw new Error('Python\'s server did not start');
+      await new Promise(r => setTimeout(r, 100));
+    }
+    await until(served, () => navigator.serviceWorker.controller !== null, 'its worker takes the page', 20000);
+    const errors = (await (await served.createCDPSession()).send('Page.getInstallabilityErrors')).installabilityErrors;
+    check(errors.length === 0, 'served by Python\'s server, installable too: ' + JSON.stringify(errors));
     await appWindows(board.url);
     console.log('PASS');
   } finally {
@@ -169,5 +185,6 @@ let board;
   }
 })().catch(e => { console.error('FAIL: ' + e.message); process.exitCode = 1; }).finally(() => {
   if (board) board.stop();
+  if (plain) plain.kill('SIGKILL');
   fs.rmSync(scratch, {recursive: true, force: true});
 });
