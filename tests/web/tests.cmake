@@ -8,10 +8,15 @@ foreach(recording ${KIV_RECORDINGS})
   add_test(NAME web_replay_${name} COMMAND ${KIV_NODE} $<TARGET_FILE:kiv_replay> check ${recording}
     WORKING_DIRECTORY ${CMAKE_SOURCE_DIR})
 endforeach()
-add_test(NAME web_browser COMMAND ${KIV_NODE} ${CMAKE_SOURCE_DIR}/tests/web/browser.js
-  ${KIV_WEB_OUT} ${CMAKE_BINARY_DIR}/e2e-artefacts/browser)
-set_tests_properties(web_browser PROPERTIES ENVIRONMENT "NODE_PATH=${CMAKE_BINARY_DIR}/node_modules"
-  TIMEOUT 300 RUN_SERIAL TRUE)
+# A test in headless Chromium: tests/web/NAME.js with the arguments given and
+# its screenshots' folder last; one browser test at a time.
+function(kiv_browser_test name)
+  add_test(NAME web_${name} COMMAND ${KIV_NODE} ${CMAKE_SOURCE_DIR}/tests/web/${name}.js ${ARGN}
+    ${CMAKE_BINARY_DIR}/e2e-artefacts/${name})
+  set_tests_properties(web_${name} PROPERTIES ENVIRONMENT "NODE_PATH=${CMAKE_BINARY_DIR}/node_modules"
+    TIMEOUT 300 RUN_SERIAL TRUE)
+endfunction()
+kiv_browser_test(browser ${KIV_WEB_OUT})
 add_test(NAME web_audio COMMAND ${KIV_NODE} ${CMAKE_SOURCE_DIR}/tests/web/audio.js ${CMAKE_SOURCE_DIR})
 # Without its pictures the web build stops as the desktop does.
 add_test(NAME web_missing_picture COMMAND ${KIV_NODE} $<TARGET_FILE:kiv_replay> check ${CMAKE_SOURCE_DIR}/tests/replays/short.rec
@@ -19,29 +24,14 @@ add_test(NAME web_missing_picture COMMAND ${KIV_NODE} $<TARGET_FILE:kiv_replay> 
 set_tests_properties(web_missing_picture PROPERTIES PASS_REGULAR_EXPRESSION "^Unable to load: images/ball_b7.png\n$")
 # Replays in the page: saved, verified by the desktop build's kiv-verify, watched.
 set(KIV_VERIFY ${CMAKE_SOURCE_DIR}/build/kiv-verify CACHE FILEPATH "The desktop build's kiv-verify, for the web tests")
-add_test(NAME web_replays COMMAND ${KIV_NODE} ${CMAKE_SOURCE_DIR}/tests/web/replays.js ${KIV_WEB_OUT}
-  ${CMAKE_SOURCE_DIR}/tests/replays ${KIV_VERIFY} ${CMAKE_BINARY_DIR}/e2e-artefacts/replays)
-set_tests_properties(web_replays PROPERTIES ENVIRONMENT "NODE_PATH=${CMAKE_BINARY_DIR}/node_modules"
-  TIMEOUT 300 RUN_SERIAL TRUE)
+kiv_browser_test(replays ${KIV_WEB_OUT} ${CMAKE_SOURCE_DIR}/tests/replays ${KIV_VERIFY})
 # The page against the real board server (the desktop build's kiv-board).
 set(KIV_BOARD ${CMAKE_SOURCE_DIR}/build/kiv-board CACHE FILEPATH "The desktop build's kiv-board, for the web tests")
-add_test(NAME web_board COMMAND ${KIV_NODE} ${CMAKE_SOURCE_DIR}/tests/web/board.js ${KIV_WEB_OUT} ${KIV_BOARD}
-  ${KIV_VERIFY} ${CMAKE_BINARY_DIR}/e2e-artefacts/board)
-set_tests_properties(web_board PROPERTIES ENVIRONMENT "NODE_PATH=${CMAKE_BINARY_DIR}/node_modules"
-  TIMEOUT 300 RUN_SERIAL TRUE)
+kiv_browser_test(board ${KIV_WEB_OUT} ${KIV_BOARD} ${KIV_VERIFY})
 # Ranked games in a browser as players have it (hidden tabs throttled), on
 # the page with the test bot at its mouse, against the real board.
-add_test(NAME web_ranked COMMAND ${KIV_NODE} ${CMAKE_SOURCE_DIR}/tests/web/ranked.js ${CMAKE_BINARY_DIR}/web-bot
-  ${KIV_BOARD} ${CMAKE_BINARY_DIR}/e2e-artefacts/ranked)
-set_tests_properties(web_ranked PROPERTIES ENVIRONMENT "NODE_PATH=${CMAKE_BINARY_DIR}/node_modules"
-  TIMEOUT 300 RUN_SERIAL TRUE)
+kiv_browser_test(ranked ${CMAKE_BINARY_DIR}/web-bot ${KIV_BOARD})
 # The page as an installed app: installable, offline, updated between games.
-add_test(NAME web_app COMMAND ${KIV_NODE} ${CMAKE_SOURCE_DIR}/tests/web/app.js ${CMAKE_COMMAND} ${CMAKE_SOURCE_DIR}
-  ${CMAKE_BINARY_DIR}/stage/web ${KIV_BOARD} ${CMAKE_BINARY_DIR}/e2e-artefacts/app)
-set_tests_properties(web_app PROPERTIES ENVIRONMENT "NODE_PATH=${CMAKE_BINARY_DIR}/node_modules"
-  TIMEOUT 300 RUN_SERIAL TRUE)
+kiv_browser_test(app ${CMAKE_COMMAND} ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/stage/web ${KIV_BOARD})
 # Daily Kiv through the page, against the real board with its clock set.
-add_test(NAME web_daily COMMAND ${KIV_NODE} ${CMAKE_SOURCE_DIR}/tests/web/daily.js ${CMAKE_BINARY_DIR}/web-bot
-  ${KIV_BOARD} ${CMAKE_BINARY_DIR}/e2e-artefacts/daily)
-set_tests_properties(web_daily PROPERTIES ENVIRONMENT "NODE_PATH=${CMAKE_BINARY_DIR}/node_modules"
-  TIMEOUT 300 RUN_SERIAL TRUE)
+kiv_browser_test(daily ${CMAKE_BINARY_DIR}/web-bot ${KIV_BOARD})
