@@ -27,13 +27,15 @@ clean_env() {
 tied() { setpriv --pdeathsig KILL "$@" & }
 
 # Starts Xvfb with a screen of $1 (640x480 unless given) on a free display,
-# in place of the one started before, and exports DISPLAY.
+# in place of the one started before, and exports DISPLAY. The server is
+# not reset when its last client leaves, so the mouse stays where a test
+# put it before the game starts.
 start_xvfb() {
     command -v Xvfb >/dev/null || fail "Xvfb is not installed"
     local n fd
     [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null
     fd=$(mktemp /tmp/kiv-display-XXXXXX)
-    tied Xvfb -displayfd 3 -screen 0 "${1:-640x480}x24" -nolisten tcp 3>"$fd" >/dev/null 2>&1
+    tied Xvfb -displayfd 3 -screen 0 "${1:-640x480}x24" -nolisten tcp -noreset 3>"$fd" >/dev/null 2>&1
     XVFB_PID=$!
     for _ in $(seq 1 200); do
         n=$(cat "$fd")
@@ -111,7 +113,8 @@ escape_until_gone() {
 
 hex_of() { od -An -tx1 -v "$1" | tr -d ' \n'; }
 
-shot() { retried import -window root "$ART/$1.png" || fail "no screenshot $1"; }
+# A screenshot of the whole screen, or of the window $SHOTS_OF when set.
+shot() { retried import -window "${SHOTS_OF:-root}" "$ART/$1.png" || fail "no screenshot $1"; }
 
 # Per mille of the pixels in a rectangle (WxH+X+Y) of screenshot $1 that
 # have colour $3: the side panel's (255,255,135) unless given.
@@ -142,28 +145,51 @@ wait_screen() {
     return 1
 }
 
-# The game pointer follows relative motion only and stops at the edges:
-# push it into the top left corner, then walk it to ($1, $2). In window
-# $wid (mouse speed 1) the mouse moves over the window; full screen ($3 =
-# fs, speed 3: multiples of 3) it moves by itself. The push must be taken in
-# frames of its own, before the walk.
+# Waits up to $3 seconds for the game's pointer to be drawn with its tip at
+# ($1, $2) (the title draws it over everything else), taking screenshots
+# named $4-N: every pixel of the pointer's picture is there.
+pointer_at() {
+    local end=$((SECONDS + $3)) i=0
+    while [ $SECONDS -lt $end ]; do
+        i=$((i + 1))
+        shot "$4-$i"
+        [ "$(convert "$ART/$4-$i.png" -crop "16x24+$1+$2" +repage \( +clone \( "$SRC/images/cursor.png" \
+            -transparent blue \) -composite \) -metric AE -compare -format '%[distortion]' info:)" = 0 ] &&
+            { cp "$ART/$4-$i.png" "$ART/$4.png"; return 0; }
+        sleep 0.2
+    done
+    return 1
+}
+
+# Moves the mouse so that the game's pointer goes to ($1, $2). In window
+# $wid the pointer is where the mouse is: the mouse jumps straight there in
+# three moves. Full screen ($3 = fs, mouse speed 3: multiples of 3) the
+# pointer follows the mouse's motion only, from a place of its own: it is
+# pushed into the top left corner, then walked there; the push must be
+# taken in frames of its own, before the walk.
 walk_to() {
-    local i p x=0 y=0 nx ny unit=1
-    [ "${3:-}" = fs ] && unit=3
-    for p in 320,240 160,120 0,0 0,0; do
-        if [ $unit = 1 ]; then xdo mousemove --window "$wid" "${p%,*}" "${p#*,}"; else xdo mousemove_relative -- -400 -400; fi
+    local i p x=0 y=0 nx ny
+    if [ "${3:-}" != fs ]; then
+        for i in 1 2 3; do
+            xdo mousemove --window "$wid" $((i * $1 / 3)) $((i * $2 / 3))
+            sleep 0.05
+        done
+        return 0
+    fi
+    for p in 1 2 3 4; do
+        xdo mousemove_relative -- -400 -400
         sleep 0.05
     done
     sleep 0.2
     for i in $(seq 1 20); do
-        nx=$((i * $1 / 20 / unit)) ny=$((i * $2 / 20 / unit))
-        if [ $unit = 1 ]; then xdo mousemove --window "$wid" $nx $ny; else xdo mousemove_relative -- $((nx - x)) $((ny - y)); fi
+        nx=$((i * $1 / 20 / 3)) ny=$((i * $2 / 20 / 3))
+        xdo mousemove_relative -- $((nx - x)) $((ny - y))
         x=$nx y=$ny
         sleep 0.05
     done
 }
 
-# Walks the pointer onto Start (full screen with $2 = fs) and holds the
+# Moves the pointer onto Start (full screen with $2 = fs) and holds the
 # button there until the game begins; on a busy machine the push may not
 # have been taken, and the whole is tried again. Screenshots are named $1-N.
 start_game() {

@@ -1,23 +1,38 @@
 #!/bin/bash
-# The real game in a window under Xvfb, played with the mouse: the title,
-# Start held, the pan swept low over the field, Escape back to the title,
-# a second game left alone until a ball is lost, the game-over screen, the
-# title again, and a third game under which the X server goes away: the game
-# quits at once with status 1, writing kiv.prf, as from a closed window, and
-# the whole run is kept as a replay that kiv-verify plays to the same steps.
-# Screenshots are kept under <build>/e2e-artefacts/play.
+# The real game in a window under Xvfb, played with the mouse: the title
+# with the game's pointer under the mouse that rested over the window, and
+# following it out of the window and back; Start reached in three jumps
+# and held, the pan swept low over the field, Escape back to the title, a
+# second game left alone until a ball is lost, the game-over screen, the
+# title again with the pointer under the mouse, and a third game under
+# which the X server goes away: the game quits at once with status 1,
+# writing kiv.prf, as from a closed window, and the whole run is kept as a
+# replay that kiv-verify plays to the same steps.
+# Screenshots (of the window) are kept under <build>/e2e-artefacts/play.
 # Usage: play.sh <kiv-binary> <source-dir> <build-dir>
 set -u
 KIV=$(cd "$(dirname "$1")" && pwd)/$(basename "$1") SRC=$(cd "$2" && pwd) BUILD=$(cd "$3" && pwd)
 . "$(dirname "$0")/lib.sh"
-start_e2e play x
+start_e2e play
+start_xvfb 1024x768
 
+# The mouse rests where (150, 250) of the window will be: the window opens
+# in the middle of the screen, at (192, 144).
+xdo mousemove 342 394
 tied "$KIV" -window -nosound >"$ART/kiv-output.txt" 2>&1
 GAME_PID=$!
 wid=$(wait_window 15 $GAME_PID) || fail "no window named Kiv"
-[ "$(xdo getwindowgeometry "$wid" | sed -n 's/ *Geometry: //p')" = 640x480 ] || fail "the window is not 640x480"
+geometry=$(xdo getwindowgeometry "$wid" | sed -n 's/ *Position: \([0-9,]*\).*/\1/p; s/ *Geometry: //p' | paste -sd ' ')
+[ "$geometry" = "192,144 640x480" ] || fail "the window is at and of $geometry, not 192,144 640x480"
+SHOTS_OF=$wid
 
 wait_screen title 10 1-title || fail "the game did not start on the title"
+pointer_at 150 250 5 1-pointer || fail "the pointer did not start under the mouse (see $ART/1-pointer-1.png)"
+# Out of the window and back in elsewhere: the pointer is under the mouse.
+xdo mousemove 20 700
+sleep 0.1
+xdo mousemove --window "$wid" 300 230
+pointer_at 300 230 5 1-pointer-back || fail "the pointer did not come back under the mouse"
 # Made larger by force, the window shows the picture in its middle.
 xdo windowsize "$wid" 800 600
 for i in $(seq 1 30); do
@@ -38,12 +53,15 @@ shot 3-sweep
 xdo windowfocus --sync "$wid"
 xdo key Escape
 wait_screen title 10 4-escaped || fail "Escape in a game did not return to the title"
+pointer_at 44 440 5 4-pointer || fail "the pointer is not under the mouse (where the sweep ended) after Escape"
 
 start_game 5-second-game || fail "the second game did not begin"
 # Park the pan in the top right corner: the next ball to come down is lost.
 xdo mousemove --window "$wid" 639 0
 wait_screen over 60 6-game-over || fail "no game-over screen after the pan was parked"
+xdo mousemove --window "$wid" 250 240
 wait_screen title 30 7-title-again || fail "the game-over screen did not return to the title"
+pointer_at 250 240 5 7-pointer || fail "the pointer is not under the mouse after the game-over screen"
 
 start_game 8-third-game || fail "the third game did not begin"
 kill "$XVFB_PID"
