@@ -134,6 +134,9 @@ run() {
                 awk '/Position/ { split($2, p, ","); print p[1] "+" p[2] }')" +repage "$OUT/$name-window.png"
             pixels=$(compare -metric AE "$probe.ppm" "$OUT/$name-window.png" null: 2>&1)
         fi
+        # The keyboard goes to the window: the X server is not reset between
+        # runs, and the one before may have left it to none.
+        xdo windowfocus --sync "$wid"
         xdotool key Escape sleep 0.3 key Escape
     else
         echo "$label: no game was begun (see $OUT/$name.log)" >&2
