@@ -93,8 +93,7 @@ TEST(Flow, ThePointerFollowsTheMouseTimesItsSpeedAndStaysOnTheScreen)
     EXPECT_TRUE(pointer_x == 320 && pointer_y == 240);
     windowed = 1;
     for (float speed : {1.0f, 1.5f, 9.9f}) {
-        mouse_speed = speed;
-        step_input = StepInput{7, 3, 0};
+        mouse_speed = speed, step_input = StepInput{7, 3, 0};
         reset_pointer();
         int x = -1, y = -1;
         read_pointer(x, y);

@@ -27,9 +27,8 @@ clean_env() {
 tied() { setpriv --pdeathsig KILL "$@" & }
 
 # Starts Xvfb with a screen of $1 (640x480 unless given) on a free display,
-# in place of the one started before, and exports DISPLAY. The server is
-# not reset when its last client leaves, so the mouse stays where a test
-# put it before the game starts.
+# in place of the one started before, and exports DISPLAY. Not reset when
+# its last client leaves: the mouse stays where a test put it.
 start_xvfb() {
     command -v Xvfb >/dev/null || fail "Xvfb is not installed"
     local n fd
@@ -161,35 +160,27 @@ pointer_at() {
     return 1
 }
 
-# Moves the mouse so that the game's pointer goes to ($1, $2). In window
-# $wid the pointer is where the mouse is: the mouse jumps straight there in
-# three moves. Full screen ($3 = fs, mouse speed 3: multiples of 3) the
-# pointer follows the mouse's motion only, from a place of its own: it is
-# pushed into the top left corner, then walked there; the push must be
-# taken in frames of its own, before the walk.
+# Moves the game's pointer to ($1, $2). In window $wid it is where the mouse
+# is: the mouse jumps there in three moves. Full screen ($3 = fs, speed 3)
+# it follows the mouse's motion only: pushed into the top left corner (in
+# frames of its own), then walked there.
 walk_to() {
-    local i p x=0 y=0 nx ny
+    local i x=0 y=0 nx ny
     if [ "${3:-}" != fs ]; then
-        for i in 1 2 3; do
-            xdo mousemove --window "$wid" $((i * $1 / 3)) $((i * $2 / 3))
-            sleep 0.05
-        done
+        for i in 1 2 3; do xdo mousemove --window "$wid" $((i * $1 / 3)) $((i * $2 / 3)); sleep 0.05; done
         return 0
     fi
-    for p in 1 2 3 4; do
-        xdo mousemove_relative -- -400 -400
-        sleep 0.05
-    done
+    for i in 1 2 3 4; do xdo mousemove_relative -- -400 -400; sleep 0.05; done
     sleep 0.2
     for i in $(seq 1 20); do
-        nx=$((i * $1 / 20 / 3)) ny=$((i * $2 / 20 / 3))
+        nx=$((i * $1 / 60)) ny=$((i * $2 / 60))
         xdo mousemove_relative -- $((nx - x)) $((ny - y))
         x=$nx y=$ny
         sleep 0.05
     done
 }
 
-# Moves the pointer onto Start (full screen with $2 = fs) and holds the
+# Walks the pointer onto Start (full screen with $2 = fs) and holds the
 # button there until the game begins; on a busy machine the push may not
 # have been taken, and the whole is tried again. Screenshots are named $1-N.
 start_game() {

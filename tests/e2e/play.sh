@@ -1,14 +1,13 @@
 #!/bin/bash
-# The real game in a window under Xvfb, played with the mouse: the title
-# with the game's pointer under the mouse that rested over the window, and
-# following it out of the window and back; Start reached in three jumps
-# and held, the pan swept low over the field, Escape back to the title, a
-# second game left alone until a ball is lost, the game-over screen, the
-# title again with the pointer under the mouse, and a third game under
-# which the X server goes away: the game quits at once with status 1,
-# writing kiv.prf, as from a closed window, and the whole run is kept as a
-# replay that kiv-verify plays to the same steps.
-# Screenshots (of the window) are kept under <build>/e2e-artefacts/play.
+# The real game in a window under Xvfb, played with the mouse: the title,
+# the pointer under the mouse from the start and after leaving the window,
+# Start reached in three jumps and held, the pan swept low over the field,
+# Escape back to the title, a second game left alone until a ball is lost,
+# the game-over screen, the title again (the pointer back under the mouse
+# each time), and a third game under which the X server goes away: the game
+# quits at once with status 1, writing kiv.prf, as from a closed window, and
+# the whole run is kept as a replay that kiv-verify plays to the same steps.
+# Screenshots of the window are kept under <build>/e2e-artefacts/play.
 # Usage: play.sh <kiv-binary> <source-dir> <build-dir>
 set -u
 KIV=$(cd "$(dirname "$1")" && pwd)/$(basename "$1") SRC=$(cd "$2" && pwd) BUILD=$(cd "$3" && pwd)
@@ -16,8 +15,7 @@ KIV=$(cd "$(dirname "$1")" && pwd)/$(basename "$1") SRC=$(cd "$2" && pwd) BUILD=
 start_e2e play
 start_xvfb 1024x768
 
-# The mouse rests where (150, 250) of the window will be: the window opens
-# in the middle of the screen, at (192, 144).
+# The mouse rests where (150, 250) of the window will be, in the middle of the screen.
 xdo mousemove 342 394
 tied "$KIV" -window -nosound >"$ART/kiv-output.txt" 2>&1
 GAME_PID=$!
@@ -30,7 +28,6 @@ wait_screen title 10 1-title || fail "the game did not start on the title"
 pointer_at 150 250 5 1-pointer || fail "the pointer did not start under the mouse (see $ART/1-pointer-1.png)"
 # Out of the window and back in elsewhere: the pointer is under the mouse.
 xdo mousemove 20 700
-sleep 0.1
 xdo mousemove --window "$wid" 300 230
 pointer_at 300 230 5 1-pointer-back || fail "the pointer did not come back under the mouse"
 # Made larger by force, the window shows the picture in its middle.
