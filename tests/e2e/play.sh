@@ -1,6 +1,6 @@
 #!/bin/bash
 # The real game in a window under Xvfb, played with the mouse: the title,
-# the pointer under the mouse from the start and after leaving the window,
+# the pointer under the mouse from the start, at the edge when it leaves,
 # Start reached in three jumps and held, the pan swept low over the field,
 # Escape back to the title, a second game left alone until a ball is lost,
 # the game-over screen, the title again (the pointer back under the mouse
@@ -26,8 +26,10 @@ SHOTS_OF=$wid
 
 wait_screen title 10 1-title || fail "the game did not start on the title"
 pointer_at 150 250 5 1-pointer || fail "the pointer did not start under the mouse (see $ART/1-pointer-1.png)"
-# Out of the window and back in elsewhere: the pointer is under the mouse.
-xdo mousemove 20 700
+# Out of the window to its left the pointer stops at the edge; back in
+# elsewhere, it is under the mouse again.
+xdo mousemove 20 374
+pointer_at 0 230 5 1-pointer-out || fail "the pointer did not follow the mouse to the window's edge"
 xdo mousemove --window "$wid" 300 230
 pointer_at 300 230 5 1-pointer-back || fail "the pointer did not come back under the mouse"
 # Made larger by force, the window shows the picture in its middle.
@@ -47,10 +49,14 @@ for x in $(seq 40 12 560) $(seq 560 -12 40); do
     sleep 0.02
 done
 shot 3-sweep
+# Out of the window and down beside it: the title puts the pointer on the
+# edge next to the mouse, not where the mouse left.
+xdo mousemove 20 444
+xdo mousemove 20 344
 xdo windowfocus --sync "$wid"
 xdo key Escape
 wait_screen title 10 4-escaped || fail "Escape in a game did not return to the title"
-pointer_at 44 440 5 4-pointer || fail "the pointer is not under the mouse (where the sweep ended) after Escape"
+pointer_at 0 200 5 4-pointer || fail "the pointer is not beside the mouse after Escape"
 
 start_game 5-second-game || fail "the second game did not begin"
 # Park the pan in the top right corner: the next ball to come down is lost.
