@@ -40,6 +40,7 @@ for i in $(seq 1 30); do
     [ "$i" -lt 30 ] || fail "the picture is not in the middle of a larger window"
     sleep 0.3
 done
+pointer_at 300 230 5 1-larger-pointer || fail "the pointer left the mouse when the window grew"
 xdo windowsize "$wid" 640 480
 
 start_game 2-playing || fail "holding the button on Start did not begin a game"
