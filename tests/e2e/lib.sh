@@ -132,33 +132,30 @@ screen_of() {
     else echo over; fi
 }
 
-# Waits up to $2 seconds for screen $1, taking screenshots named $3-N.
-wait_screen() {
-    local end=$((SECONDS + $2)) i=0
+# Takes screenshots named $2-N for up to $1 seconds until the rest of the
+# arguments, a command given the screenshot's name, holds; keeps that one as $2.
+wait_shot() {
+    local end=$((SECONDS + $1)) name=$2 i=0
+    shift 2
     while [ $SECONDS -lt $end ]; do
         i=$((i + 1))
-        shot "$3-$i"
-        [ "$(screen_of "$3-$i")" = "$1" ] && { cp "$ART/$3-$i.png" "$ART/$3.png"; return 0; }
+        shot "$name-$i"
+        "$@" "$name-$i" && { cp "$ART/$name-$i.png" "$ART/$name.png"; return 0; }
         sleep 0.3
     done
     return 1
 }
-
-# Waits up to $3 seconds for the game's pointer to be drawn with its tip at
-# ($1, $2) (the title draws it over everything else), taking screenshots
-# named $4-N: every pixel of the pointer's picture is there.
-pointer_at() {
-    local end=$((SECONDS + $3)) i=0
-    while [ $SECONDS -lt $end ]; do
-        i=$((i + 1))
-        shot "$4-$i"
-        [ "$(convert "$ART/$4-$i.png" -crop "16x24+$1+$2" +repage \( +clone \( "$SRC/images/cursor.png" \
-            -transparent blue \) -composite \) -metric AE -compare -format '%[distortion]' info:)" = 0 ] &&
-            { cp "$ART/$4-$i.png" "$ART/$4.png"; return 0; }
-        sleep 0.2
-    done
-    return 1
+is_screen() { [ "$(screen_of "$2")" = "$1" ]; }
+# Every pixel of the game's pointer is drawn with its tip at ($1, $2) of screenshot $3.
+has_pointer() {
+    [ "$(convert "$ART/$3.png" -crop "16x24+$1+$2" +repage \( +clone \( "$SRC/images/cursor.png" -transparent blue \) \
+        -composite \) -metric AE -compare -format '%[distortion]' info:)" = 0 ]
 }
+# Waits up to $2 seconds for screen $1, taking screenshots named $3-N.
+wait_screen() { wait_shot "$2" "$3" is_screen "$1"; }
+# Waits up to $3 seconds for the game's pointer at ($1, $2) (the title draws
+# it over everything else), taking screenshots named $4-N.
+pointer_at() { wait_shot "$3" "$4" has_pointer "$1" "$2"; }
 
 # Moves the game's pointer to ($1, $2). In window $wid it is where the mouse
 # is: the mouse jumps there in three moves. Full screen ($3 = fs, speed 3)
