@@ -57,14 +57,14 @@ wid=$(wait_window 15 $WATCH_PID '^Kiv replay ') || fail "kiv-watch showed no win
 xdo windowfocus --sync "$wid"
 wait_screen title 10 4-watch-title || fail "the watched run does not begin on the title"
 xdo key space
-wait_caption '\(paused\)' 5 || fail "Space did not pause: $(caption)"
+wait_caption '\(1x, paused\)' 5 || fail "Space did not pause: $(caption)"
 for game in 1 2; do
     xdo key n
     wait_screen playing 5 "5-watch-game$game" || fail "N did not skip to game $game"
 done
-xdo key space
+# Chosen while paused: at 16 times the speed the rest would be over at once.
 xdo key 3
-wait_caption '\(16x\)' 5 || fail "3 did not choose 16 times the speed: $(caption)"
+wait_caption '\(16x, paused\)' 5 || fail "3 did not choose 16 times the speed: $(caption)"
 xdo key n
 wait_exit $WATCH_PID 10 || fail "N past the last game did not end kiv-watch"
 [ "$EXIT_STATUS" -eq 0 ] && [ ! -s "$ART/watch-stderr.txt" ] ||
