@@ -66,9 +66,8 @@ TEST(Flow, StepsDueNeverMoreThanFiveAndNeverEarly)
 
 // The game pointer: the mouse's motion times the speed, truncated, kept on
 // the screen however far the mouse goes; full screen it returns to the
-// middle on the title, in a window to the system mouse (which SDL's
-// headless driver keeps at (0, 0)), motion still held from the ending
-// countdown taken into account: the title's first step finds it there.
+// middle on the title, in a window to the system mouse (at (0, 0) here),
+// where the title's first step finds it, motion held from the ending too.
 TEST(Flow, ThePointerFollowsTheMouseTimesItsSpeedAndStaysOnTheScreen)
 {
     struct Row {

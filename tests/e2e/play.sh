@@ -20,8 +20,8 @@ xdo mousemove 342 394
 tied "$KIV" -window -nosound >"$ART/kiv-output.txt" 2>&1
 GAME_PID=$!
 wid=$(wait_window 15 $GAME_PID) || fail "no window named Kiv"
-geometry=$(xdo getwindowgeometry "$wid" | sed -n 's/ *Position: \([0-9,]*\).*/\1/p; s/ *Geometry: //p' | paste -sd ' ')
-[ "$geometry" = "192,144 640x480" ] || fail "the window is at and of $geometry, not 192,144 640x480"
+[ "$(xdo getwindowgeometry "$wid" | sed -n 's/ *Position: \([0-9,]*\).*/\1/p; s/ *Geometry: //p' | paste -sd ' ')" = \
+    "192,144 640x480" ] || fail "the window is not 640x480 at 192,144"
 SHOTS_OF=$wid
 
 wait_screen title 10 1-title || fail "the game did not start on the title"

@@ -20,7 +20,6 @@ tied "$KIV" -nosound 2>"$ART/stderr.txt"
 GAME_PID=$!
 wid=$(wait_window 15 $GAME_PID) || fail "no window: $(cat "$ART/stderr.txt")"
 wait_screen title 10 1-title || fail "the game did not start on the title"
-# Full screen the pointer starts in the middle, wherever the mouse is.
 pointer_at 320 240 5 1-pointer || fail "the pointer did not start in the middle"
 for game in 1 2; do
     start_game "2-game$game" fs || fail "game $game did not begin"
