@@ -1,6 +1,7 @@
 #!/bin/bash
 # What the desktop game costs to run, against the game as it was on the SDL
-# 1.2 API (the tag sdl12-last) on Debian's classic SDL 1.2 library.
+# 1.2 API (commit bfec19f, the last one before the move to SDL2) on Debian's
+# classic SDL 1.2 library.
 #
 #   bash bench/frame_time.sh [BUILD_DIR] [--rounds N] [--play SECONDS] [--paths]
 #
@@ -14,7 +15,9 @@
 # renderer's streaming texture (full screen on a 640 x 480 screen), in
 # software and through OpenGL.
 #
-# The classic game is built here, in a worktree of its own at the tag,
+# The classic game is built here, in a worktree of its own at that commit
+# (fetched from the clone's origin when the clone lacks it, as a shallow one
+# does),
 # against the SDL 1.2 development packages fetched with apt-get download and
 # unpacked beside it (never installed), and run with those libraries first
 # on LD_LIBRARY_PATH. A benchmark, not a test: it prints figures.
@@ -40,7 +43,10 @@ OUT=$BUILD/bench-frame-time
 mkdir -p "$OUT"
 . "$SRC/tests/e2e/lib.sh"
 
-# The game as it was, on classic SDL 1.2.
+# The game as it was, on classic SDL 1.2: the last commit on the SDL 1.2
+# API, named by its hash, which every clone of the history has (tags do not
+# travel with a clone).
+CLASSIC_COMMIT=bfec19fbbbca678412104b4d34999ef41525cbcf
 CLASSIC=$BUILD/bench-classic
 ARCH=$(gcc -print-multiarch)
 LIBS=$CLASSIC/deps/usr/lib/$ARCH
@@ -59,9 +65,16 @@ build_classic() {
         for p in "$CLASSIC"/debs/*.deb; do dpkg -x "$p" "$CLASSIC/deps"; done
         sed -i "s|^prefix=/usr\$|prefix=$CLASSIC/deps/usr|" "$LIBS"/pkgconfig/*.pc
     fi
-    if [ ! -d "$CLASSIC/src" ]; then
-        git -C "$SRC" worktree add --detach "$CLASSIC/src" sdl12-last >/dev/null 2>&1 ||
-            { echo "no worktree of the tag sdl12-last" >&2; return 1; }
+    if [ "$(git -C "$CLASSIC/src" rev-parse HEAD 2>/dev/null)" != $CLASSIC_COMMIT ]; then
+        mkdir -p "$CLASSIC"
+        git -C "$SRC" cat-file -e $CLASSIC_COMMIT^{commit} 2>/dev/null ||
+            git -C "$SRC" fetch -q origin $CLASSIC_COMMIT >"$CLASSIC/fetch.log" 2>&1 ||
+            { echo "commit $CLASSIC_COMMIT is not in this clone, nor could it be fetched (see $CLASSIC/fetch.log)" >&2
+              return 1; }
+        rm -rf "$CLASSIC/src" "$CLASSIC/build"
+        git -C "$SRC" worktree prune
+        git -C "$SRC" worktree add --detach "$CLASSIC/src" $CLASSIC_COMMIT >"$CLASSIC/worktree.log" 2>&1 ||
+            { echo "no worktree of commit $CLASSIC_COMMIT (see $CLASSIC/worktree.log)" >&2; return 1; }
     fi
     PKG_CONFIG_PATH=$LIBS/pkgconfig cmake -S "$CLASSIC/src" -B "$CLASSIC/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF \
         -DKIV_BENCH=OFF >"$CLASSIC/build.log" 2>&1 &&
@@ -121,6 +134,9 @@ run() {
                 awk '/Position/ { split($2, p, ","); print p[1] "+" p[2] }')" +repage "$OUT/$name-window.png"
             pixels=$(compare -metric AE "$probe.ppm" "$OUT/$name-window.png" null: 2>&1)
         fi
+        # The keyboard goes to the window: the X server is not reset between
+        # runs, and the one before may have left it to none.
+        xdo windowfocus --sync "$wid"
         xdotool key Escape sleep 0.3 key Escape
     else
         echo "$label: no game was begun (see $OUT/$name.log)" >&2

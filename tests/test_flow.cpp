@@ -66,7 +66,8 @@ TEST(Flow, StepsDueNeverMoreThanFiveAndNeverEarly)
 
 // The game pointer: the mouse's motion times the speed, truncated, kept on
 // the screen however far the mouse goes; full screen it returns to the
-// middle on the title.
+// middle on the title, in a window to the system mouse (at (0, 0) here),
+// where the title's first step finds it, motion held from the ending too.
 TEST(Flow, ThePointerFollowsTheMouseTimesItsSpeedAndStaysOnTheScreen)
 {
     struct Row {
@@ -89,6 +90,15 @@ TEST(Flow, ThePointerFollowsTheMouseTimesItsSpeedAndStaysOnTheScreen)
     windowed = 0;
     reset_pointer();
     EXPECT_TRUE(pointer_x == 320 && pointer_y == 240);
+    windowed = 1;
+    for (float speed : {1.0f, 1.5f, 9.9f}) {
+        mouse_speed = speed, step_input = StepInput{7, 3, 0};
+        reset_pointer();
+        int x = -1, y = -1;
+        read_pointer(x, y);
+        EXPECT_TRUE(x == 0 && y == 0) << speed << ": " << x << ", " << y;
+    }
+    windowed = 0;
 }
 
 TEST(Flow, EscapeLeavesAGameAndQuitsOnTheTitle)

@@ -27,13 +27,14 @@ clean_env() {
 tied() { setpriv --pdeathsig KILL "$@" & }
 
 # Starts Xvfb with a screen of $1 (640x480 unless given) on a free display,
-# in place of the one started before, and exports DISPLAY.
+# in place of the one started before, and exports DISPLAY. Not reset when
+# its last client leaves: the mouse stays where a test put it.
 start_xvfb() {
     command -v Xvfb >/dev/null || fail "Xvfb is not installed"
     local n fd
     [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null
     fd=$(mktemp /tmp/kiv-display-XXXXXX)
-    tied Xvfb -displayfd 3 -screen 0 "${1:-640x480}x24" -nolisten tcp 3>"$fd" >/dev/null 2>&1
+    tied Xvfb -displayfd 3 -screen 0 "${1:-640x480}x24" -nolisten tcp -noreset 3>"$fd" >/dev/null 2>&1
     XVFB_PID=$!
     for _ in $(seq 1 200); do
         n=$(cat "$fd")
@@ -111,7 +112,8 @@ escape_until_gone() {
 
 hex_of() { od -An -tx1 -v "$1" | tr -d ' \n'; }
 
-shot() { retried import -window root "$ART/$1.png" || fail "no screenshot $1"; }
+# A screenshot of the whole screen, or of the window $SHOTS_OF when set.
+shot() { retried import -window "${SHOTS_OF:-root}" "$ART/$1.png" || fail "no screenshot $1"; }
 
 # Per mille of the pixels in a rectangle (WxH+X+Y) of screenshot $1 that
 # have colour $3: the side panel's (255,255,135) unless given.
@@ -130,34 +132,46 @@ screen_of() {
     else echo over; fi
 }
 
-# Waits up to $2 seconds for screen $1, taking screenshots named $3-N.
-wait_screen() {
-    local end=$((SECONDS + $2)) i=0
+# Takes screenshots named $2-N for up to $1 seconds until the rest of the
+# arguments, a command given the screenshot's name, holds; keeps that one as $2.
+wait_shot() {
+    local end=$((SECONDS + $1)) name=$2 i=0
+    shift 2
     while [ $SECONDS -lt $end ]; do
         i=$((i + 1))
-        shot "$3-$i"
-        [ "$(screen_of "$3-$i")" = "$1" ] && { cp "$ART/$3-$i.png" "$ART/$3.png"; return 0; }
+        shot "$name-$i"
+        "$@" "$name-$i" && { cp "$ART/$name-$i.png" "$ART/$name.png"; return 0; }
         sleep 0.3
     done
     return 1
 }
+is_screen() { [ "$(screen_of "$2")" = "$1" ]; }
+# Every pixel of the game's pointer is drawn with its tip at ($1, $2) of screenshot $3.
+has_pointer() {
+    [ "$(convert "$ART/$3.png" -crop "16x24+$1+$2" +repage \( +clone \( "$SRC/images/cursor.png" -transparent blue \) \
+        -composite \) -metric AE -compare -format '%[distortion]' info:)" = 0 ]
+}
+# Waits up to $2 seconds for screen $1, taking screenshots named $3-N.
+wait_screen() { wait_shot "$2" "$3" is_screen "$1"; }
+# Waits up to $3 seconds for the game's pointer at ($1, $2) (the title draws
+# it over everything else), taking screenshots named $4-N.
+pointer_at() { wait_shot "$3" "$4" has_pointer "$1" "$2"; }
 
-# The game pointer follows relative motion only and stops at the edges:
-# push it into the top left corner, then walk it to ($1, $2). In window
-# $wid (mouse speed 1) the mouse moves over the window; full screen ($3 =
-# fs, speed 3: multiples of 3) it moves by itself. The push must be taken in
-# frames of its own, before the walk.
+# Moves the game's pointer to ($1, $2). In window $wid it is where the mouse
+# is: the mouse jumps there in three moves. Full screen ($3 = fs, speed 3)
+# it follows the mouse's motion only: pushed into the top left corner (in
+# frames of its own), then walked there.
 walk_to() {
-    local i p x=0 y=0 nx ny unit=1
-    [ "${3:-}" = fs ] && unit=3
-    for p in 320,240 160,120 0,0 0,0; do
-        if [ $unit = 1 ]; then xdo mousemove --window "$wid" "${p%,*}" "${p#*,}"; else xdo mousemove_relative -- -400 -400; fi
-        sleep 0.05
-    done
+    local i x=0 y=0 nx ny
+    if [ "${3:-}" != fs ]; then
+        for i in 1 2 3; do xdo mousemove --window "$wid" $((i * $1 / 3)) $((i * $2 / 3)); sleep 0.05; done
+        return 0
+    fi
+    for i in 1 2 3 4; do xdo mousemove_relative -- -400 -400; sleep 0.05; done
     sleep 0.2
     for i in $(seq 1 20); do
-        nx=$((i * $1 / 20 / unit)) ny=$((i * $2 / 20 / unit))
-        if [ $unit = 1 ]; then xdo mousemove --window "$wid" $nx $ny; else xdo mousemove_relative -- $((nx - x)) $((ny - y)); fi
+        nx=$((i * $1 / 60)) ny=$((i * $2 / 60))
+        xdo mousemove_relative -- $((nx - x)) $((ny - y))
         x=$nx y=$ny
         sleep 0.05
     done

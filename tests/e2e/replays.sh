@@ -1,6 +1,7 @@
 #!/bin/bash
 # Runs kept as replays, and kiv-watch: the real game full screen on a bare
-# X server, two games begun and left, then the title's Quit button; the run
+# X server (its pointer starting in the middle wherever the mouse is), two
+# games begun and left, then the title's Quit button; the run
 # kept as one replay, which kiv-verify plays to the same steps. kiv-watch
 # shows it: the title first, N to each game's Start and past the last one,
 # Space pausing, 3 for 16 times the speed; it shows a game saved by the page
@@ -14,10 +15,12 @@ WATCH=$BUILD/kiv-watch VERIFY=$BUILD/kiv-verify
 start_e2e replays x
 
 printf '\0\0\0\7' >kiv.prf
+xdo mousemove 100 400
 tied "$KIV" -nosound 2>"$ART/stderr.txt"
 GAME_PID=$!
 wid=$(wait_window 15 $GAME_PID) || fail "no window: $(cat "$ART/stderr.txt")"
 wait_screen title 10 1-title || fail "the game did not start on the title"
+pointer_at 320 240 5 1-pointer || fail "the pointer did not start in the middle"
 for game in 1 2; do
     start_game "2-game$game" fs || fail "game $game did not begin"
     xdo mousemove_relative -- 0 40
@@ -53,14 +56,14 @@ wid=$(wait_window 15 $WATCH_PID '^Kiv replay ') || fail "kiv-watch showed no win
 xdo windowfocus --sync "$wid"
 wait_screen title 10 4-watch-title || fail "the watched run does not begin on the title"
 xdo key space
-wait_caption '\(paused\)' 5 || fail "Space did not pause: $(caption)"
+wait_caption '\(1x, paused\)' 5 || fail "Space did not pause: $(caption)"
 for game in 1 2; do
     xdo key n
     wait_screen playing 5 "5-watch-game$game" || fail "N did not skip to game $game"
 done
-xdo key space
+# Chosen while paused: at 16 times the speed the rest would be over at once.
 xdo key 3
-wait_caption '\(16x\)' 5 || fail "3 did not choose 16 times the speed: $(caption)"
+wait_caption '\(16x, paused\)' 5 || fail "3 did not choose 16 times the speed: $(caption)"
 xdo key n
 wait_exit $WATCH_PID 10 || fail "N past the last game did not end kiv-watch"
 [ "$EXIT_STATUS" -eq 0 ] && [ ! -s "$ART/watch-stderr.txt" ] ||

@@ -1,6 +1,5 @@
 // The desktop's side of the main loop: SDL's millisecond clock, its event
-// queue, the mouse's relative motion, and a loop that runs frames for ever,
-// each of them recorded.
+// queue, and a loop that runs frames for ever, each of them recorded.
 #include <SDL.h>
 #include <unistd.h>
 
@@ -9,7 +8,6 @@
 #include <cstdlib>
 
 #include "frame/loop.h"
-#include "media/input.h"
 #include "platform/sdl/session.h"
 #include "platform/sdl/video.h"
 
@@ -25,18 +23,6 @@ static void sdl_sleep(unsigned ms) { SDL_Delay(ms); }
 
 unsigned (*read_clock)() = sdl_clock;
 void (*sleep_for)(unsigned ms) = sdl_sleep;
-
-void read_system_input(StepInput* input)
-{
-    StepInput in{0, 0, 0};
-    in.buttons = static_cast<int>(SDL_GetRelativeMouseState(&in.dx, &in.dy) & 0xff);
-    record_step(in);
-    // Motion nobody read in earlier steps (the ending countdown reads no
-    // pointer) is kept for the next reader, as SDL itself would keep it.
-    input->dx += in.dx;
-    input->dy += in.dy;
-    input->buttons = in.buttons;
-}
 
 void poll_events()
 {

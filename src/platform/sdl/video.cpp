@@ -56,6 +56,13 @@ void convert_screen(void* pixels, int pitch, int w = SCREEN_W, int h = SCREEN_H)
     }
 }
 
+// Where a picture `size` pixels across begins in a window `room` across:
+// in its middle, or at the left or top when the window is smaller.
+int centred(int room, int size)
+{
+    return room > size ? (room - size) / 2 : 0;
+}
+
 void present_to_window()
 {
     if (display_lost)
@@ -76,7 +83,7 @@ void present_to_window()
     }
     if (SDL_MUSTLOCK(s) && SDL_LockSurface(s) != 0)
         return;
-    const int x = s->w > SCREEN_W ? (s->w - SCREEN_W) / 2 : 0, y = s->h > SCREEN_H ? (s->h - SCREEN_H) / 2 : 0;
+    const int x = centred(s->w, SCREEN_W), y = centred(s->h, SCREEN_H);
     convert_screen(static_cast<Uint8*>(s->pixels) + static_cast<long>(y) * s->pitch + 4 * x, s->pitch,
                    s->w < SCREEN_W ? s->w : SCREEN_W, s->h < SCREEN_H ? s->h : SCREEN_H);
     if (SDL_MUSTLOCK(s))
@@ -290,13 +297,49 @@ void show_cursor()
         SDL_ShowCursor(SDL_ENABLE);
 }
 
-void read_system_pointer(int* x, int* y)
+SDL_Window* game_window()
 {
-    SDL_GetMouseState(x, y);
-    // Places over a window fit in 16 bits, as a replay keeps them.
-    *x = *x < -32768 ? -32768 : (*x > 32767 ? 32767 : *x);
-    *y = *y < -32768 ? -32768 : (*y > 32767 ? 32767 : *y);
-    record_pointer(*x, *y);
+    return display_lost ? nullptr : window;
+}
+
+void window_to_picture(int wx, int wy, int* x, int* y)
+{
+    if (renderer) {
+        float lx = 0, ly = 0;
+        SDL_RenderWindowToLogical(renderer, wx, wy, &lx, &ly);
+        wx = static_cast<int>(SDL_floorf(lx));
+        wy = static_cast<int>(SDL_floorf(ly));
+    } else if (window) {
+        int w = SCREEN_W, h = SCREEN_H;
+        SDL_GetWindowSize(window, &w, &h);
+        wx -= centred(w, SCREEN_W);
+        wy -= centred(h, SCREEN_H);
+    }
+    *x = wx < 0 ? 0 : (wx > SCREEN_W - 1 ? SCREEN_W - 1 : wx);
+    *y = wy < 0 ? 0 : (wy > SCREEN_H - 1 ? SCREEN_H - 1 : wy);
+}
+
+bool ask_display_for_mouse(int* wx, int* wy)
+{
+    if (!window || display_lost)
+        return false;
+    SDL_SysWMinfo info;
+    SDL_VERSION(&info.version);
+    if (SDL_GetWindowWMInfo(window, &info) && info.subsystem == SDL_SYSWM_X11 && info.info.x11.display) {
+        Window root, child;
+        int rx, ry;
+        unsigned mask;
+        // False when the mouse is on another screen of the display.
+        return XQueryPointer(info.info.x11.display, info.info.x11.window, &root, &child, &rx, &ry, wx, wy, &mask);
+    }
+    // Elsewhere SDL asks the system, where it can, for the mouse on the
+    // desktop.
+    int gx = 0, gy = 0, x = 0, y = 0;
+    SDL_GetGlobalMouseState(&gx, &gy);
+    SDL_GetWindowPosition(window, &x, &y);
+    *wx = gx - x;
+    *wy = gy - y;
+    return true;
 }
 
 } // namespace kiv

@@ -1,6 +1,8 @@
 // The desktop's window: it shows the game's screen through the palette.
 #pragma once
 
+struct SDL_Window;
+
 namespace kiv {
 
 // Set once the connection to the display is lost: from then on nothing more
@@ -14,6 +16,16 @@ extern bool in_main_loop;
 void init_watch_video();
 // Sets the window's caption.
 void set_window_caption(const char* caption);
+
+// The game's window; null when there is none, or no longer a display.
+SDL_Window* game_window();
+// The place (wx, wy) of the window on the game's 640 x 480 picture as the
+// window shows it now (centred in a larger window, scaled full screen),
+// kept on the picture.
+void window_to_picture(int wx, int wy, int* x, int* y);
+// Where the system mouse is over the window, asked of the display itself
+// (SDL knows only what its events have told it); false when it cannot say.
+bool ask_display_for_mouse(int* wx, int* wy);
 
 // Reads a PNG file as 8-bit RGB (the desktop's reader for load_pictures).
 unsigned char* read_png(const char* path, int* w, int* h);

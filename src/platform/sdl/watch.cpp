@@ -18,23 +18,19 @@ namespace kiv {
 
 namespace {
 
-// The caption tells where the replay is: "Kiv replay 1:23 / 5:00 (4x)".
+// The caption tells where the replay is and how it plays: "Kiv replay
+// 1:23 / 5:00 (4x)", or "(4x, paused)" with the speed it goes on at.
 void show_progress(const char* file, long shown[2])
 {
     const long at = replay_run.step, length = replay.steps;
-    const long now[2] = {at / 100, watch.paused ? -1 : watch.speed};
+    const long now[2] = {at / 100, watch.paused ? -watch.speed : watch.speed};
     if (now[0] == shown[0] && now[1] == shown[1])
         return;
     shown[0] = now[0];
     shown[1] = now[1];
     char caption[512];
-    char state[16];
-    if (watch.paused)
-        std::snprintf(state, sizeof state, "paused");
-    else
-        std::snprintf(state, sizeof state, "%dx", watch.speed);
-    std::snprintf(caption, sizeof caption, "Kiv replay %ld:%02ld / %ld:%02ld (%s) %s", at / 6000, at / 100 % 60,
-                  length / 6000, length / 100 % 60, state, file);
+    std::snprintf(caption, sizeof caption, "Kiv replay %ld:%02ld / %ld:%02ld (%dx%s) %s", at / 6000, at / 100 % 60,
+                  length / 6000, length / 100 % 60, watch.speed, watch.paused ? ", paused" : "", file);
     set_window_caption(caption);
 }
 
