@@ -1,9 +1,14 @@
 // Daily Kiv through the page against the real board, its clock set by
 // KIV_BOARD_TEST_NOW, the test bot at the mouse: two names' ranked tries land
 // on the day's board with the board's scores, the page then offers practice
-// (verified, on no board); the game and the panel are in view at four sizes;
-// Share copies the line and the link; the next day the winner is watchable
-// once the day's replays are shown, not before, and the link opens that day.
+// (verified, on no board); at four sizes the game and the panel are in view,
+// and a newcomer's page opens on how to play; Share copies the line and the
+// link; a page open at the day's end renews its lines at the board's
+// midnight (and a day to come was not come before it); the next day, on a
+// phone, stray touches on the panel during the new try (Watch, a swipe, a
+// drag from the game) leave it running and it counts; the winner is
+// watchable once the day's replays are shown, not before, and the link
+// opens that day.
 // Usage: node daily.js <bot-web-dir> <kiv-board> <artefacts-dir>
 const fs = require('fs'), os = require('os'), path = require('path');
 const {startBoard, launch, check, until, claim, botGame} = require('./lib.js');
@@ -32,9 +37,10 @@ async function boardAt(now, port = 0) {   // restarted on the same data
   const {port, url} = await boardAt('2026-12-07T12:00:00Z');
   browser = await launch();
   await browser.defaultBrowserContext().overridePermissions(url.slice(0, -1), ['clipboard-read', 'clipboard-write']);
-  async function open(context, address = url + '?-nosound') {
+  async function open(context, address = url + '?-nosound', viewport = null) {
     const page = await context.newPage();
     page.on('pageerror', e => console.log('page error: ' + e.message));
+    if (viewport) await page.setViewport(viewport);
     await page.goto(address);
     // Its panel complete, so that nothing moves under a click.
     await until(page, () => Module.kivReady && document.getElementById('daily-top').textContent &&
@@ -64,18 +70,31 @@ async function boardAt(now, port = 0) {   // restarted on the same data
     check(/^Not on the board: practice of Daily Kiv 2026-12-07, verified, \d+ points?\.$/.test(practice.line),
           practice.line);
 
+    // Dana's page, and a newcomer's (a browser that never played).
+    const newcomer = await open(await browser.createBrowserContext());
+    const inView = (page, ...selectors) => page.evaluate(s => s.map(e => document.querySelector(e)
+      .getBoundingClientRect()).map(r => [r.left, r.top, r.right, r.bottom].map(Math.round)), selectors);
+    const within = (rects, width, height) => rects.every(r => r[0] >= 0 && r[1] >= 0 && r[2] <= width && r[3] <= height);
     for (const [width, height, phone] of [[390, 844, 1], [844, 390, 1], [1366, 768, 0], [1920, 1080, 0]]) {
-      await page.setViewport({width, height, isMobile: !!phone, hasTouch: !!phone, deviceScaleFactor: 1 + phone});
+      const viewport = {width, height, isMobile: !!phone, hasTouch: !!phone, deviceScaleFactor: 1 + phone};
+      await page.setViewport(viewport);
       await page.reload();
-      await shows(page, '#daily-result', `Your try: ${points(scores.Dana)} · #1 of 2 · streak: 1 day`,
+      await shows(page, '#daily-result', `Your try: ${points(scores.Dana)} · #1 of 2 players · streak: 1 day`,
                   'the try\'s result shows', 30000);
-      const [game, panel] = await page.evaluate(() => ['canvas', '#daily'].map(e =>
-        document.querySelector(e).getBoundingClientRect()).map(r => [r.left, r.top, r.right, r.bottom]));
-      check([game, panel].every(r => r[0] >= 0 && r[1] >= 0 && r[2] <= width && r[3] <= height) &&
-            (Math.round(game[2]) === width || Math.round(game[3]) === height), `at ${width} x ${height} the game ` +
-            `(${game.map(Math.round)}) fills its room, and it and the panel are in view without scrolling`);
+      const [game, ...panel] = await inView(page, 'canvas', '#daily h2', '#daily-next legend', '#daily-result');
+      const type = await page.$eval('#side', s => parseFloat(getComputedStyle(s).fontSize));
+      check(within([game, ...panel], width, height) && (game[2] === width || game[3] === height),
+            `at ${width} x ${height} the game (${game}) fills its room, and it and the panel's daily (its choice ` +
+            `labelled "Next Start", the try's result) are in view without scrolling, in ${type} px type`);
       await page.screenshot({path: path.join(art, `daily-${width}x${height}.png`)});
+      await newcomer.setViewport(viewport);
+      await until(newcomer, () => Module.kivReady && document.getElementById('how-to').open, 'the newcomer\'s page');
+      check(within(await inView(newcomer, '#how-to summary', '#how-to li'), width, height),
+            `at ${width} x ${height} a newcomer's page opens on how to play, in view`);
+      await newcomer.screenshot({path: path.join(art, `first-visit-${width}x${height}.png`)});
     }
+    check(await page.$eval('#side', s => parseFloat(getComputedStyle(s).fontSize)) >= 18,
+          'at 1920 x 1080 the panel\'s type is large enough to read from a sofa');
     await page.click('#daily-share');
     await until(page, () => /^Copied/.test(document.getElementById('daily-shared').textContent), 'Share copies');
     const shared = await page.evaluate(() => navigator.clipboard.readText());
@@ -83,17 +102,71 @@ async function boardAt(now, port = 0) {   // restarted on the same data
           'Share copies ' + JSON.stringify(shared));
     await page.close();
 
-    // The next day, 7 s before the day's replays are shown.
+    // The day's last seconds, in a page opened on the next day's board: at
+    // the board's midnight it renews the day's lines by itself.
+    await boardAt('2026-12-07T23:59:56Z', port);
+    const eve = await open(browser.defaultBrowserContext(), url + '?-nosound&daily=2026-12-08');
+    await shows(eve, '#daily-top', 'That day has not come yet.', 'a day to come has not come yet');
+    check(await eve.$eval('#daily-result', e => e.textContent) ===
+          `Your try: ${points(scores.Dana)} · #1 of 2 players · streak: 1 day`, 'before midnight, the try of the day');
+    const day = () => eve.evaluate(() => ['date', 'kind', 'result', 'board-title', 'top', 'yesterday', 'left']
+      .map(id => document.getElementById('daily-' + id).textContent));
+    const renewed = await until(eve, () => document.getElementById('daily-date').textContent === '2026-12-08' &&
+      /^Yesterday's winner/.test(document.getElementById('daily-yesterday').textContent), 'the day renews', 15000)
+      .then(day);
+    check(/^2026-12-08,Today's ranked try,,Today's best,No ranked game yet today\.,Yesterday's winner: Dana \d+ Watch from \d.*,Ends at .* in 23\u00a0h 59\u00a0min\.$/
+      .test(renewed.join()), 'at the board\'s midnight the page renews the day\'s lines: ' + JSON.stringify(renewed));
+    await eve.close();
+
+    // The next day, 7 s before the day's replays are shown, on a phone.
     await boardAt('2026-12-08T01:00:03Z', port);
-    const next = await open(browser.defaultBrowserContext());
+    const next = await open(browser.defaultBrowserContext(), undefined,
+                            {width: 390, height: 844, isMobile: true, hasTouch: true, deviceScaleFactor: 2});
     await shows(next, '#daily-kind', 'Today\'s ranked try', 'the next day brings a new ranked try');
     check(await next.$eval('#daily-yesterday button', b => b.disabled && /^Watch from \d/.test(b.textContent)),
           'yesterday\'s Watch waits for the day\'s replays');
+
+    // Dana's try of the day, touched on the panel while it runs, once
+    // yesterday's Watch can be watched.
+    const place = selector => next.$eval(selector, e => {
+      e.scrollIntoView({block: 'center'});
+      const r = e.getBoundingClientRect();
+      return [r.left + r.width / 2, r.top + r.height / 2];
+    });
+    const cdp = await next.createCDPSession();
+    const touch = (type, ...points) => cdp.send('Input.dispatchTouchEvent', {type, touchPoints: points});
+    const date = () => next.$eval('#daily-date', e => e.getBoundingClientRect().top);
+    const before = await date();
+    const newTry = botGame(next, 1000);
+    await until(next, () => document.body.classList.contains('playing') &&
+                document.getElementById('daily-result').textContent.startsWith('Your try is in play.'), 'the try runs');
+    check(await date() === before, 'nothing on the panel moves as the game starts');
     await shows(next, '#daily-yesterday button:enabled', 'Watch', 'then it can be watched');
-    await next.click('#daily-yesterday button');
+    await next.touchscreen.tap(...await place('#daily-yesterday button'));
+    const asked = await until(next, () => !document.getElementById('ask').hidden &&
+                              document.getElementById('ask-text').textContent, 'a tap on Watch asks first');
+    check(asked === 'Watch this game? This ends your daily try: it counts as spent.', 'a tap on Watch asks: ' + asked);
+    await next.screenshot({path: path.join(art, 'asked.png')});
+    await next.touchscreen.tap(...await place('#ask-no'));
+    await until(next, () => document.getElementById('ask').hidden, 'Keep playing takes the question away');
+    const [x, y] = await place('#daily-yesterday button');
+    await touch('touchStart', {x: 5, y});
+    for (let i = 1; i <= 20; i++) await touch('touchMove', {x: 5 + i * 18, y});
+    await touch('touchEnd');
+    const [gx, gy] = await next.$eval('canvas', c => { const r = c.getBoundingClientRect(); return [r.left + 100, r.bottom - 40]; });
+    await touch('touchStart', {x: gx, y: gy});
+    for (let i = 1; i <= 10; i++) await touch('touchMove', {x: gx + (x - gx) * i / 10, y: gy + (y - gy) * i / 10});
+    await touch('touchEnd');
+    check(await next.evaluate(() => _web_in_game() && document.getElementById('ask').hidden),
+          'a swipe across the panel, and a drag from the game onto Watch, leave the game running, unasked');
+    const played = await newTry;
+    check(/^On the board of Daily Kiv 2026-12-08: [\d,]+ points?, #1\.$/.test(played.line) && next.url().startsWith(url),
+          'the try counts: ' + played.line);
+    await next.touchscreen.tap(...await place('#daily-yesterday button'));
     await shows(next, '#watch-score', `A game of ${points(scores.Dana)}`, 'Watch plays yesterday\'s winner');
     await next.goto(shared.split('\n')[1]);
-    await shows(next, '#daily-board-title', 'The best of 2026-12-07 of 2', 'the link opens that day\'s board', 30000);
+    await shows(next, '#daily-board-title', 'The best of 2026-12-07 of 2 players', 'the link opens that day\'s board',
+                30000);
     check(await next.$$eval('#daily-top li', l => l.map(li => li.textContent).join()) ===
           `Dana ${scores.Dana} Watch,Eli ${scores.Eli} Watch`, 'with both tries to watch');
     console.log('PASS');

@@ -106,16 +106,16 @@
       shown.forEach(function (fn) { fn(top.period, top); });
     }).catch(function (e) { failed(e, 'The board: '); }).then(renewLater);
   }
-  // The lists are renewed a minute after they were last shown; 10 s after,
-  // while the board cannot be reached, so that they come back soon after the
-  // network does.
+  // The lists are renewed a minute after they were last shown; 5 s after,
+  // while the board cannot be reached, so that they (and what renews with
+  // them) come back soon after the network does.
   var renewal = null;
   function renewLater() {
     clearTimeout(renewal);
     renewal = setTimeout(function () {
       if (document.hidden) renewLater();
       else showTop();
-    }, offline ? 10000 : 60000);
+    }, offline ? 5000 : 60000);
   }
   document.querySelectorAll('#board [data-period]').forEach(function (b) {
     b.onclick = function () {
