@@ -105,6 +105,7 @@ async function boardAt(now, port = 0) {   // restarted on the same data
     // The day's last seconds, in a page opened on the next day's board: at
     // the board's midnight it renews the day's lines by itself.
     await boardAt('2026-12-07T23:59:56Z', port);
+    const midnight = Date.now() + 4000;
     const eve = await open(browser.defaultBrowserContext(), url + '?-nosound&daily=2026-12-08');
     await shows(eve, '#daily-top', 'That day has not come yet.', 'a day to come has not come yet');
     check(await eve.$eval('#daily-result', e => e.textContent) ===
@@ -112,8 +113,8 @@ async function boardAt(now, port = 0) {   // restarted on the same data
     const day = () => eve.evaluate(() => ['date', 'kind', 'result', 'board-title', 'top', 'yesterday', 'left']
       .map(id => document.getElementById('daily-' + id).textContent));
     const renewed = await until(eve, () => document.getElementById('daily-date').textContent === '2026-12-08' &&
-      /^Yesterday's winner/.test(document.getElementById('daily-yesterday').textContent), 'the day renews', 15000)
-      .then(day);
+      /^Yesterday's winner/.test(document.getElementById('daily-yesterday').textContent),
+      'the day renews within 4 s of the board\'s midnight', midnight + 4000 - Date.now()).then(day);
     check(/^2026-12-08,Today's ranked try,,Today's best,No ranked game yet today\.,Yesterday's winner: Dana \d+ Watch from \d.*,Ends at .* in 23\u00a0h 59\u00a0min\.$/
       .test(renewed.join()), 'at the board\'s midnight the page renews the day\'s lines: ' + JSON.stringify(renewed));
     await eve.close();
