@@ -100,7 +100,6 @@
     }, wait > 0 ? wait + 100 : 1000);
   }
 
-
   // What the player has of today: the rule before Start, the try's result.
   function show() {
     if (!today) return;
@@ -238,7 +237,10 @@
     return board.api('GET', '/api/daily', null, player && player.secret, 10000).then(function (d) {
       asking--;
       if ($('daily-status').textContent === UNREACHABLE) status('');
-      if (question < answered || (today && d.date < today.date)) return;
+      if (question < answered || (today && d.date < today.date)) {
+        renewAtMidnight();
+        return;
+      }
       answered = question;
       var first = !today;
       if (first || d.date !== today.date) shortest = Infinity;
