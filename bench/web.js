@@ -70,6 +70,8 @@ async function measure(flags, first) {
     });
     // Start a game and sweep the pan for ten seconds, then leave it.
     const at = await pressStart(page);
+    // Held until the game begins (a click too short to be seen is no press).
+    await page.waitForFunction(() => _web_in_game(), {timeout: 10000, polling: 20});
     await page.mouse.up();
     await page.evaluate(() => { window.kivShown = []; });
     const start = Date.now();
