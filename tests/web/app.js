@@ -109,12 +109,8 @@ let board, plain;
     const page = await browser.newPage();
     page.on('pageerror', e => console.log('page error: ' + e.message));
     await page.setViewport({width: 1366, height: 768});
-    const codings = {};   // of the page's code and data, as they come
-    page.on('response', r => { codings[r.url().split('.').pop()] = r.headers()['content-encoding']; });
     await page.goto(board.url);
     await until(page, () => Module.kivReady, 'the page starts');
-    check(codings.js === 'br' && codings.wasm === 'br' && codings.data === 'br',
-          'the browser gets the page\'s code and data as brotli: ' + JSON.stringify(codings));
     await until(page, () => navigator.serviceWorker.controller !== null, 'its service worker takes the page', 20000);
     const cdp = await page.createCDPSession();
     const {installabilityErrors} = await cdp.send('Page.getInstallabilityErrors');
