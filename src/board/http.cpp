@@ -198,6 +198,42 @@ bool etag_matches(const std::string& field, const std::string& tag)
     return false;
 }
 
+// Accept-Encoding: whether a request takes `coding` ("gzip", "br"): named,
+// or "*" when it is not, with a q-value above 0 (no q-value is 1; one that
+// is no number refuses). Codings are compared without case.
+bool accepts_encoding(const std::string& field, const std::string& coding)
+{
+    int named = -1, star = -1;  // -1 not listed, 0 refused, 1 taken
+    for (size_t at = 0; at <= field.size();) {
+        size_t comma = field.find(',', at);
+        const std::string item = field.substr(at, comma == std::string::npos ? std::string::npos : comma - at);
+        size_t semicolon = item.find(';');
+        const std::string name = lower(trim(item.substr(0, semicolon)));
+        double q = 1;
+        for (size_t p = semicolon; p != std::string::npos;) {
+            size_t next = item.find(';', p + 1);
+            const std::string param = lower(trim(item.substr(p + 1, next == std::string::npos ? std::string::npos
+                                                                                            : next - p - 1)));
+            if (param.rfind("q=", 0) == 0) {
+                const std::string value = trim(param.substr(2));
+                char* end = nullptr;
+                q = std::strtod(value.c_str(), &end);
+                if (value.empty() || *end != '\0' || !(q >= 0 && q <= 1))
+                    q = 0;
+            }
+            p = next;
+        }
+        if (name == coding)
+            named = q > 0;
+        else if (name == "*")
+            star = q > 0;
+        if (comma == std::string::npos)
+            break;
+        at = comma + 1;
+    }
+    return named >= 0 ? named == 1 : star == 1;
+}
+
 } // namespace
 
 std::string canonical_address(const std::string& text)
@@ -235,42 +271,6 @@ bool HttpRequest::from_allowed_page() const
         return false;
     const std::string h = lower(host);
     return lower(o) == "http://" + h || lower(o) == "https://" + h;
-}
-
-// Accept-Encoding: whether a request takes `coding` ("gzip", "br"): named,
-// or "*" when it is not, with a q-value above 0 (no q-value is 1; one that
-// is no number refuses). Codings are compared without case.
-bool accepts_encoding(const std::string& field, const std::string& coding)
-{
-    int named = -1, star = -1;  // -1 not listed, 0 refused, 1 taken
-    for (size_t at = 0; at <= field.size();) {
-        size_t comma = field.find(',', at);
-        const std::string item = field.substr(at, comma == std::string::npos ? std::string::npos : comma - at);
-        size_t semicolon = item.find(';');
-        const std::string name = lower(trim(item.substr(0, semicolon)));
-        double q = 1;
-        for (size_t p = semicolon; p != std::string::npos;) {
-            size_t next = item.find(';', p + 1);
-            const std::string param = lower(trim(item.substr(p + 1, next == std::string::npos ? std::string::npos
-                                                                                            : next - p - 1)));
-            if (param.rfind("q=", 0) == 0) {
-                const std::string value = trim(param.substr(2));
-                char* end = nullptr;
-                q = std::strtod(value.c_str(), &end);
-                if (value.empty() || *end != '\0' || !(q >= 0 && q <= 1))
-                    q = 0;
-            }
-            p = next;
-        }
-        if (name == coding)
-            named = q > 0;
-        else if (name == "*")
-            star = q > 0;
-        if (comma == std::string::npos)
-            break;
-        at = comma + 1;
-    }
-    return named >= 0 ? named == 1 : star == 1;
 }
 
 struct HttpServer::Impl {
