@@ -1,5 +1,6 @@
 // Measures the web version in headless Chromium: the bytes a first visit
-// transfers (as served, and gzipped as most hosts would send them), the time
+// transfers (as served, gzipped as most hosts would send them, and with the
+// build's brotli forms as kiv-board sends them), the time
 // from navigation to the first drawn frame, the frames the canvas shows per
 // second, and the game's own frames per second (the growth of its difficulty)
 // during ten seconds of play; the last at the display's rate and again with
@@ -46,10 +47,14 @@ async function measure(flags, first) {
     const shownFirst = await page.evaluate(() => window.kivShown[0]);
     await sleep(1000);
     if (first) {
-      const files = fs.readdirSync(dir).filter(f => /^(index\.html|kiv\.[0-9a-f]{16}\.(js|wasm|data|css))$/.test(f))
-        .map(f => fs.readFileSync(path.join(dir, f)));
+      const names = fs.readdirSync(dir).filter(f => /^(index\.html|kiv\.[0-9a-f]{16}\.(js|wasm|data|css))$/.test(f));
+      const files = names.map(f => fs.readFileSync(path.join(dir, f)));
       const gzipped = files.reduce((n, f) => n + zlib.gzipSync(f, {level: 9}).length, 0);
-      console.log(`first visit: ${bytes} bytes transferred, ${gzipped} gzipped`);
+      // What kiv-board sends a browser that takes brotli: the build's .br
+      // forms where it wrote them.
+      const size = f => fs.statSync(path.join(dir, f)).size;
+      const brotli = names.reduce((n, f) => n + (fs.existsSync(path.join(dir, f + '.br')) ? size(f + '.br') : size(f)), 0);
+      console.log(`first visit: ${bytes} bytes transferred, ${gzipped} gzipped, ${brotli} with the build's brotli forms`);
       console.log(`navigation to the first drawn frame: ${shownFirst.toFixed(0)} ms`);
     }
     // The game's frames: those of its replay, over the time it took.
@@ -65,6 +70,8 @@ async function measure(flags, first) {
     });
     // Start a game and sweep the pan for ten seconds, then leave it.
     const at = await pressStart(page);
+    // Held until the game begins (a click too short to be seen is no press).
+    await page.waitForFunction(() => _web_in_game(), {timeout: 10000, polling: 20});
     await page.mouse.up();
     await page.evaluate(() => { window.kivShown = []; });
     const start = Date.now();

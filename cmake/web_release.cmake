@@ -10,6 +10,10 @@
 #   kiv.webmanifest      the app's manifest, naming its icons
 #   kiv-sw.js            the service worker, with this build's version (a hash
 #                        of all the others) and its list of files
+#   kiv.<hash>.js.gz, kiv.<hash>.js.br, ...  each content-named file compressed
+#                        with gzip and (where the brotli command is installed)
+#                        brotli, where that makes it smaller: for hosts that
+#                        send them to browsers that take them
 #
 # Files of earlier builds are removed from OUT.
 #   cmake -DSTAGE=DIR -DICONS=DIR -DOUT=DIR -P web_release.cmake
@@ -104,6 +108,37 @@ foreach(pair "index.html;page" "kiv.webmanifest;manifest" "kiv-sw.js;worker")
     file(WRITE ${OUT}/${file}.new "${${var}}")
     file(RENAME ${OUT}/${file}.new ${OUT}/${file})
   endif()
+endforeach()
+
+# The compressed forms, made once like the files themselves; one no smaller
+# than its file (a picture) is not kept.
+find_program(KIV_GZIP gzip)
+find_program(KIV_BROTLI brotli)
+if(NOT KIV_GZIP)
+  message(FATAL_ERROR "web_release.cmake needs gzip")
+endif()
+foreach(name ${names})
+  set(file ${OUT}/${hashed_${name}})
+  file(SIZE ${file} size)
+  foreach(form "gz;${KIV_GZIP};-9;-n" "br;${KIV_BROTLI};-q;11")
+    list(POP_FRONT form suffix tool)
+    if(NOT tool)
+      continue()
+    endif()
+    if(NOT EXISTS ${file}.${suffix})
+      execute_process(COMMAND ${tool} ${form} -c ${file} OUTPUT_FILE ${file}.${suffix}.new RESULT_VARIABLE failed)
+      if(failed)
+        message(FATAL_ERROR "web_release.cmake: ${tool} failed on ${file}")
+      endif()
+      file(SIZE ${file}.${suffix}.new packed)
+      if(packed LESS size)
+        file(RENAME ${file}.${suffix}.new ${file}.${suffix})
+      else()
+        file(REMOVE ${file}.${suffix}.new)
+      endif()
+    endif()
+    list(APPEND kept ${hashed_${name}}.${suffix})
+  endforeach()
 endforeach()
 
 file(GLOB present RELATIVE ${OUT} ${OUT}/*)

@@ -8,7 +8,7 @@
 set -e
 DESKTOP="cmake g++ make pkg-config libsdl2-dev libsdl2-mixer-dev libx11-dev
 libpng-dev zlib1g-dev libvorbis-dev libgtest-dev libgmock-dev libbenchmark-dev"
-WEB="cmake make emscripten python3"
+WEB="cmake make emscripten python3 brotli"
 BOARD="$DESKTOP $WEB libmicrohttpd-dev nlohmann-json3-dev libsodium-dev libicu-dev libsqlite3-dev libpq-dev libseccomp-dev"
 TEST="$BOARD xvfb xdotool x11-utils imagemagick dpkg-dev file desktop-file-utils appstream man-db
 chromium openbox postgresql nginx-light wrk clang libfuzzer-14-dev curl"

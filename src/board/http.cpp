@@ -198,6 +198,42 @@ bool etag_matches(const std::string& field, const std::string& tag)
     return false;
 }
 
+// Accept-Encoding: whether a request takes `coding` ("gzip", "br"): named,
+// or "*" when it is not, with a q-value above 0 (no q-value is 1; one that
+// is no number refuses). Codings are compared without case.
+bool accepts_encoding(const std::string& field, const std::string& coding)
+{
+    int named = -1, star = -1;  // -1 not listed, 0 refused, 1 taken
+    for (size_t at = 0; at <= field.size();) {
+        size_t comma = field.find(',', at);
+        const std::string item = field.substr(at, comma == std::string::npos ? std::string::npos : comma - at);
+        size_t semicolon = item.find(';');
+        const std::string name = lower(trim(item.substr(0, semicolon)));
+        double q = 1;
+        for (size_t p = semicolon; p != std::string::npos;) {
+            size_t next = item.find(';', p + 1);
+            const std::string param = lower(trim(item.substr(p + 1, next == std::string::npos ? std::string::npos
+                                                                                            : next - p - 1)));
+            if (param.rfind("q=", 0) == 0) {
+                const std::string value = trim(param.substr(2));
+                char* end = nullptr;
+                q = std::strtod(value.c_str(), &end);
+                if (value.empty() || *end != '\0' || !(q >= 0 && q <= 1))
+                    q = 0;
+            }
+            p = next;
+        }
+        if (name == coding)
+            named = q > 0;
+        else if (name == "*")
+            star = q > 0;
+        if (comma == std::string::npos)
+            break;
+        at = comma + 1;
+    }
+    return named >= 0 ? named == 1 : star == 1;
+}
+
 } // namespace
 
 std::string canonical_address(const std::string& text)
@@ -258,7 +294,8 @@ struct HttpServer::Impl {
                       size_t* upload_size, void** state);
     Answer api_answer(MHD_Connection* c, const std::string& url, const std::string& method, Request& r);
     std::string client_address(MHD_Connection* c) const;
-    Answer static_file(const std::string& url, const std::string& method, const char* if_none_match) const;
+    Answer static_file(const std::string& url, const std::string& method, const char* if_none_match,
+                       const char* accept_encoding) const;
     MHD_Result send(MHD_Connection* c, const Answer& a, bool close_after = false);
     MHD_Result abort_request(MHD_Connection* c, const Answer& a);
 };
@@ -371,7 +408,8 @@ MHD_Result HttpServer::Impl::handle(MHD_Connection* c, const std::string& url, c
         return MHD_YES;
     r->answered = true;
     if (url.rfind("/api/", 0) != 0)
-        return send(c, static_file(url, method, MHD_lookup_connection_value(c, MHD_HEADER_KIND, "If-None-Match")));
+        return send(c, static_file(url, method, MHD_lookup_connection_value(c, MHD_HEADER_KIND, "If-None-Match"),
+                                   MHD_lookup_connection_value(c, MHD_HEADER_KIND, "Accept-Encoding")));
     Answer a = api_answer(c, url, method, *r);
     // CORS for an allowed page origin.
     const char* origin = MHD_lookup_connection_value(c, MHD_HEADER_KIND, "Origin");
@@ -408,8 +446,8 @@ Answer HttpServer::Impl::api_answer(MHD_Connection* c, const std::string& url, c
     }
 }
 
-Answer HttpServer::Impl::static_file(const std::string& url, const std::string& method,
-                                     const char* if_none_match) const
+Answer HttpServer::Impl::static_file(const std::string& url, const std::string& method, const char* if_none_match,
+                                     const char* accept_encoding) const
 {
     if (method != "GET" && method != "HEAD") {
         Answer a = error(405, "Only GET and HEAD are served here.");
@@ -446,6 +484,25 @@ Answer HttpServer::Impl::static_file(const std::string& url, const std::string& 
     a.headers.push_back({"Content-Security-Policy", PAGE_POLICY});
     if (named_by_content(path)) {
         a.headers.push_back({"Cache-Control", "public, max-age=31536000, immutable"});
+        // The build's compressed form beside it (FILE.br, FILE.gz), to a
+        // request that takes it; the smaller, brotli, first.
+        a.headers.push_back({"Vary", "Accept-Encoding"});
+        for (const char* coding : {"br", "gzip"}) {
+            if (!accept_encoding || !accepts_encoding(accept_encoding, coding))
+                continue;
+            const std::string packed = full + (coding[0] == 'b' ? ".br" : ".gz");
+            int other = open(packed.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+            struct stat packed_st {};
+            if (other >= 0 && fstat(other, &packed_st) == 0 && S_ISREG(packed_st.st_mode)) {
+                close(fd);
+                fd = other;
+                st = packed_st;
+                a.headers.push_back({"Content-Encoding", coding});
+                break;
+            }
+            if (other >= 0)
+                close(other);
+        }
     } else {
         // The page, its manifest and its service worker: asked again every
         // time, answered 304 while they are the same file.

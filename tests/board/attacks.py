@@ -644,13 +644,17 @@ def attack_rows(store, s):
         Row('page', 'the same, the page served by the sample nginx site', s.proxied,
             lambda _: s.nginx.call('GET', '/'), 200, check=lambda head, text: head['content-security-policy'] ==
             call(board, 'GET', '/')[1]['content-security-policy']),
-        Row('page', 'a stale file from the sample nginx site: only content-named files kept, the manifest typed',
-            s.proxied, lambda _: (lambda got: (max(a[0] for a in got), {'seen': [
-                (a[1].get('cache-control'), a[1]['content-type'].split(';')[0]) for a in got]}, ''))(
-                [s.nginx.call('GET', f) for f in ('/kiv.0123456789abcdef.wasm', '/kiv.webmanifest', '/')]),
+        Row('page', 'a stale file from the sample nginx site: only content-named files kept, the manifest typed; '
+            'gzip only to a browser that takes it', s.proxied, lambda _: (lambda got: (max(a[0] for a in got), {'seen': [
+                (a[1].get('cache-control'), a[1]['content-type'].split(';')[0], a[1].get('content-encoding'),
+                 a[1].get('vary')) for a in got]}, ''))(
+                [s.nginx.call('GET', f, headers=h) for f, h in [
+                    ('/kiv.0123456789abcdef.wasm', {'Accept-Encoding': 'gzip'}), ('/kiv.0123456789abcdef.wasm', None),
+                    ('/kiv.webmanifest', None), ('/', None)]]),
             200, check=lambda head, text: head['seen'] == [
-                ('public, max-age=31536000, immutable', 'application/wasm'), ('no-cache', 'application/manifest+json'),
-                ('no-cache', 'text/html')]),
+                ('public, max-age=31536000, immutable', 'application/wasm', 'gzip', 'Accept-Encoding'),
+                ('public, max-age=31536000, immutable', 'application/wasm', None, 'Accept-Encoding'),
+                ('no-cache', 'application/manifest+json', None, None), ('no-cache', 'text/html', None, None)]),
         Row('privacy', 'a ticket through the sample nginx site: an address in its log', s.proxied,
             lambda _: s.nginx.call('POST', '/api/tickets', '{}',
                                    {**JSON, 'Origin': f'https://127.0.0.1:{s.nginx.port}'}),

@@ -22,6 +22,7 @@ the test starts dies with it.
 import argparse
 import base64
 import contextlib
+import gzip
 import ctypes
 import http.client
 import json
@@ -330,6 +331,9 @@ def web_dir(name='web'):
     files = {'index.html': b'<!doctype html><title>Kiv</title>', 'kiv.wasm': b'\0asm\1\0\0\0',
              'kiv.js': b'var kiv;', 'kiv.data': bytes(range(256)), 'sub/page.css': b'body{}',
              'kiv.0123456789abcdef.wasm': b'\0asm\1\0\0\1', 'kiv.0123456789abcdeg.js': b'var not_hashed;',
+             # compressed forms, as the build writes them (the brotli one a stand-in)
+             'kiv.0123456789abcdef.wasm.gz': gzip.compress(b'\0asm\1\0\0\1'),
+             'kiv.0123456789abcdef.wasm.br': b'brotli stand-in', 'kiv.js.gz': gzip.compress(b'var kiv;'),
              'kiv.webmanifest': b'{"name": "Kiv"}',
              '.hidden': b'secret'}
     for name, data in files.items():
@@ -442,6 +446,20 @@ def api_checks(main, store, files, origin):
                 status, again, data = main.call('GET', path, headers={'If-None-Match': tag})
                 check(status == want and again['etag'] == head['etag'] and (data == b'') == (want == 304) and
                       again['cache-control'] == 'no-cache', f'{path} {tag}: {status} {again}')
+
+    # A content-named file's compressed form goes to a request that takes it,
+    # brotli first; any other request, and any other file, gets it as it is.
+    wasm = 'kiv.0123456789abcdef.wasm'
+    for name, accept, coding in [(wasm, 'identity', None), (wasm, 'gzip', 'gzip'), (wasm, 'deflate, gzip, br', 'br'),
+                                 (wasm, 'GZIP;Q=0.5', 'gzip'), (wasm, 'br;q=0, gzip;q=0', None), (wasm, '*;q=0', None),
+                                 (wasm, 'br;q=0, *', 'gzip'), (wasm, 'gzip;q=1x', None), (wasm, 'gzip;q=2', None),
+                                 (wasm, 'br; q = 0.001', 'br'), ('kiv.js', 'gzip', None), ('index.html', 'br', None)]:
+        for method in ('GET', 'HEAD'):
+            status, head, data = main.call(method, '/' + name, headers={'Accept-Encoding': accept})
+            want = files[name + {'gzip': '.gz', 'br': '.br', None: ''}[coding]]
+            check(status == 200 and head.get('content-encoding') == coding and int(head['content-length']) == len(want)
+                  and data == (want if method == 'GET' else b'') and head['content-type'] != 'application/octet-stream'
+                  and (head.get('vary') == 'Accept-Encoding') == (name == wasm), f'{method} {name} [{accept}]: {head}')
 
     # The operator's commands, on the same database as the server.
     def says(words, *command, code=0):

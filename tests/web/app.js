@@ -1,16 +1,18 @@
 // The page as an installed app, in headless Chromium against the real
-// kiv-board serving a build of its own: Chromium's installability check
-// finds nothing missing and the page controls itself through its service
-// worker; then, the network cut (DevTools' offline emulation, for the page
-// and its worker), a reload starts the game from the worker's cache, and a
-// game is played, saved and watched, the board's line saying the page is
-// offline; back online, a new build put in place while a game is in play is
-// offered only once that game is over, and, taken, runs; a page of older
-// rules is told by the board, before Start, to update.
+// kiv-board serving a build of its own (compressed for browsers that take
+// it): Chromium's installability check finds nothing missing and the page
+// controls itself through its service worker; then, the network cut
+// (DevTools' offline emulation, for the page and its worker), a reload
+// starts the game from the worker's cache, and a game is played (unranked,
+// and why), saved and watched, the board's line saying the page is offline;
+// back online, the daily comes back by itself, a new build put in place
+// while a game is in play is offered only once that game is over, and,
+// taken, runs; a page of older rules is told by the board, before Start, to
+// update.
 // Usage: node app.js <cmake> <source-dir> <stage-dir> <kiv-board> <artefacts-dir>
-const fs = require('fs'), net = require('net'), os = require('os'), path = require('path');
+const fs = require('fs'), net = require('net'), os = require('os'), path = require('path'), zlib = require('zlib');
 const {execFileSync, spawn} = require('child_process');
-const {startBoard, launch, check, until, pressStart} = require('./lib.js');
+const {startBoard, launch, check, until, pressStart, get} = require('./lib.js');
 
 const [cmake, source, stage, boardBin, art] = process.argv.slice(2);
 fs.mkdirSync(art, {recursive: true});
@@ -73,11 +75,35 @@ async function appWindows(url) {
   }
 }
 
+// Every content-named file's compressed forms are the file, byte for byte,
+// and smaller; the page's code and data have both. The board sends a form
+// only to a request that takes it.
+async function compressed(port) {
+  const read = f => fs.readFileSync(path.join(web, f));
+  const named = fs.readdirSync(web).filter(f => /\.[0-9a-f]{16}\.[a-z]+$/.test(f));
+  const unpack = {gz: zlib.gunzipSync, br: zlib.brotliDecompressSync, gzip: zlib.gunzipSync};
+  const forms = named.flatMap(f => [f + '.gz', f + '.br']).filter(f => fs.existsSync(path.join(web, f)));
+  const wrong = forms.filter(f => !(read(f).length < read(f.slice(0, -3)).length &&
+                                    unpack[f.slice(-2)](read(f)).equals(read(f.slice(0, -3)))));
+  const both = kind => ['.gz', '.br'].every(form => forms.includes(named.find(f => f.endsWith(kind)) + form));
+  check(!wrong.length && ['js', 'wasm', 'data'].every(both), `the ${forms.length} compressed forms of ` +
+        `${named.length} files are smaller and are the files; kiv.js, kiv.wasm and kiv.data have both` +
+        (wrong.length ? ': not ' + wrong : ''));
+  const wasm = named.find(f => f.endsWith('.wasm'));
+  for (const [accept, coding] of [[null], ['gzip', 'gzip'], ['gzip, deflate, br', 'br'], ['br;q=0']]) {
+    const {head, body} = await get(port, '/' + wasm, accept ? {'Accept-Encoding': accept} : {});
+    check(head['content-encoding'] === coding && head.vary === 'Accept-Encoding' &&
+          (coding ? unpack[coding](body) : body).equals(read(wasm)),
+          `the board sends ${wasm} ${coding || 'as it is'} to ${accept || 'a request without Accept-Encoding'}`);
+  }
+}
+
 let board, plain;
 (async () => {
   release(stage);
   board = await startBoard(boardBin, web);
   board.stop = board.board.stop;
+  await compressed(board.port);
   const browser = await launch();
   try {
     const page = await browser.newPage();
@@ -112,6 +138,10 @@ let board, plain;
       .test(document.getElementById('board-status').textContent), 'after the reload too, unranked');
     await playOne(page, 300);
     await recorded(page);
+    const why = await until(page, () => document.getElementById('last-rank').textContent, 'the game says its rank');
+    check(['Unranked: played offline (a game counts only when the board sees it begin).',
+           'Unranked: the board could not be reached at Start.'].includes(why),
+          'offline, the game says it is unranked, and why: ' + why);
     await until(page, () => document.pointerLockElement === null, 'the pointer is let go');
     await page.click('#save-replay');
     for (const end = Date.now() + 10000; !(fs.existsSync(downloads) && fs.readdirSync(downloads)
@@ -139,6 +169,8 @@ let board, plain;
     check(await page.evaluate(() => _web_in_game() && document.getElementById('update').hidden),
           'in the middle of a game, no offer');
     await recorded(page);
+    await until(page, () => !document.getElementById('daily').hidden && document.getElementById('daily-left').textContent,
+                'back online, the daily part comes back without a reload', 20000);
     await until(page, () => !document.getElementById('update').hidden, 'between games, the offer shows');
     check(await page.$eval('#update', b => b.textContent) === 'A new version of Kiv is ready: reload', 'in its words');
     await page.screenshot({path: path.join(art, '2-update.png')});

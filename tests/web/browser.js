@@ -1,7 +1,8 @@
-// The web build played in headless Chromium: the title, Start held with the
-// mouse, the pan following it, Escape, a game started and played with a
-// finger, a lost ball, the game-over screen, a reload that keeps the high
-// score, Quit, and the page's options. Screenshots go to <artefacts>.
+// The web build played in headless Chromium: how to play on a first visit,
+// the title, Start held with the mouse, the pan following it, Escape, a game
+// started and played with a finger, a lost ball, the game-over screen, a
+// reload that keeps the high score, Escape on the title, Quit (no error on
+// the way), and the page's options. Screenshots go to <artefacts>.
 // Usage: node browser.js <web-dir> <artefacts-dir>   (puppeteer-core on NODE_PATH)
 const fs = require('fs'), path = require('path');
 const {serve, launch, check, canvasAt} = require('./lib.js');
@@ -48,6 +49,11 @@ async function waitFor(page, name, ms = 10000) {
 async function holds(page, fn, ms = 10000) {
   return page.waitForFunction(fn, {timeout: ms}).then(() => true, () => false);
 }
+// Waits for n of the display's frames.
+const frames = (page, n) => page.evaluate(n => new Promise(done => {
+  const frame = () => --n ? requestAnimationFrame(frame) : done();
+  requestAnimationFrame(frame);
+}), n);
 // The pan's place once it is level and two readings agree.
 async function panAtRest(page) {
   let last = -2;
@@ -60,10 +66,23 @@ let server;
   const browser = await launch();
   try {
     const page = await browser.newPage();
-    page.on('console', m => { if (!m.text().includes('willReadFrequently')) console.log('page: ' + m.text()); });
+    const errors = [];   // what the page reports as an error (but the board's API, absent here)
+    page.on('console', m => {
+      if (m.text().includes('willReadFrequently')) return;
+      console.log('page: ' + m.text());
+      if (m.type() === 'error' && !/^Failed to load resource/.test(m.text())) errors.push(m.text());
+    });
+    page.on('pageerror', e => { console.log('page error: ' + e.message); errors.push(e.message); });
     await page.setViewport({width: 800, height: 600});
     await page.goto(url);
     check(await waitFor(page, 'title', 30000), 'the title comes up');
+    const how = () => page.evaluate(() => ({open: document.getElementById('how-to').open,
+      inView: document.querySelector('#how-to summary').getBoundingClientRect().bottom <= innerHeight,
+      scores: document.getElementById('scores').textContent.replace(/\s+/g, ' ').trim()}));
+    let help = await how();
+    check(help.open && help.inView && help.scores === 'HIGH SCORE on the title: 1,000,000, the game\'s own · ' +
+          'Your best: none yet', 'a first visit opens how to play at the panel\'s top, the scores labelled: ' +
+          help.scores);
     check((await until(page, s => s.second_digit)).second_digit, 'without a stored score the high score is 1,000,000');
     // A stored score of three bytes reads as -1: any finished game beats it.
     // (Set from another page of the site: leaving the game stores its own.)
@@ -139,6 +158,15 @@ let server;
     const stored = await page.evaluate(() => localStorage.getItem('kiv.prf'));
     check(stored === '00000000', 'kiv.prf holds the new score: ' + stored);
     check(!(await until(page, s => !s.second_digit)).second_digit, 'the title shows it');
+    help = await how();
+    check(!help.open && help.inView && help.scores === 'HIGH SCORE on the title: 0, the game\'s own · Your best: 0',
+          'once a game was played, how to play is one click away; the scores: ' + help.scores);
+
+    // Escape on the title (the mouse free already) does nothing.
+    await page.keyboard.press('Escape');
+    await frames(page, 20);   // the game has seen it long before
+    check(await page.evaluate(() => document.getElementById('notice').hidden) && await waitFor(page, 'title'),
+          'Escape on the title leaves the game on its title');
 
     // Quit ends the loop and the page says so.
     at = await canvasAt(page);
@@ -147,15 +175,12 @@ let server;
     await page.mouse.move(...at(10, 366), {steps: 10});
     await page.mouse.move(...at(520, 366), {steps: 20});
     await page.waitForSelector('#notice:not([hidden]) button', {timeout: 10000});
-    const text = await page.$eval('#notice', n => n.textContent);
-    check(text.includes('Kiv has ended.') && text.includes('Play again'), 'Quit leaves a page that offers to play again');
+    const text = await page.$eval('#notice', n => n.innerText.replace(/\n+/g, ' '));
+    check(text === 'You left Kiv with Quit; your high score is kept. Play again Play again, or reloading the page, ' +
+          'starts Kiv anew.', 'Quit leaves a calm page that offers to play again: ' + text);
+    check(errors.length === 0, 'no error on the way (Quit included): ' + errors.join('; '));
     const frozen = await page.$eval('canvas', c => c.toDataURL());
-    // Ten animation frames: the game would have drawn in each.
-    await page.evaluate(() => new Promise(done => {
-      let n = 0;
-      const frame = () => ++n === 10 ? done() : requestAnimationFrame(frame);
-      requestAnimationFrame(frame);
-    }));
+    await frames(page, 10);   // the game would have drawn in each
     check(await page.$eval('canvas', c => c.toDataURL()) === frozen, 'no frame is drawn after Quit');
     await page.screenshot({path: path.join(art, '5-ended.png')});
 
@@ -170,8 +195,12 @@ let server;
     check(await page.evaluate(() => Module.kivAudio === undefined), '-nosound opens no sound');
     await page.goto(url + '?-mousespeed');
     await page.waitForSelector('#notice:not([hidden]) button', {timeout: 30000});
-    check((await page.$eval('#notice', n => n.textContent)).includes('Usage: kiv [-nosound] [-mousespeed num] [-window]'),
-          'a bad option shows the usage line');
+    const usage = await page.$eval('#notice', n => n.innerText);
+    check(usage.startsWith('Kiv does not know an option in this address.\n') &&
+          usage.includes(`Usage: ${url}?-nosound&-mousespeed=N\n`) && !usage.includes('Usage: kiv'),
+          'a bad option shows the page\'s own usage line: ' + JSON.stringify(usage));
+    await Promise.all([page.waitForNavigation(), page.$eval('#notice button', b => b.click())]);
+    check(page.url() === url, 'and offers the page without options');
     console.log('PASS');
   } finally {
     await browser.close();

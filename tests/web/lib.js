@@ -1,5 +1,5 @@
-// What the browser tests share: a static server for the web build, the real
-// board server, headless Chromium with a profile of its own (removed after),
+// What the browser tests share: a static server for the web build, a GET, the
+// real board server, headless Chromium with a profile of its own (removed after),
 // checks that print what they saw, and the canvas's place on the page.
 const fs = require('fs'), http = require('http'), os = require('os'), path = require('path');
 const {spawn} = require('child_process');
@@ -21,6 +21,18 @@ async function serve(dir, replays) {
   });
   await new Promise(r => server.listen(0, '127.0.0.1', r));
   return {server, url: `http://127.0.0.1:${server.address().port}/`};
+}
+
+// A GET of path from 127.0.0.1:port with the headers given; resolves to
+// {status, head, body}.
+function get(port, path, headers = {}) {
+  return new Promise((resolve, reject) => {
+    http.get({host: '127.0.0.1', port, path, headers}, res => {
+      const chunks = [];
+      res.on('data', c => chunks.push(c));
+      res.on('end', () => resolve({status: res.statusCode, head: res.headers, body: Buffer.concat(chunks)}));
+    }).on('error', reject);
+  });
 }
 
 // kiv-board serving the page in webDir (serve's further options in args),
@@ -150,4 +162,4 @@ async function botGame(page, steps, ms = 120000) {
           status: await page.$eval('#board-status', s => s.textContent), frameSteps: times.frameSteps};
 }
 
-module.exports = {serve, startBoard, launch, check, until, canvasAt, pressStart, claim, verdict, botGame};
+module.exports = {serve, get, startBoard, launch, check, until, canvasAt, pressStart, claim, verdict, botGame};

@@ -14,13 +14,16 @@
   function inGame() {
     return typeof _web_in_game === 'function' && Module['calledRun'] && _web_in_game();
   }
-  // The offer shows between games only; a game started hides it.
+  // The offers show between games only: during a game they keep their room,
+  // unseen (kiv.css), so that nothing under them moves, and none comes or goes.
   var wasInGame = false;
   function between() {
     var playing = inGame();
-    $('update').hidden = !waiting || playing;
-    $('install').hidden = !installer || playing;
-    $('app').hidden = $('update').hidden && $('install').hidden;
+    if (!playing) {
+      $('update').hidden = !waiting;
+      $('install').hidden = !installer;
+      $('app').hidden = $('update').hidden && $('install').hidden;
+    }
     if (wasInGame && !playing && registration) registration.update().catch(function () {});
     wasInGame = playing;
   }
@@ -80,7 +83,7 @@
     between();
   });
   $('install').onclick = function () {
-    if (!installer) return;
+    if (!installer || inGame()) return;
     var prompt = installer;
     installer = null;
     between();

@@ -51,10 +51,16 @@
   function say(text) {
     $('board-status').textContent = text;
   }
+  // What renews itself when the board can be reached again (the lists, the
+  // daily, the next ticket): each part of the page adds its own.
+  var back = [];
+  var shown = [];   // and what follows the lists as they are shown
   function reached() {
+    var was = offline;
     if (offline) say('');
     offline = false;
     $('board').classList.remove('offline');
+    if (was) back.forEach(function (fn) { fn(); });
   }
   function unreachable() {
     offline = true;
@@ -95,8 +101,21 @@
         list.appendChild(row);
       });
       if (!top.games.length) list.textContent = 'No games yet.';
+      list.classList.toggle('none', !top.games.length);
       reached();
-    }).catch(function (e) { failed(e, 'The board: '); });
+      shown.forEach(function (fn) { fn(top.period, top); });
+    }).catch(function (e) { failed(e, 'The board: '); }).then(renewLater);
+  }
+  // The lists are renewed a minute after they were last shown; 5 s after,
+  // while the board cannot be reached, so that they (and what renews with
+  // them) come back soon after the network does.
+  var renewal = null;
+  function renewLater() {
+    clearTimeout(renewal);
+    renewal = setTimeout(function () {
+      if (document.hidden) renewLater();
+      else showTop();
+    }, offline ? 5000 : 60000);
   }
   document.querySelectorAll('#board [data-period]').forEach(function (b) {
     b.onclick = function () {
@@ -132,10 +151,11 @@
   Module['kivBoard'] = {
     api: api, send: send, say: say, failed: failed, showTop: showTop, Unreachable: Unreachable,
     reached: reached, unreachable: unreachable, offline: function () { return offline; }, watchGame: watchGame,
+    onBack: function (fn) { back.push(fn); }, onTop: function (fn) { shown.push(fn); },
   };
+  back.push(showTop);
 
   showTop();
-  setInterval(function () { if (!document.hidden) showTop(); }, 60000);
   var game = new URLSearchParams(location.search).get('game');
   if (game) watchGame(game);
 })();

@@ -20,13 +20,18 @@
   var sending = false;           // the try is on its way to the board
   var yesterday = '';            // the day whose winner is shown
   var opens = null;              // the timer that enables yesterday's Watch
-  var asking = false;
+  var asking = 0;                // questions to the board on their way
+  var questions = 0, answered = 0;   // the newest question asked, and the newest answered
+  var midnight = null;           // the timer that renews the panel when the day ends
+  var lastAsked = 0;             // performance.now() of the last question at the day's end
+  var shortest = Infinity;       // the least time left shown for today: the countdown only counts down
 
   try { if (localStorage.getItem(NEXT) === 'daily') next = 'daily'; } catch (e) {}
 
   var UNREACHABLE = 'The board cannot be reached.';
   function status(text) { $('daily-status').textContent = text; }
   function points(n) { return n.toLocaleString('en') + (n === 1 ? ' point' : ' points'); }
+  function players(n) { return n.toLocaleString('en') + (n === 1 ? ' player' : ' players'); }
   // The board's clock in unix seconds (under test it is not the browser's).
   function now() {
     return today.now + (performance.now() - today.at) / 1000;
@@ -36,10 +41,11 @@
   function clock(time) {
     return new Date(time * 1000).toLocaleTimeString([], {hour: '2-digit', minute: '2-digit'});
   }
+  // "23 h 59 min", its parts never broken over two lines.
   function span(seconds) {
     var minutes = Math.floor(seconds / 60), hours = Math.floor(minutes / 60);
-    if (minutes < 1) return 'less than a minute';
-    return (hours ? hours + ' h ' : '') + (minutes % 60) + ' min';
+    if (minutes < 1) return 'less than a\u00a0minute';
+    return (hours ? hours + '\u00a0h ' : '') + (minutes % 60) + '\u00a0min';
   }
   function text(className, value) {
     var part = document.createElement('span');
@@ -71,11 +77,27 @@
     };
   });
 
+  // The time left in today, counted down from the board's clock (which it
+  // gives to the second: a new answer may put it up to a second later);
+  // past the day's end the board is asked for the new day, once a second
+  // until it gives it.
   function left() {
     if (!today) return;
-    var rest = today.ends - now();
-    if (rest <= 0 && !asking) ask();
+    var rest = Math.min(today.ends - now(), DAY - 1, shortest);
+    shortest = rest;
+    if (rest <= 0 && !asking && performance.now() - lastAsked > 900) {
+      lastAsked = performance.now();
+      ask();
+    }
     $('daily-left').textContent = 'Ends at ' + clock(today.ends) + ' your time, in ' + span(Math.max(0, rest)) + '.';
+  }
+  function renewAtMidnight() {
+    if (midnight !== null) clearTimeout(midnight);
+    var wait = (today.ends - now()) * 1000;
+    midnight = setTimeout(function () {
+      midnight = null;
+      left();
+    }, wait > 0 ? wait + 100 : 1000);
   }
 
   // What the player has of today: the rule before Start, the try's result.
@@ -89,6 +111,7 @@
     left();
     $('daily-kind').textContent = tried ? 'Practice today\'s seed (unranked)' : 'Today\'s ranked try';
     document.querySelectorAll('#daily-next input').forEach(function (radio) { radio.checked = radio.value === next; });
+    $('daily-seed').hidden = next === 'normal';
     $('daily-rule').textContent = next === 'normal' ? 'A normal game: a seed of its own, on the usual board.'
       : !player ? 'Claim a name under Board for today\'s ranked try; without one, Start plays a normal game, unranked.'
       : tried ? 'You have played today\'s ranked try. Practice plays today\'s seed again: verified and kept, on no ' +
@@ -99,7 +122,7 @@
     var result = '', game = you && you.game;
     if (playing && playing.ranked) result = 'Your try is in play.';
     else if (game && game.status === 'on the board')
-      result = 'Your try: ' + points(game.score) + ' · #' + game.rank + ' of ' + today.players;
+      result = 'Your try: ' + points(game.score) + ' · #' + game.rank + ' of ' + players(today.players);
     else if (game && game.status === 'pending') result = 'Your try: the board is playing it again…';
     else if (game) result = 'Your try was refused by the board.';
     else if (sending) result = 'Your try: sending it to the board…';
@@ -153,7 +176,7 @@
       var past = now() >= top.replays_from;   // the day's last game is over
       list.textContent = '';
       $('daily-board-title').textContent = (top.date === today.date ? 'Today\'s best' : 'The best of ' + top.date) +
-        (top.players ? ' of ' + top.players : '');
+        (top.players ? ' of ' + players(top.players) : '');
       $('daily-today').hidden = top.date === today.date;
       top.games.forEach(function (g, i) {
         var row = document.createElement('li');
@@ -164,7 +187,8 @@
         list.appendChild(row);
       });
       if (!top.games.length) list.textContent = top.date === today.date ? 'No ranked game yet today.'
-                                                                        : 'No ranked game that day.';
+        : top.date > today.date ? 'That day has not come yet.' : 'No ranked game that day.';
+      list.classList.toggle('none', !top.games.length);
     }, function (e) {
       if (e instanceof board.Unreachable) return;
       status(e.message);
@@ -204,23 +228,32 @@
     }, function () { yesterday = ''; });
   }
 
-  // Today from the board: the date, the player's try, the boards.
+  // Today from the board: the date, the player's try, the boards. An
+  // answer overtaken by a newer one, or of a day before the one shown, is
+  // not shown.
   function ask() {
-    var player = Module['kivPlayer']();
-    asking = true;
-    return board.api('GET', '/api/daily', null, player && player.secret).then(function (d) {
-      asking = false;
+    var player = Module['kivPlayer'](), question = ++questions;
+    asking++;
+    return board.api('GET', '/api/daily', null, player && player.secret, 10000).then(function (d) {
+      asking--;
       if ($('daily-status').textContent === UNREACHABLE) status('');
+      if (question < answered || (today && d.date < today.date)) {
+        renewAtMidnight();
+        return;
+      }
+      answered = question;
       var first = !today;
+      if (first || d.date !== today.date) shortest = Infinity;
       d.at = performance.now();
       today = d;
       show();
+      renewAtMidnight();
       if (first && Module['kivNextChanged']) Module['kivNextChanged']();
       var boards = [showBoard()];
       if (yesterday !== dayBefore(d.date)) boards.push(showYesterday());
       return Promise.all(boards);
     }, function (e) {
-      asking = false;
+      asking--;
       if (e.status === 401 && player) {
         Module['kivPlayerRefused']();
         return today ? undefined : ask();
@@ -252,6 +285,7 @@
   Module['kivPlayerChanged'] = function () { if (today) ask(); };
 
   ask();
+  board.onBack(ask);
   setInterval(function () { if (!document.hidden) ask(); }, 60000);
   setInterval(left, 15000);
 })();

@@ -52,9 +52,14 @@ void read_system_input(StepInput* input)
     input->buttons = in.buttons;
 }
 
+// Escape leaves a game, or the game-over screen, for the title, as on the
+// desktop; on the title it only frees the mouse (the browser's own doing):
+// in a page many press it for that, and the tab is the way out of the page.
 void poll_events()
 {
     for (; pending_escapes > 0; pending_escapes--) {
+        if (game_state == STATE_TITLE)
+            continue;
         note_escape();
         handle_escape();
     }
@@ -145,6 +150,12 @@ EMSCRIPTEN_KEEPALIVE void web_pointer_buttons(int mask)
 EMSCRIPTEN_KEEPALIVE void web_escape()
 {
     kiv::pending_escapes++;
+}
+
+// The high score the title shows.
+EMSCRIPTEN_KEEPALIVE int web_high_score()
+{
+    return kiv::high_score;
 }
 
 // The page is going away: as when the window is closed, the game quits and

@@ -1,5 +1,5 @@
 // The player's name on the board (emitted before the game's own script,
-// after board.js). A name is claimed once and then belongs to the browser
+// after howto.js). A name is claimed once and then belongs to the browser
 // that holds its secret (kept in local storage, sent only in the
 // Authorization header). "Use on another browser" asks the board for a
 // one-time code; "I have a code" takes one typed on another browser and
@@ -33,7 +33,19 @@
   }
   function refused(e) {
     if (e instanceof board.Unreachable) status('The board cannot be reached: try again later.');
-    else status(e.message);
+    else status(/^The name may hold only /.test(e.message) ? SHORT : e.message);
+  }
+
+  // A name holds letters, digits, spaces and most punctuation: a symbol or a
+  // mark it cannot hold is named in a short sentence before the board is
+  // asked (which checks everything, and says the rest in its own words).
+  var PUNCTUATION = '!#$%&\'()*+,-./:;=?@[]^_{|}~';
+  var SHORT = 'A name holds letters, digits, spaces and most punctuation only.';
+  function notHeld(name) {
+    var chars = Array.from(name);
+    for (var i = 0; i < chars.length; i++)
+      if (/^[\p{S}\p{P}]$/u.test(chars[i]) && PUNCTUATION.indexOf(chars[i]) < 0) return chars[i];
+    return null;
   }
 
   // "ABCDEFGH" as "ABCD-EFGH"; typed codes are taken as typed.
@@ -46,6 +58,11 @@
     var name = $('player-name').value.trim();
     if (!name) {
       status('Type the name you want first.');
+      return;
+    }
+    var odd = notHeld(name);
+    if (odd) {
+      status('A name cannot hold ' + odd + ': letters, digits, spaces and most punctuation can.');
       return;
     }
     status('');

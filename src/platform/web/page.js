@@ -32,7 +32,17 @@
   Module['canvas'] = canvas;
   Module['kivPointer'] = [0, 0];
   Module['print'] = function (text) { console.log(text); };
-  Module['printErr'] = function (text) { console.error(text); messages.push(text); };
+  // The game's usage line names the desktop's command line: the page says
+  // its own (the options as its address takes them) instead.
+  var badOption = false;
+  Module['printErr'] = function (text) {
+    if (/^Usage: /.test(text)) {
+      badOption = true;
+      return;
+    }
+    console.error(text);
+    messages.push(text);
+  };
 
   // kiv.prf: four bytes kept in the browser as hex, put in place before the
   // game reads them and taken back when it quits.
@@ -49,23 +59,36 @@
     running = true;
     notice.hidden = true;
   };
+  // The game has ended (Quit, or an option it does not know): the page
+  // says why and how to play again, calmly; what the game wrote to its error
+  // stream, if anything, below.
+  function line(tag, text) {
+    var part = document.createElement(tag);
+    part.textContent = text;
+    notice.appendChild(part);
+    return part;
+  }
   Module['onExit'] = function () {
     running = false;
     if (document.pointerLockElement) document.exitPointerLock();
     canvas.style.cursor = 'auto';
     notice.textContent = '';
-    var title = document.createElement('p');
-    title.textContent = 'Kiv has ended.';
-    notice.appendChild(title);
-    messages.forEach(function (text) {
-      var line = document.createElement('pre');
-      line.textContent = text;
-      notice.appendChild(line);
-    });
-    var again = document.createElement('button');
-    again.textContent = 'Play again';
-    again.onclick = function () { location.reload(); };
-    notice.appendChild(again);
+    var page = location.origin + location.pathname;
+    if (badOption) {
+      line('p', 'Kiv does not know an option in this address.');
+      line('pre', 'Usage: ' + page + '?-nosound&-mousespeed=N\n  -nosound       no sound or music\n' +
+           '  -mousespeed=N  the pointer\'s speed in tenths, 1 to 99 (10 unless given)');
+    } else {
+      // Once its loop runs, the game ends only by Quit (or the page going away).
+      line('p', Module['kivReady'] ? 'You left Kiv with Quit; your high score is kept.' : 'Kiv could not start.');
+    }
+    messages.forEach(function (text) { line('pre', text); });
+    var again = line('button', badOption ? 'Play without options' : 'Play again');
+    again.onclick = function () {
+      if (badOption) location.href = page;
+      else location.reload();
+    };
+    if (Module['kivReady']) line('p', 'Play again, or reloading the page, starts Kiv anew.').className = 'hint';
     notice.hidden = false;
   };
 
@@ -86,7 +109,15 @@
   function tick() {
     timer = null;
     if (!running || stopped) return;
-    var wait = _web_tick();
+    var wait;
+    try {
+      wait = _web_tick();
+    } catch (e) {
+      // Quit ends the program by throwing its status once onExit has run:
+      // an end, not an error.
+      if (e instanceof ExitStatus) return;
+      throw e;
+    }
     if (Module['kivAfterTick']) Module['kivAfterTick']();
     if (running && !stopped) schedule(wait);
   }
@@ -120,9 +151,11 @@
   // sized to whole device pixels and drawn nearest-neighbour, so it stays
   // sharp; its pixels differ by at most one device pixel in width. The
   // panel takes the rest, up to PANEL_MOST wide; a low window (a phone held
-  // sideways) gets its compact look (kiv.css).
+  // sideways) gets its compact look (kiv.css). The panel's type grows with
+  // its room, from 13 px on a phone to 22 px (readable from a sofa at
+  // 1920 x 1080); everything in it is sized in ems.
   var PANEL_WIDTH = 300, PANEL_HEIGHT = 420, PANEL_MOST = 560;
-  var stage = document.getElementById('stage');
+  var stage = document.getElementById('stage'), side = document.getElementById('side');
   function fit() {
     var width = document.documentElement.clientWidth, height = document.documentElement.clientHeight;
     var beside = Math.min((width - PANEL_WIDTH) / 640, height / 480);
@@ -133,8 +166,12 @@
     document.body.classList.toggle('low', height < 500);
     canvas.style.width = 640 * scale + 'px';
     canvas.style.height = 480 * scale + 'px';
-    stage.style.width = above > beside ? '' : Math.max(640 * scale, width - PANEL_MOST) + 'px';
+    var stageWidth = Math.max(640 * scale, width - PANEL_MOST);
+    stage.style.width = above > beside ? '' : stageWidth + 'px';
     stage.style.height = above > beside ? 480 * scale + 'px' : '';
+    // (A phone held upright reads closer: a smaller share of its width.)
+    var room = above > beside ? [width / 27, (height - 480 * scale) / 34] : [(width - stageWidth) / 23, height / 34];
+    side.style.fontSize = Math.max(13, Math.min(22, room[0], room[1])).toFixed(1) + 'px';
   }
   window.addEventListener('resize', fit);
   fit();
@@ -247,6 +284,12 @@
   }
   canvas.addEventListener('touchend', lift, {passive: false});
   canvas.addEventListener('touchcancel', lift, {passive: false});
+  // While a finger drags the pan, no other touch reaches the page (a second
+  // finger or the heel of the hand on the panel under the game). A drag
+  // that begins on the game stays the game's wherever it ends.
+  document.addEventListener('touchstart', function (e) {
+    if (finger && e.target !== canvas) e.preventDefault();
+  }, {passive: false, capture: true});
 
   // Leaving the page closes the game's window: it quits and keeps its score.
   window.addEventListener('pagehide', function () {

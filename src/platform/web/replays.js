@@ -1,4 +1,4 @@
-// The page's replays (emitted before the game's own script, after page.js):
+// The page's replays (emitted before the game's own script, after inplay.js):
 // every game is recorded, and after it the page offers to save the replay
 // and to watch it. A replay opened from a file, dropped on the page or named
 // by ?watch=URL (on the same site) plays in the canvas, with pause, 1x, 4x
@@ -72,6 +72,7 @@
       var game = {bytes: bytes, score: score, over: end === 1, seed: seed, steps: fields.getUint32(28, true),
                   frames: fields.getUint32(32, true), when: when};
       showLast(game);
+      if (Module['kivGamePlayed']) Module['kivGamePlayed'](game);
       if (Module['kivBoardGameRecorded']) Module['kivBoardGameRecorded'](game);
     }).catch(function (e) { fail('The replay could not be made: ' + e.message); });
   };
@@ -97,7 +98,8 @@
   $('watch-last').onclick = function () { watch(Module['kivLastGame'].bytes); };
 
   // Watching: the header is checked by the game, the body decompressed here
-  // no further than the header promises, then the game plays it.
+  // no further than the header promises, then the game plays it, once a
+  // game in play has been left (asked first: inplay.js).
   function watch(bytes) {
     fail('');
     if (!ready) {
@@ -116,12 +118,19 @@
     }
     var claimed = new DataView(bytes.buffer, bytes.byteOffset, HEADER).getInt32(24, true);
     return inflate(bytes.subarray(HEADER), size).then(function (body) {
-      HEAPU8.set(body, _web_replay_body());
-      if (!_web_watch(body.length)) throw new Error(UTF8ToString(_web_replay_error()));
-      $('watch-score').textContent = 'A game of ' + points(claimed);
-      $('watching').hidden = false;
-      setSpeed(1);
-      setPaused(false);
+      Module['kivEndGame']('Watch this game', function () {
+        // The header again: a game recorded meanwhile wrote its own there.
+        HEAPU8.set(bytes.subarray(0, HEADER), _web_replay_header());
+        HEAPU8.set(body, _web_replay_body());
+        if (_web_check_replay() < 0 || !_web_watch(body.length)) {
+          fail('This replay cannot be played: ' + UTF8ToString(_web_replay_error()) + '.');
+          return;
+        }
+        $('watch-score').textContent = 'A game of ' + points(claimed);
+        $('watching').hidden = false;
+        setSpeed(1);
+        setPaused(false);
+      });
     }).catch(function (e) { fail('This replay cannot be played: ' + e.message + '.'); });
   }
   Module['kivWatch'] = watch;

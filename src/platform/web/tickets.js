@@ -24,6 +24,7 @@
   var renewal = {normal: null, daily: null};
   var next = function () { return Module['kivDailyNext'] ? Module['kivDailyNext']() : 'normal'; };
   var ranked = null;    // the game in play's: {ticket, margin, since, seed}
+  var starting = null;  // the kind of ticket whose start is on its way
   var why = '';         // why the game in play is not ranked
   var stale = '';       // the board's sentence when it plays other rules than this page
 
@@ -58,6 +59,7 @@
   Module['kivNextChanged'] = function () {
     if (!tickets[next()] && !board.offline()) fetchTicket(next());
   };
+  board.onBack(function () { Module['kivNextChanged'](); });
 
   function abandon(game) {
     board.send('/api/tickets/' + game.ticket + '/abandon', {});
@@ -98,7 +100,11 @@
     var player = Module['kivPlayer']();
     ranked = null;
     why = '';
-    if (board.offline()) return false;
+    if (board.offline()) {
+      why = navigator.onLine === false ? 'played offline (a game counts only when the board sees it begin).'
+        : 'the board could not be reached at Start.';
+      return false;
+    }
     if (!player) {
       unranked('claim a name to put your games on the board.');
       return false;
@@ -111,6 +117,7 @@
       return false;
     }
     tickets[kind] = null;
+    starting = kind;
     var since = performance.now();
     board.api('POST', '/api/tickets/' + t.ticket + '/start', {name: player.name}, player.secret, START_WAIT_MS)
       .then(function (s) {
@@ -133,6 +140,7 @@
         _web_seed_game(0, 0);
         if (kind === 'daily' && Module['kivDailyEnded']) Module['kivDailyEnded']();
       }).then(function () {
+        starting = null;
         Module['kivWake']();
         fetchTicket(next());
       });
@@ -178,6 +186,14 @@
     ranked = null;
   });
 
+  // What the game in play loses if it is left now (inplay.js asks first).
+  Module['kivStake'] = function () {
+    if ((ranked && ranked.dailyTry) || starting === 'daily') return 'This ends your daily try: it counts as spent.';
+    if (ranked && ranked.daily) return 'This ends your practice of today\'s seed.';
+    if (ranked) return 'This ends your ranked game: it will not reach the board.';
+    return 'This ends the game in play.';
+  };
+
   Module['kivBoardGameStarted'] = function (seed) {
     if (ranked && ranked.seed !== seed) ranked = null;
     Module['kivNextChanged']();
@@ -192,7 +208,7 @@
     if (mine && mine.daily && Module['kivDailyEnded']) Module['kivDailyEnded']();
     var line = $('last-rank');
     if (!mine) {
-      line.textContent = board.offline() ? '' : 'Unranked: ' + (why || 'the game had no ticket.');
+      line.textContent = 'Unranked: ' + (why || 'the game had no ticket.');
       return;
     }
     if (!game.over) {
