@@ -28,7 +28,8 @@ const char* const USAGE =
     "                 [--max-steps-per-frame X] [--max-steps-per-frame-in-second X] [--ticket-lifetime S]\n"
     "                 [--pace-margin S] [--running-per-name N] [--running-per-client N]\n"
     "                 [--tickets-per-minute N] [--board-tickets-per-minute N] [--games-per-minute N]\n"
-    "                 [--names-per-minute N] [--request-timeout S] [--worker-trial open:PATH|connect:PORT|look]\n"
+    "                 [--names-per-minute N] [--starts-per-minute N] [--reads-per-minute N]\n"
+    "                 [--request-timeout S] [--worker-trial open:PATH|connect:PORT|look]\n"
     "       kiv-board worker [--data DIR | --database URL] [--workers N] [--worker-cpu S] [--worker-memory MB]\n"
     "                 [--worker-deadline S] [--lease S] [--max-steps-per-frame X]\n"
     "                 [--max-steps-per-frame-in-second X]\n"
@@ -228,6 +229,8 @@ int kiv::board::board_main(int argc, char** argv)
         {"--board-tickets-per-minute", serving, real(&o.board_tickets_per_minute, 0.01, 1e7)},
         {"--games-per-minute", serving, real(&o.games_per_minute, 0.01, 1e6)},
         {"--names-per-minute", serving, real(&o.names_per_minute, 0.01, 1e6)},
+        {"--starts-per-minute", serving, real(&o.starts_per_minute, 0.01, 1e6)},
+        {"--reads-per-minute", serving, real(&o.reads_per_minute, 0.01, 1e6)},
         {"--queue", serving, whole(&b.queue, 0, 10000000)},
         {"--ticket-lifetime", serving, real(&b.ticket_lifetime, 1, 30 * 86400)},
         {"--pace-margin", serving, real(&b.pace_margin, 0, 86400)},

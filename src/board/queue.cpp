@@ -49,6 +49,34 @@ bool claim(Db& db, const std::string& verifier, double lease_seconds, Claim* c)
     return true;
 }
 
+// A game kept as sent (on the board or practice before the board kept
+// games as played), the newest first, claimed until now + lease. Its seed
+// is the ticket's, or for a game of the first release, its replay's.
+bool claim_as_sent(Db& db, double lease_seconds, Claim* c)
+{
+    const std::int64_t now = now_ms();
+    const std::vector<Value> kept{static_cast<std::int64_t>(RULES_VERSION), now};
+    const std::string find = "SELECT id FROM games WHERE status IN (1, 3) AND as_played = 0 AND rules = ? AND "
+                             "lease_until < ? ORDER BY id DESC LIMIT 1";
+    if (db.run(find, kept).empty())
+        return false;
+    Transaction t(db);
+    const Rows r = db.run(find + db.skip_locked(), kept);
+    if (r.empty())
+        return false;
+    c->id = r[0].integer(0);
+    db.run("UPDATE games SET lease_until = ? WHERE id = ?", {now + std::llround(lease_seconds * 1000), c->id});
+    const Rows g = db.run("SELECT replay, seed FROM games WHERE id = ?", {c->id});
+    t.commit();
+    c->replay = g.at(0).text(0);
+    const auto* d = reinterpret_cast<const unsigned char*>(c->replay.data());
+    c->seed = !g[0].null(1) ? static_cast<std::uint32_t>(g[0].integer(1))
+              : c->replay.size() >= 12 ? static_cast<std::uint32_t>(d[8] | d[9] << 8 | d[10] << 16 |
+                                                                     static_cast<std::uint32_t>(d[11]) << 24)
+                                       : 0;
+    return true;
+}
+
 void log(const std::string& line)
 {
     std::fprintf(stderr, "kiv-board: %s\n", line.c_str());
@@ -129,6 +157,16 @@ void Verifiers::verify()
                 db = open_store(settings_.store);
             Claim c;
             if (!claim(*db, id_, settings_.lease_seconds, &c)) {
+                // Nothing to judge: a game kept as sent is put in its one form.
+                if (claim_as_sent(*db, settings_.lease_seconds, &c)) {
+                    VerifySettings any_frames = settings_.verify;
+                    any_frames.max_steps_per_frame = any_frames.max_steps_per_frame_in_second = MAX_STEPS_PER_FRAME;
+                    const std::string said =
+                        keep_game_as_played(*db, c.id, run_worker(any_frames, c.replay, c.seed, &stopping_));
+                    if (!said.empty())
+                        log(said);
+                    continue;
+                }
                 wait(POLL_SECONDS, true);
                 continue;
             }
