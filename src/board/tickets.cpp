@@ -119,7 +119,10 @@ Answer start_ticket(Db& db, const BoardSettings& settings, const std::string& id
         return error(409, "The ticket was given up: each game needs a ticket of its own.");
     if (ticket[0].integer(1) <= now)
         return error(410, "The ticket has expired.");
-    if (db.run("SELECT count(*) FROM games WHERE status = 0").at(0).integer(0) >= settings.queue)
+    // This version's games only: another version's are its verifiers' to play.
+    if (db.run("SELECT count(*) FROM games WHERE status = 0 AND rules = ?", {static_cast<std::int64_t>(RULES_VERSION)})
+            .at(0)
+            .integer(0) >= settings.queue)
         return busy(503, "The board has too many games to verify just now; try again shortly.", RETRY_QUEUE);
     if (db.run("SELECT count(*) FROM tickets WHERE state = 1 AND owner = ? AND expires_ms > ?", {owner->id, now})
             .at(0)
