@@ -124,12 +124,10 @@ Answer Api::game(HttpRequest& r)
     const bool read = read_submission(r.body, &s, &refusal);
     std::string().swap(r.body);
     const TicketState state = read ? ticket_state(db(), s.ticket) : NO_TICKET;
-    if (state == STARTED || state == SENT) {
-        if (ticket_limited(s.ticket, &refusal))
-            return refusal;
-    } else if (limited(games_, r, "games", &refusal) || !read) {
+    if (state != STARTED && state != SENT)
+        return limited(games_, r, "games", &refusal) || !read ? refusal : not_in_play(state);
+    if (ticket_limited(s.ticket, &refusal))
         return refusal;
-    }
     bool queued = false;
     Answer a = submit_game(db(), options_.board, std::move(s), r.arrived_ms, &queued);
     if (queued)

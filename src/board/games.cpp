@@ -80,6 +80,20 @@ const char* game_status_text(int status)
     return STATUS_TEXT[status];
 }
 
+Answer not_in_play(TicketState state)
+{
+    switch (state) {
+    case ISSUED:
+        return error(409, "The ticket was not started: a game is sent on the ticket it started from.");
+    case ABANDONED:
+        return error(409, "The game was left: its ticket was given up.");
+    case SENT:
+        return error(409, "This ticket's game was sent already: another replay on it is refused.");
+    default:
+        return error(404, "There is no such ticket.");
+    }
+}
+
 bool read_submission(const std::string& body, Submission* s, Answer* refusal)
 {
     std::map<std::string, std::string> fields;
@@ -121,22 +135,20 @@ Answer submit_game(Db& db, const BoardSettings& settings, Submission&& s, std::i
                                "LEFT JOIN owners o ON o.id = t.owner WHERE t.ticket = ?",
                                {id});
     if (ticket.empty())
-        return error(404, "There is no such ticket.");
+        return not_in_play(NO_TICKET);
     // Sent again: the same replay is answered as the first time, another refused.
     const Rows before = db.run("SELECT id, status, reason, sent, attempts FROM games WHERE ticket = ?", {id});
     if (!before.empty()) {
         const Row& g = before[0];
         if (g.text(3) != sent.bytes)
-            return error(409, "This ticket's game was sent already: another replay on it is refused.");
+            return not_in_play(SENT);
         if (g.integer(1) == REFUSED && g.integer(4) == 0)
             return json_answer(422, json{{"error", g.text(2)}, {"id", g.integer(0)}});
         return json_answer(202, json{{"id", g.integer(0)}, {"status", STATUS_TEXT[g.integer(1)]}});
     }
     const Row& tk = ticket[0];
-    if (tk.integer(0) == 0)
-        return error(409, "The ticket was not started: a game is sent on the ticket it started from.");
-    if (tk.integer(0) == 2)
-        return error(409, "The game was left: its ticket was given up.");
+    if (tk.integer(0) != STARTED)
+        return not_in_play(static_cast<TicketState>(tk.integer(0)));
     if (tk.integer(3) <= arrived_ms)
         return error(410, "The ticket has expired.");
     if (tk.null(4))

@@ -10,6 +10,7 @@
 
 #include "board/http.h"
 #include "board/settings.h"
+#include "board/tickets.h"
 #include "board/verify.h"
 
 namespace kiv::board {
@@ -31,6 +32,9 @@ struct Submission {
     std::string ticket, replay;
 };
 bool read_submission(const std::string& body, Submission* submission, Answer* refusal);
+// The refusal of a game on a ticket that is not in play (none, not started,
+// left; or another replay on a ticket whose game was sent).
+Answer not_in_play(TicketState state);
 // 202 {"id", "status"} once stored, 422 {"error", "id"} when refused at
 // once. *queued is set when a game waits for a verifier.
 Answer submit_game(Db& db, const BoardSettings& settings, Submission&& submission, std::int64_t arrived_ms,
