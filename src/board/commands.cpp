@@ -107,6 +107,12 @@ int queue(Db& db)
         std::printf("rules version %lld: %lld game%s waiting, the oldest for %.0f s\n",
                     static_cast<long long>(r.integer(0)), static_cast<long long>(r.integer(1)),
                     r.integer(1) == 1 ? "" : "s", static_cast<double>(now - r.integer(2)) / 1000.0);
+    // Games kept before the board kept them as played, still to be played again.
+    const std::int64_t as_sent =
+        db.run("SELECT count(*) FROM games WHERE status IN (1, 3) AND as_played = 0").at(0).integer(0);
+    if (as_sent)
+        std::printf("%lld game%s kept as sent, to be kept as played when a verifier is idle\n",
+                    static_cast<long long>(as_sent), as_sent == 1 ? "" : "s");
     for (const Row& v : db.run("SELECT id, rules, seen_ms FROM verifiers ORDER BY id"))
         std::printf("verifier %s: rules version %lld, seen %.0f s ago\n", v.text(0).c_str(),
                     static_cast<long long>(v.integer(1)), static_cast<double>(now - v.integer(2)) / 1000.0);
