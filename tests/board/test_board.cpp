@@ -143,6 +143,34 @@ TEST(BoardRateLimit, BurstThenRefillPerAddress)
             got += tokens(fresh, a, t);
         EXPECT_EQ(got, total) << addresses[1];
     }
+    // Of a whole board's 64 a minute, one network takes a sixteenth: the
+    // /48 four, an IPv4 address four; the rest is left for the others.
+    RateLimit board(6, 64);
+    int got = 0;
+    for (const std::string& a : net48)
+        got += tokens(board, a, t);
+    EXPECT_EQ(got, 4);
+    EXPECT_EQ(board.take("2001:db8:7:ff::1", t, &retry), RateLimit::network_limited);
+    EXPECT_EQ(retry, 15);
+    EXPECT_EQ(tokens(board, "192.0.2.1", t), 4);
+    for (int i = 0; i < 20; i++)
+        got += tokens(board, "198.51.100." + std::to_string(i), t);
+    EXPECT_EQ(got, 60);
+    EXPECT_EQ(board.take("203.0.113.1", t, &retry), RateLimit::board_limited);
+}
+
+TEST(BoardRateLimit, ATicketInPlayHasABucketOfItsOwn)
+{
+    TicketLimit limit(3);
+    auto t = Clock::now();
+    const std::string a(32, 'a'), b = std::string(31, 'a') + "b";
+    int retry = 0, taken = 0;
+    while (taken < 10 && limit.take(a, t, &retry))
+        taken++;
+    EXPECT_EQ(taken, 3);
+    EXPECT_EQ(retry, 20);
+    EXPECT_TRUE(limit.take(b, t, &retry));
+    EXPECT_TRUE(limit.take(a, t + seconds(20), &retry));
 }
 
 TEST(BoardRateLimit, AddressesAreForgottenOnceTheirBucketsAreFull)
