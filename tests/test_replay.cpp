@@ -128,23 +128,6 @@ TEST(Replay, EditedDamagedAndForeignFilesAreRefusedWithWhatAndWhere)
          [] { Bytes b = game_file(), z = packed_zeros(10 << 20); b.resize(64); b.insert(b.end(), z.begin(), z.end());
               return b; },
          "the body is longer than the 11584 bytes the header promises"},
-        {"a motion written in two bytes where one holds it (a body has one way to write each number)",
-         [] {
-             Bytes b = game_file();
-             ReplayError e;
-             EXPECT_TRUE(read_replay(b.data(), b.size(), &e));
-             Bytes body(replay_body, replay_body + replay.header.body_size);
-             const size_t x = static_cast<size_t>(replay.frames + replay.steps);  // the first x motion
-             body[x] |= 0x80;
-             body.insert(body.begin() + static_cast<long>(x) + 1, 0);
-             uLongf size = compressBound(static_cast<uLong>(body.size()));
-             b.resize(64 + size);
-             compress2(b.data() + 64, &size, body.data(), static_cast<uLong>(body.size()), 9);
-             b.resize(64 + size);
-             put32(b, 56, static_cast<std::uint32_t>(body.size()));
-             return b;
-         },
-         "step 0: its x motion is cut short or malformed"},
         {"a frame of six steps", [] { return edited([] { replay.frame[10].steps = 6; }); },
          "frame 10: runs 6 steps (a frame runs 1 to 5)"},
         {"frames after the game's end",

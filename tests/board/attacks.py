@@ -79,46 +79,23 @@ def idle(seed):
     return bt.record(seed, '--bot', 'idle')[0]
 
 
-def taken_apart(replay):
-    """A replay's header, frame bytes, buttons, and x and y motions."""
-    body = zlib.decompress(replay[64:])
+def rewritten(replay, edit=None, padded=False, level=9):
+    """The same replay, its body edited (a bytearray, with its frames and
+    steps), its first motion written a byte longer."""
+    body = bytearray(zlib.decompress(replay[64:]))
     steps, frames = struct.unpack_from('<II', replay, 28)
-    at, numbers = frames + steps, []
-    while at < len(body):
-        value = shift = 0
-        while True:
-            b = body[at]
-            at += 1
-            value |= (b & 0x7f) << shift
-            shift += 7
-            if not b & 0x80:
-                break
-        numbers.append((value >> 1) ^ -(value & 1))
-    return replay[:64], body[:frames], bytearray(body[frames:frames + steps]), numbers[:steps], numbers[steps:]
-
-
-def number(v, padded=False):
-    """A motion as a replay writes it (zigzag LEB128), or with a byte more."""
-    u, out = ((v << 1) ^ (v >> 31)) & 0xffffffff, bytearray()
-    while True:
-        out.append((u & 0x7f) | (0x80 if u > 0x7f or padded else 0))
-        u >>= 7
-        if not u:
-            break
-    return bytes(out) + (b'\0' if padded else b'')
-
-
-def put_together(head, frames, buttons, xs, ys, padded=0, level=9):
-    """A replay of these parts, its first `padded` motions a byte longer."""
-    body = frames + bytes(buttons) + b''.join(number(v, i < padded) for i, v in enumerate(xs + ys))
-    head = bytearray(head)
+    if edit:
+        edit(body, frames, steps)
+    if padded:
+        body[frames + steps:frames + steps + 1] = bytes([body[frames + steps] | 0x80, 0])
+    head = bytearray(replay[:64])
     struct.pack_into('<I', head, 56, len(body))
-    return bytes(head) + zlib.compress(body, level)
+    return bytes(head) + zlib.compress(bytes(body), level)
 
 
 def padded_stream(replay, size):
     """The same replay, its zlib stream padded to `size` bytes with empty
-    stored blocks (sync flushes): what the board once kept for good."""
+    stored blocks after a sync flush: what the board once kept for good."""
     z = zlib.compressobj(9)
     out = replay[:64] + z.compress(zlib.decompress(replay[64:])) + z.flush(zlib.Z_SYNC_FLUSH)
     end = z.flush()
@@ -373,16 +350,7 @@ def attack_rows(store, s):
             return judged(strict, body(g.ticket, g.replay), peer)
         return send
 
-    # One verdict: a game on the board, and a ticket given its seed.
     shared = {}
-
-    def on_board_then_same_seed():
-        t, seed = started()
-        g = bt.record(seed, '--play', '300')[0]
-        bt.check(board.sent(t, g)['status'] == 'on the board', 'the first copy')
-        again, _ = started()
-        bt.sql(store, f"UPDATE tickets SET seed = {seed} WHERE ticket = '{again}'")
-        return body(again, g[:64] + zlib.compress(zlib.decompress(g[64:]), 1))
 
     def sent_once():
         t, seed = started()
@@ -485,16 +453,12 @@ def attack_rows(store, s):
         t, seed = started()
         g = bt.record(seed, '--play', '300')[0]
         bt.check(board.sent(t, g)['status'] == 'on the board', 'the first copy')
-        head, frames, buttons, xs, ys = taken_apart(g)
-        writings = [put_together(head, frames, bytearray(b | 0xfe for b in buttons), xs, ys),
-                    put_together(head, frames, buttons, xs[:-100] + [x + 37 for x in xs[-100:]], ys),
-                    put_together(head, frames, buttons, xs, ys, padded=1),
-                    padded_stream(g, 100000)]
-        pairs = []
-        for replay in writings:
-            again, _ = started()
+        writings = [rewritten(g, lambda b, f, n: b.__setitem__(slice(f, f + n), bytes(x | 0xfe for x in b[f:f + n]))),
+                    rewritten(g, lambda b, f, n: b.__setitem__(f - 1, b[f - 1] | 0x58)),  # Escape x3, a close
+                    rewritten(g, padded=True), padded_stream(g, 100000), rewritten(g, level=1)]
+        pairs = [(started()[0], replay) for replay in writings]
+        for again, _ in pairs:
             bt.sql(store, f"UPDATE tickets SET seed = {seed} WHERE ticket = '{again}'")
-            pairs.append((again, replay))
         return pairs
 
     def each_judged(pairs):
@@ -513,33 +477,23 @@ def attack_rows(store, s):
         return (kept[8:12], kept[24:28]) == (sent[8:12], sent[24:28]) and \
             len(kept) <= 64 + len(zlib.compress(zlib.decompress(sent[64:]), 9))
 
-    def for_a_flood():
-        t, seed = started()
-        return board.ticket()['ticket'], body(t, idle(seed))
-
     def flood(prepared):
-        """Two hundred bodies of 2 MB, each of a refused kind (not JSON, a
-        ticket unknown, not started or malformed; cut off half way), four
-        at a time; then an honest game."""
-        unstarted, honest = prepared
-        big = 2 * 1024 * 1024
-        filler = 'A' * (big - 200)
-        kinds = [b'x' * (big - 100)] + [json.dumps({'ticket': t, 'replay': filler}).encode()
-                                         for t in ('0' * 32, unstarted, 'x' * 32)]
+        """Two hundred bodies of 2 MB, four at a time, each of a refused kind
+        (not JSON; a ticket unknown, not started, malformed; cut off half
+        way); then an honest game."""
+        unstarted, honest, big = *prepared, 2 * 1024 * 1024
+        kinds = [b'x' * (big - 100)] + [body(t, 'A' * (big - 200)).encode() for t in ('0' * 32, unstarted, 'x' * 32)]
 
         def sender(n):
-            statuses, conn = [], http.client.HTTPConnection('127.0.0.1', board.port, timeout=60)
+            conn, statuses = http.client.HTTPConnection('127.0.0.1', board.port, timeout=60), []
             for i in range(50):
                 if i % 10 == 9:
                     with socket.create_connection(('127.0.0.1', board.port)) as cut:
                         cut.sendall(f'POST /api/games HTTP/1.1\r\nHost: k\r\nContent-Type: application/json\r\n'
                                     f'Content-Length: {big}\r\n\r\n'.encode() + b'{' * (big // 2))
-                    continue
-                conn.request('POST', '/api/games', kinds[(n + i) % 4], JSON)
-                answer = conn.getresponse()
-                answer.read()
-                statuses.append(answer.status)
-            conn.close()
+                else:
+                    conn.request('POST', '/api/games', kinds[(n + i) % 4], JSON)
+                    statuses.append((lambda a: a.read() and a.status)(conn.getresponse()))
             return statuses
         with concurrent.futures.ThreadPoolExecutor(4) as pool:
             statuses = sorted(set(sum(pool.map(sender, range(4)), [])))
@@ -556,42 +510,30 @@ def attack_rows(store, s):
         bt.check(call(board, 'POST', '/api/games', rules_2_verifier(), JSON)[0] == 202, 'a game of version 2 kept')
         return board.ticket()['ticket']
 
-    def rules_2_session():
-        text = rules_2_verifier()
-        replay = base64.b64decode(json.loads(text)['replay'])
-        return body(json.loads(text)['ticket'], replay[:5] + b'\2' + replay[6:36] + b'\0' + replay[37:])
-
-    def races():
-        pairs = []
-        for _ in range(10):
-            t, seed = started()
-            pairs.append((t, body(t, idle(seed))))
-        return pairs
+    def rules_2_session():  # kind 2, no end
+        text = json.loads(rules_2_verifier())
+        replay = base64.b64decode(text['replay'])
+        return body(text['ticket'], replay[:5] + b'\2' + replay[6:36] + b'\0' + replay[37:])
 
     def raced(pairs):
         """Each game sent at the instant its ticket is abandoned."""
-        def both(pair):
-            t, text = pair
-            barrier = threading.Barrier(2)
+        def both(t, text):
+            go = threading.Barrier(2)
             with concurrent.futures.ThreadPoolExecutor(2) as pool:
-                sent = pool.submit(lambda: (barrier.wait(), call(board, 'POST', '/api/games', text, JSON))[1])
-                left = pool.submit(lambda: (barrier.wait(), call(board, 'POST', f'/api/tickets/{t}/abandon'))[1])
-                return sent.result()[0], left.result()[0]
-        answers = [both(p) for p in pairs]
-        bt.wait_for(lambda: bt.sql(store, 'SELECT count(*) FROM games WHERE status = 0') == [['0']], 60,
-                    'the games sent to be judged')
+                return tuple(f.result()[0] for f in [pool.submit(lambda a=a: (go.wait(), call(board, 'POST', *a))[1])
+                                                     for a in (('/api/games', text, JSON), (f'/api/tickets/{t}/abandon',))])
+        answers = sorted({both(*p) for p in pairs})
+        bt.wait_for(lambda: bt.sql(store, 'SELECT count(*) FROM games WHERE status = 0') == [['0']], 60, 'verdicts')
         wrong = bt.sql(store, 'SELECT count(*) FROM tickets t JOIN games g ON g.ticket = t.ticket WHERE t.state = 2')
-        return (200 if wrong == [['0']] else 500), {}, f'{wrong[0][0]} tickets whose game was sent marked ' \
-            f'abandoned; answers (game, abandon): {sorted(set(answers))}'
+        return 200 if wrong == [['0']] else 500, {}, f'{wrong} sent and abandoned; (game, abandon): {answers}'
 
     def not_a_fast_hash(head, text):
-        code = json.loads(text)['code'].replace('-', '')
+        code = json.loads(text)['code'].replace('-', '').encode()
         hexed = 'lower(hex(hash))' if store[0] == '--data' else "encode(hash, 'hex')"
-        kept = [h[0] for h in bt.sql(store, f'SELECT {hexed} FROM pairings')]
-        return kept and hashlib.blake2b(code.encode(), digest_size=32).hexdigest() not in kept and \
-            code.encode().hex() not in ''.join(kept)
+        kept = ' '.join(h[0] for h in bt.sql(store, f'SELECT {hexed} FROM pairings'))
+        return kept and hashlib.blake2b(code, digest_size=32).hexdigest() not in kept and code.hex() not in kept
 
-    def one_of_ten(changes):  # each ticket sent or abandoned, never both; each game sent on the board
+    def one_of_ten(changes):  # each ticket sent (its game on the board) or abandoned, never both
         return changes.get('started') == -10 and changes.get('sent', 0) + changes.get('abandoned', 0) == 10 and \
             changes.get('board', 0) == changes.get('sent', 0) and set(changes) <= {'started', 'sent', 'abandoned',
                                                                                   'board'}
@@ -626,15 +568,16 @@ def attack_rows(store, s):
         game('found', '6 five steps a frame for its first second, 1.02 on average',
              ticketed(lambda seed: bt.record(seed, '--play', '3000', '--fast-start', '100')[0]), 202,
              'in its second 1 of play'),
-        Row('found', '7 one game, many names: button bits, ending, a padded number, stored blocks', board,
-            each_judged, 202, 'on the board already', prepare=rewritings,
-            stores={'refused': 4, 'started': -4, 'sent': 4},
-            check=lambda head, text: text.count('on the board already') == 3 and 'malformed' in text),
+        Row('found', '7 one game, many names: button bits, Escape after its end, a number in two bytes, '
+            'stored blocks, zlib\'s level 1; each on a ticket given its seed (in the database)', board, each_judged,
+            202, 'on the board already', prepare=rewritings, stores={'refused': 5, 'started': -5, 'sent': 5},
+            check=lambda head, text: text.count('on the board already') == 4 and 'malformed' in text),
         Row('found', '8 a short game sent as 1.5 MB of empty stored blocks: kept as played', board,
             lambda text: judged(board, text), 202, 'on the board', prepare=bloated, stores=RANKED,
             check=kept_as_played),
         Row('found', '9 two hundred 2 MB bodies of every refused kind, then an honest game', board, flood, 202,
-            'on the board', prepare=for_a_flood, stores=RANKED,
+            'on the board', prepare=lambda: (board.ticket()['ticket'], (lambda t, seed: body(t, idle(seed)))(*started())),
+            stores=RANKED,
             check=lambda head, text: '[400, 404, 409] or cut off' in text),
         Row('found', '10 ten junk games from an address, then its honest game (2 a minute)', s.junk, junk_then,
             202, 'on the board', prepare=lambda: (lambda t, seed: body(t, idle(seed)))(*started()), stores=RANKED,
@@ -651,7 +594,8 @@ def attack_rows(store, s):
                            {**JSON, 'Authorization': f'Bearer {secrets[(board.port, "Eve")]}'}), 200, '"seed"',
             prepare=queue_of_rules_2, after=no_rules_2_verifier, stores={'issued': -1, 'started': 1}),
         Row('found', '13 ten games sent as their tickets are abandoned, at the same instant', board, raced, 200,
-            'answers', prepare=races, stores=one_of_ten),
+            'sent and abandoned', prepare=lambda: [(lambda t, seed: (t, body(t, idle(seed))))(*started())
+                                                    for _ in range(10)], stores=one_of_ten),
         Row('found', '13 a pairing code: kept as a slow hash under the board\'s salt', board,
             lambda _: post(board, '/api/names/pairing', secret=secrets[(board.port, 'Eve')])(), 201, '"code"',
             check=not_a_fast_hash),
@@ -661,15 +605,15 @@ def attack_rows(store, s):
         Row('found', '13 three /48s at their share of the board\'s: a new address gets a ticket', s.crowd,
             ticket_via(s.crowd, '198.51.100.200'), 201, '"ticket"', stores={'issued': 1},
             prepare=spent(*[ticket_via(s.crowd, f'2001:db8:{n}::1') for n in (31, 32, 33)])),
-        Row('found', '13 a third start a minute from one address', s.stingy,
-            lambda _: start_call(s.stingy, 'Eve', '127.0.0.40')[1], 429, 'Too many starts', stores={'issued': 1},
-            prepare=spent(*[lambda: start_call(s.stingy, 'Eve', '127.0.0.40')] * 2)),
-        Row('found', '13 a third look at a game a minute from one address', s.stingy,
-            lambda _: call(s.stingy, 'GET', '/api/games/1', source='127.0.0.41'), 429, 'Too many requests for games',
-            prepare=spent(*[lambda: call(s.stingy, 'GET', '/api/games/1', source='127.0.0.41')] * 2)),
-        Row('found', '13 a third ticket a minute left that was not in play', s.stingy,
-            post(s.stingy, f'/api/tickets/{"0" * 32}/abandon', peer='127.0.0.42'), 429, 'Too many requests',
-            prepare=spent(*[post(s.stingy, f'/api/tickets/{"0" * 32}/abandon', peer='127.0.0.42')] * 2)),
+        *[Row('found', f'13 a third {what} a minute from one address', s.stingy, ask(peer), 429, words,
+              stores=stores, prepare=spent(*[lambda ask=ask, peer=peer: ask(peer)()] * 2))
+          for what, peer, ask, words, stores in [
+              ('start', '127.0.0.40', lambda p: lambda *_: start_call(s.stingy, 'Eve', p)[1], 'Too many starts',
+               {'issued': 1}),
+              ('look at a game', '127.0.0.41', lambda p: lambda *_: call(s.stingy, 'GET', '/api/games/1', source=p),
+               'Too many requests for games', {}),
+              ('ticket left that was not in play', '127.0.0.42',
+               lambda p: post(s.stingy, f'/api/tickets/{"0" * 32}/abandon', peer=p), 'Too many requests', {})]],
         Row('found', '13 ... while a game in play is left from that address all the same', s.stingy,
             lambda t: post(s.stingy, f'/api/tickets/{t}/abandon', peer='127.0.0.42')(), 200, 'abandoned',
             prepare=lambda: started()[0], stores={'started': -1, 'abandoned': 1}),
@@ -738,8 +682,6 @@ def attack_rows(store, s):
         Row('verdict', 'the same replay sent again: the first answer', board, lambda text: judged(board, text), 202,
             'on the board', prepare=sent_once, check=lambda head, text: json.loads(text)['id'] ==
             json.loads(shared['first'][2])['id']),
-        game('verdict', 'a game on the board, recompressed, on a ticket given its seed (set in the database)', None,
-             202, 'on the board already', prepare=on_board_then_same_seed),
         game('verdict', 'a game on another game\'s ticket', lambda t, seed: body(t, good), 422, 'seed'),
         game('verdict', 'two steps a frame: an easier game',
              ticketed(lambda seed: bt.record(seed, '--bot', 'idle', '--steps-per-frame', '2')[0]), 422,
