@@ -217,21 +217,19 @@ std::string written(const Writing& w)
     z_stream z{};
     deflateInit2(&z, w.level, Z_DEFLATED, w.window, 8, Z_DEFAULT_STRATEGY);
     std::string packed(compressBound(static_cast<uLong>(body.size())) + 64, '\0');
-    z.next_in = reinterpret_cast<Bytef*>(body.data());
-    z.next_out = reinterpret_cast<Bytef*>(packed.data());
-    z.avail_in = static_cast<uInt>(body.size() / 2);
-    z.avail_out = static_cast<uInt>(packed.size());
-    deflate(&z, Z_SYNC_FLUSH);
+    auto pack = [&](size_t from, size_t to, int flush) {
+        z.next_in = reinterpret_cast<Bytef*>(body.data() + from), z.avail_in = static_cast<uInt>(to - from);
+        z.next_out = reinterpret_cast<Bytef*>(packed.data()), z.avail_out = static_cast<uInt>(packed.size());
+        deflate(&z, flush);
+        out += packed.substr(0, packed.size() - z.avail_out);
+    };
+    pack(0, body.size() / 2, Z_SYNC_FLUSH);
     // Whole bytes after a sync flush: an empty stored block may follow any number of times.
-    out += packed.substr(0, packed.size() - z.avail_out);
     for (int i = 0; i < w.stored; i++)
         out.append("\0\0\0\xff\xff", 5);
-    z.next_out = reinterpret_cast<Bytef*>(packed.data());
-    z.avail_in = static_cast<uInt>(body.size() - body.size() / 2);
-    z.avail_out = static_cast<uInt>(packed.size());
-    deflate(&z, Z_FINISH);
+    pack(body.size() / 2, body.size(), Z_FINISH);
     deflateEnd(&z);
-    return out + packed.substr(0, packed.size() - z.avail_out) + (w.stream_tail ? std::string("\0", 1) : "");
+    return w.stream_tail ? out + '\0' : out;
 }
 
 bool read(const std::string& file)
