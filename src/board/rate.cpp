@@ -171,7 +171,7 @@ bool TicketLimit::take(const std::string& ticket, Clock::time_point now, int* re
 {
     TokenBuckets::Key key{};
     key[0] = 't';
-    for (size_t i = 0; i < 16 && 2 * i + 1 < ticket.size(); i++)
+    for (size_t i = 0; i < 16; i++)
         key[2 + i] = static_cast<std::uint8_t>(std::stoi(ticket.substr(2 * i, 2), nullptr, 16));
     std::lock_guard<std::mutex> lock(mutex_);
     if (buckets_.level(key, now) < 1.0) {

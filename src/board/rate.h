@@ -98,8 +98,8 @@ class TicketLimit {
 public:
     using Clock = TokenBuckets::Clock;
     explicit TicketLimit(double per_minute, size_t capacity = 100000);
-    // Takes a token for the ticket; false, with the seconds until one, when
-    // there is none.
+    // Takes a token for the ticket (32 hex digits, as ticket_id_ok checks);
+    // false, with the seconds until one, when there is none.
     bool take(const std::string& ticket, Clock::time_point now, int* retry_after);
     void forget_full(Clock::time_point now);
 

@@ -108,7 +108,6 @@ std::string played_key(std::uint32_t seed)
     std::string game;
     put_le(&game, seed, 4);
     put_le(&game, static_cast<std::uint32_t>(replay.frames), 4);
-    put_le(&game, static_cast<std::uint32_t>(replay.steps), 4);
     for (long f = 0; f < replay.frames; f++)
         game.push_back(static_cast<char>(replay.frame[f].steps));
     mouse_speed = replay.header.mouse_speed;

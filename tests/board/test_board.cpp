@@ -374,6 +374,13 @@ TEST(BoardOneForm, EveryWritingOfARecordedGameIsRefusedOrTheSameGame)
              kiv::pointer_moved(x, replay.input[played / 2].dx, 640) == landed;)
             replay.input[played / 2].dx += x < 320 ? 1 : -1;
         EXPECT_NE(played_key(replay.header.seed), key);
+        // Frames written where they do not fit: not a byte past the room.
+        for (long capacity : {replay.frames + replay.steps - 1, replay.frames + replay.steps + 1}) {
+            std::string room(static_cast<size_t>(capacity + 8), '\xa5');
+            EXPECT_EQ(kiv::write_frames(replay.frame, replay.frames, replay.input, replay.steps,
+                                        reinterpret_cast<unsigned char*>(room.data()), 0, capacity), -1);
+            EXPECT_EQ(room.substr(static_cast<size_t>(capacity)), std::string(8, '\xa5'));
+        }
     }
     EXPECT_EQ(games, 7);
     // The reader refuses what no writer writes (numbers written long, bytes
