@@ -500,11 +500,12 @@ def attack_rows(store, s):
         status, head, text = judged(board, honest)
         return status, head, f'{text} after 200 bodies of 2 MB answered {statuses} or cut off'
 
-    def junk_then(text):  # ten junk games from the address, then its player's game
+    def junk_then(text):  # ten junk games from the address, then its player's game, and it again (an answer lost)
         answers = [call(s.junk, 'POST', '/api/games', body('0' * 32, 'A' * 1000), JSON, source='127.0.0.15')[0]
                    for _ in range(10)]
         status, head, said = judged(s.junk, text, '127.0.0.15')
-        return status, head, f'{said} after ten junk games answered {answers}'
+        again = call(s.junk, 'POST', '/api/games', text, JSON, source='127.0.0.15')
+        return status, head, f'{said} after ten junk games answered {answers}; sent again: {again[0]} {again[2]}'
 
     def queue_of_rules_2():
         bt.check(call(board, 'POST', '/api/games', rules_2_verifier(), JSON)[0] == 202, 'a game of version 2 kept')
@@ -581,7 +582,8 @@ def attack_rows(store, s):
             check=lambda head, text: '[400, 404, 409] or cut off' in text),
         Row('found', '10 ten junk games from an address, then its honest game (2 a minute)', s.junk, junk_then,
             202, 'on the board', prepare=lambda: (lambda t, seed: body(t, idle(seed)))(*started()), stores=RANKED,
-            check=lambda head, text: '[404, 404, 429, 429, 429, 429, 429, 429, 429, 429]' in text),
+            check=lambda head, text: '[404, 404, 429, 429, 429, 429, 429, 429, 429, 429]' in text and
+            re.search(r'sent again: 202 .*"on the board"', text)),
         Row('found', '11 Top  Dog (two spaces), when Top Dog is held', board,
             post(board, '/api/names', {'name': 'Top  Dog'}), 409, 'taken', prepare=lambda: secret(board, 'Top Dog')),
         Row('found', '11 Nap   Time: held with one space', board, post(board, '/api/names', {'name': 'Nap   Time'}),
