@@ -478,16 +478,17 @@ def attack_rows(store, s):
             len(kept) <= 64 + len(zlib.compress(zlib.decompress(sent[64:]), 9))
 
     def flood(prepared):
-        """Two hundred bodies of 2 MB, four at a time, each of a refused kind
-        (not JSON; a ticket unknown, not started, malformed; cut off half
-        way); then an honest game."""
+        """280 bodies of 2 MB, four at a time, each of a refused kind (not
+        JSON; a ticket unknown, not started, malformed; half of them cut off
+        half way: more than the room for bodies, were any kept); then an
+        honest game."""
         unstarted, honest, big = *prepared, 2 * 1024 * 1024
         kinds = [b'x' * (big - 100)] + [body(t, 'A' * (big - 200)).encode() for t in ('0' * 32, unstarted, 'x' * 32)]
 
         def sender(n):
             conn, statuses = http.client.HTTPConnection('127.0.0.1', board.port, timeout=60), []
-            for i in range(50):
-                if i % 10 == 9:
+            for i in range(70):
+                if i % 2:
                     with socket.create_connection(('127.0.0.1', board.port)) as cut:
                         cut.sendall(f'POST /api/games HTTP/1.1\r\nHost: k\r\nContent-Type: application/json\r\n'
                                     f'Content-Length: {big}\r\n\r\n'.encode() + b'{' * (big // 2))
@@ -498,7 +499,7 @@ def attack_rows(store, s):
         with concurrent.futures.ThreadPoolExecutor(4) as pool:
             statuses = sorted(set(sum(pool.map(sender, range(4)), [])))
         status, head, text = judged(board, honest)
-        return status, head, f'{text} after 200 bodies of 2 MB answered {statuses} or cut off'
+        return status, head, f'{text} after 280 bodies of 2 MB answered {statuses} or cut off'
 
     def junk_then(text):  # ten junk games from the address, then its player's game, and it again (an answer lost)
         answers = [call(s.junk, 'POST', '/api/games', body('0' * 32, 'A' * 1000), JSON, source='127.0.0.15')[0]
@@ -576,7 +577,7 @@ def attack_rows(store, s):
         Row('found', '8 a short game sent as 1.5 MB of empty stored blocks: kept as played', board,
             lambda text: judged(board, text), 202, 'on the board', prepare=bloated, stores=RANKED,
             check=kept_as_played),
-        Row('found', '9 two hundred 2 MB bodies of every refused kind, then an honest game', board, flood, 202,
+        Row('found', '9 280 bodies of 2 MB of every refused kind, then an honest game', board, flood, 202,
             'on the board', prepare=lambda: (board.ticket()['ticket'], (lambda t, seed: body(t, idle(seed)))(*started())),
             stores=RANKED,
             check=lambda head, text: '[400, 404, 409] or cut off' in text),
