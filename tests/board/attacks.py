@@ -10,8 +10,8 @@ own, whose workers, once shut in, try what such code would (--worker-trial).
 """
 import base64
 import concurrent.futures
+import contextlib
 import hashlib
-import http.client
 import json
 import os
 import re
@@ -478,26 +478,26 @@ def attack_rows(store, s):
             len(kept) <= 64 + len(zlib.compress(zlib.decompress(sent[64:]), 9))
 
     def flood(prepared):
-        """280 bodies of 2 MB, four at a time, each of a refused kind (not
-        JSON; a ticket unknown, not started, malformed; half of them cut off
-        half way: more than the room for bodies, were any kept); then an
-        honest game."""
+        """140 bodies of 2 MB, four at a time, each of a refused kind (not
+        JSON; a ticket unknown, not started, malformed); then 140 more at
+        once, cut off half way, each waited for until the server drops it
+        (past its room for bodies, were any kept); then an honest game."""
         unstarted, honest, big = *prepared, 2 * 1024 * 1024
         kinds = [b'x' * (big - 100)] + [body(t, 'A' * (big - 200)).encode() for t in ('0' * 32, unstarted, 'x' * 32)]
-
-        def sender(n):
-            conn, statuses = http.client.HTTPConnection('127.0.0.1', board.port, timeout=60), []
-            for i in range(70):
-                if i % 2:
-                    with socket.create_connection(('127.0.0.1', board.port)) as cut:
-                        cut.sendall(f'POST /api/games HTTP/1.1\r\nHost: k\r\nContent-Type: application/json\r\n'
-                                    f'Content-Length: {big}\r\n\r\n'.encode() + b'{' * (big // 2))
-                else:
-                    conn.request('POST', '/api/games', kinds[(n + i) % 4], JSON)
-                    statuses.append((lambda a: a.read() and a.status)(conn.getresponse()))
-            return statuses
         with concurrent.futures.ThreadPoolExecutor(4) as pool:
-            statuses = sorted(set(sum(pool.map(sender, range(4)), [])))
+            statuses = sorted(set(pool.map(lambda i: bt.request(board.port, 'POST', '/api/games', kinds[i % 4],
+                                                                 JSON)[0], range(140))))
+        head, cuts = (f'POST /api/games HTTP/1.1\r\nHost: k\r\nContent-Type: application/json\r\n'
+                      f'Content-Length: {big}\r\n\r\n').encode(), []
+        for _ in range(140):
+            cuts.append(socket.create_connection(('127.0.0.1', board.port), timeout=30))
+            with contextlib.suppress(OSError):  # refused at once, for want of room
+                cuts[-1].sendall(head + b'{' * (big // 2))
+                cuts[-1].shutdown(socket.SHUT_WR)
+        for cut in cuts:  # each dropped by the server (at its request timeout)
+            with contextlib.suppress(OSError):
+                cut.recv(1)
+            cut.close()
         status, head, text = judged(board, honest)
         return status, head, f'{text} after 280 bodies of 2 MB answered {statuses} or cut off'
 
