@@ -23,12 +23,16 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr int RETRY_BUSY = 5;  // seconds, when the database cannot be reached
+// Requests a minute on one ticket in play (its game sent, and sent again
+// while its answer is lost; leaving it): far more than a page makes.
+constexpr double TICKET_REQUESTS_PER_MINUTE = 60;
 
 class Api {
 public:
     explicit Api(const ServerOptions& o)
         : options_(o), tickets_(o.tickets_per_minute, o.board_tickets_per_minute), games_(o.games_per_minute),
-          names_(o.names_per_minute), verifiers_(o.board, [this] { top_.stale(); })
+          names_(o.names_per_minute), starts_(o.starts_per_minute), reads_(o.reads_per_minute),
+          in_play_(TICKET_REQUESTS_PER_MINUTE), verifiers_(o.board, [this] { top_.stale(); })
     {
     }
 
@@ -47,15 +51,19 @@ public:
     // Every minute the rate limits forget the clients whose buckets are full again.
     void forget_full()
     {
-        for (RateLimit* limit : {&tickets_, &games_, &names_})
+        for (RateLimit* limit : {&tickets_, &games_, &names_, &starts_, &reads_})
             limit->forget_full(Clock::now());
+        in_play_.forget_full(Clock::now());
     }
 
 private:
     Answer route(HttpRequest& r);
     Answer top(const HttpRequest& r);
+    Answer game(HttpRequest& r);
     // A token of `limit` for the request's client, or the 429 that says so.
     bool limited(RateLimit& limit, const HttpRequest& r, const char* what, Answer* refusal);
+    // A token of the ticket's own bucket, or the 429 that says so.
+    bool ticket_limited(const std::string& ticket, Answer* refusal);
 
     // One connection for each of the server's threads, opened at its first use.
     Db& db()
@@ -67,7 +75,8 @@ private:
     }
 
     ServerOptions options_;
-    RateLimit tickets_, games_, names_;
+    RateLimit tickets_, games_, names_, starts_, reads_;
+    TicketLimit in_play_;
     TopCache top_;
     Verifiers verifiers_;
 };
@@ -81,12 +90,49 @@ bool Api::limited(RateLimit& limit, const HttpRequest& r, const char* what, Answ
     case RateLimit::address_limited:
         *refusal = busy(429, std::string("Too many ") + what + " from this address; try again later.", retry);
         return true;
+    case RateLimit::network_limited:
+        *refusal = busy(429, std::string("This network has taken its share of the board's ") + what +
+                                 " for now; try again shortly.",
+                        retry);
+        return true;
     case RateLimit::board_limited:
         *refusal = busy(429, std::string("The board is handing out too many ") + what + " at once; try again shortly.",
                         retry);
         return true;
     }
     return false;
+}
+
+bool Api::ticket_limited(const std::string& ticket, Answer* refusal)
+{
+    int retry = 0;
+    if (in_play_.take(ticket, Clock::now(), &retry))
+        return false;
+    *refusal = busy(429, "Too many requests on this ticket; try again later.", retry);
+    return true;
+}
+
+// POST /api/games. A game on a ticket in play (started, its secret spent on
+// the start; or its game sent, and sent again) meets its ticket's limit
+// alone, never its address's: others' requests from the address cannot
+// lose it. Anything else is refused as soon as it is read, at the cost of
+// a token of its address.
+Answer Api::game(HttpRequest& r)
+{
+    Answer refusal;
+    Submission s;
+    const bool read = read_submission(r.body, &s, &refusal);
+    std::string().swap(r.body);
+    const TicketState state = read ? ticket_state(db(), s.ticket) : NO_TICKET;
+    if (state != STARTED && state != SENT)
+        return limited(games_, r, "games", &refusal) || !read ? refusal : not_in_play(state);
+    if (ticket_limited(s.ticket, &refusal))
+        return refusal;
+    bool queued = false;
+    Answer a = submit_game(db(), options_.board, std::move(s), r.arrived_ms, &queued);
+    if (queued)
+        verifiers_.wake();
+    return a;
 }
 
 Answer Api::route(HttpRequest& r)
@@ -124,24 +170,27 @@ Answer Api::route(HttpRequest& r)
             return error(404, "There is no such API endpoint.");
         if (!post)
             return error(405, "Use POST to start or leave a ticket's game.");
-        if (action == "/abandon")
+        if (action == "/abandon") {
+            // A game in play is left once, whatever its address sent.
+            if (ticket_state(db(), id) == STARTED ? ticket_limited(id, &refusal)
+                                                  : limited(starts_, r, "requests for tickets", &refusal))
+                return refusal;
             return abandon_ticket(db(), id);
+        }
+        if (limited(starts_, r, "starts", &refusal))
+            return refusal;
         return start_ticket(db(), options_.board, id, r.body, owner_of(db(), r.header("Authorization")), r.client);
     }
     if (path == "/api/games") {
         if (!post)
             return error(405, "Use POST to send a game.");
-        if (limited(games_, r, "games", &refusal))
-            return refusal;
-        bool queued = false;
-        Answer a = submit_game(db(), options_.board, r.body, r.arrived_ms, &queued);
-        if (queued)
-            verifiers_.wake();
-        return a;
+        return game(r);
     }
     if (path.rfind("/api/games/", 0) == 0) {
         if (!get)
             return error(405, "Use GET for a game.");
+        if (limited(reads_, r, "requests for games", &refusal))
+            return refusal;
         std::string rest = path.substr(11);
         const std::string suffix = "/replay";
         const bool replay = rest.size() > suffix.size() &&

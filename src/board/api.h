@@ -13,8 +13,10 @@ struct ServerOptions {
     HttpOptions http;
     double tickets_per_minute = 30;          // for each client (an IPv6 /64)
     double board_tickets_per_minute = 1200;  // for all clients together
-    double games_per_minute = 10;
+    double games_per_minute = 10;            // games not on a ticket in play
     double names_per_minute = 10;            // claims and pairing codes
+    double starts_per_minute = 30;           // starts, and leaving tickets not in play
+    double reads_per_minute = 300;           // a game's status or replay
     double top_cache_age = 1;                // seconds
 };
 

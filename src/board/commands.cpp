@@ -28,7 +28,8 @@ const char* const USAGE =
     "                 [--max-steps-per-frame X] [--max-steps-per-frame-in-second X] [--ticket-lifetime S]\n"
     "                 [--pace-margin S] [--running-per-name N] [--running-per-client N]\n"
     "                 [--tickets-per-minute N] [--board-tickets-per-minute N] [--games-per-minute N]\n"
-    "                 [--names-per-minute N] [--request-timeout S] [--worker-trial open:PATH|connect:PORT|look]\n"
+    "                 [--names-per-minute N] [--starts-per-minute N] [--reads-per-minute N]\n"
+    "                 [--request-timeout S] [--worker-trial open:PATH|connect:PORT|look]\n"
     "       kiv-board worker [--data DIR | --database URL] [--workers N] [--worker-cpu S] [--worker-memory MB]\n"
     "                 [--worker-deadline S] [--lease S] [--max-steps-per-frame X]\n"
     "                 [--max-steps-per-frame-in-second X]\n"
@@ -106,6 +107,12 @@ int queue(Db& db)
         std::printf("rules version %lld: %lld game%s waiting, the oldest for %.0f s\n",
                     static_cast<long long>(r.integer(0)), static_cast<long long>(r.integer(1)),
                     r.integer(1) == 1 ? "" : "s", static_cast<double>(now - r.integer(2)) / 1000.0);
+    // Games kept before the board kept them as played, still to be played again.
+    const std::int64_t as_sent =
+        db.run("SELECT count(*) FROM games WHERE status IN (1, 3) AND as_played = 0").at(0).integer(0);
+    if (as_sent)
+        std::printf("%lld game%s kept as sent, to be kept as played when a verifier is idle\n",
+                    static_cast<long long>(as_sent), as_sent == 1 ? "" : "s");
     for (const Row& v : db.run("SELECT id, rules, seen_ms FROM verifiers ORDER BY id"))
         std::printf("verifier %s: rules version %lld, seen %.0f s ago\n", v.text(0).c_str(),
                     static_cast<long long>(v.integer(1)), static_cast<double>(now - v.integer(2)) / 1000.0);
@@ -228,6 +235,8 @@ int kiv::board::board_main(int argc, char** argv)
         {"--board-tickets-per-minute", serving, real(&o.board_tickets_per_minute, 0.01, 1e7)},
         {"--games-per-minute", serving, real(&o.games_per_minute, 0.01, 1e6)},
         {"--names-per-minute", serving, real(&o.names_per_minute, 0.01, 1e6)},
+        {"--starts-per-minute", serving, real(&o.starts_per_minute, 0.01, 1e6)},
+        {"--reads-per-minute", serving, real(&o.reads_per_minute, 0.01, 1e6)},
         {"--queue", serving, whole(&b.queue, 0, 10000000)},
         {"--ticket-lifetime", serving, real(&b.ticket_lifetime, 1, 30 * 86400)},
         {"--pace-margin", serving, real(&b.pace_margin, 0, 86400)},

@@ -22,6 +22,7 @@ namespace {
 // board and puts its own on.
 constexpr std::int64_t VERDICT_LOCK = 1263027540;
 constexpr int RETRY_FAILED_MS = 2000;  // before a failed game is tried again
+constexpr int RETRY_AS_SENT_MS = 60000;  // before a game kept as sent is played again, its worker failed
 
 const char* const STATUS_TEXT[] = {"pending", "on the board", "refused", "practice"};
 
@@ -32,44 +33,31 @@ Blob hash_of(const std::string& bytes)
     return Blob{std::string(reinterpret_cast<const char*>(h), sizeof h)};
 }
 
-// One ticket's submissions, one at a time, whichever server they reach.
-std::int64_t ticket_lock(const std::string& id)
-{
-    return static_cast<std::int64_t>(std::stoull(id.substr(0, 15), nullptr, 16));
-}
-
 std::string refused(const std::string& why)
 {
     return "The replay is refused: " + why + ".";
 }
 
-// What is wrong with a game that its header and the clock show, or "".
+// What is wrong with a game that its header and the clock show, or "". A
+// game of other rules is judged as far as its header goes (every rules
+// version writes the same header): its verifiers, of its own release, play it.
 std::string judged_at_once(const std::string& bytes, const Row& ticket, std::int64_t arrived_ms,
                            const BoardSettings& settings, Db& db, ReplayHeader* header)
 {
-    // A game of other rules is read by the verifiers of its own release: here
-    // only its version and length (their places in every release's header).
     const auto* d = reinterpret_cast<const unsigned char*>(bytes.data());
-    const int rules = bytes.size() >= REPLAY_HEADER_SIZE && std::memcmp(d, "KIVR", 4) == 0 ? d[6] | d[7] << 8
-                                                                                            : RULES_VERSION;
-    if (rules != RULES_VERSION) {
-        if (!rules_served(db, rules)) {
-            char text[160];
-            std::snprintf(text, sizeof text, "it was played under rules version %d, which this board does not verify",
-                          rules);
-            return refused(text);
-        }
-        header->rules = rules;
-        header->steps = static_cast<long>(d[28] | d[29] << 8 | d[30] << 16 | static_cast<std::uint32_t>(d[31]) << 24);
-    } else {
-        ReplayError replay_error;
-        if (!read_replay_header(d, bytes.size(), header, &replay_error))
-            return refused(replay_error.text);
-        std::string why;
-        if (!check_game_header(*header, static_cast<std::uint32_t>(ticket.integer(2)),
-                               settings.verify.max_steps_per_frame, &why))
-            return refused(why);
+    ReplayError replay_error;
+    if (!read_replay_header(d, bytes.size(), header, &replay_error, true))
+        return refused(replay_error.text);
+    if (header->rules != RULES_VERSION && !rules_served(db, header->rules)) {
+        char text[160];
+        std::snprintf(text, sizeof text, "it was played under rules version %d, which this board does not verify",
+                      header->rules);
+        return refused(text);
     }
+    std::string why;
+    if (!check_game_header(*header, static_cast<std::uint32_t>(ticket.integer(2)),
+                           settings.verify.max_steps_per_frame, &why))
+        return refused(why);
     // Counted from its start, at the server's clock both ways.
     const double lasted = static_cast<double>(header->steps) * STEP_MS / 1000.0;
     const double took = static_cast<double>(arrived_ms - ticket.integer(1)) / 1000.0;
@@ -92,18 +80,42 @@ const char* game_status_text(int status)
     return STATUS_TEXT[status];
 }
 
-Answer submit_game(Db& db, const BoardSettings& settings, const std::string& body, std::int64_t arrived_ms,
-                   bool* queued)
+Answer not_in_play(TicketState state)
 {
-    *queued = false;
+    switch (state) {
+    case ISSUED:
+        return error(409, "The ticket was not started: a game is sent on the ticket it started from.");
+    case ABANDONED:
+        return error(409, "The game was left: its ticket was given up.");
+    case SENT:
+        return error(409, "This ticket's game was sent already: another replay on it is refused.");
+    default:
+        return error(404, "There is no such ticket.");
+    }
+}
+
+bool read_submission(const std::string& body, Submission* s, Answer* refusal)
+{
     std::map<std::string, std::string> fields;
     std::string why;
-    if (!read_fields(body, {{"ticket", 64}, {"replay", MAX_BODY}}, &fields, &why))
-        return error(400, why);
-    const std::string id = fields["ticket"];
-    if (!ticket_id_ok(id))
-        return error(400, "The ticket is not 32 lowercase hexadecimal digits.");
-    const std::string& b64 = fields["replay"];
+    if (!read_fields(body, {{"ticket", 64}, {"replay", MAX_BODY}}, &fields, &why)) {
+        *refusal = error(400, why);
+        return false;
+    }
+    s->ticket = std::move(fields["ticket"]);
+    s->replay = std::move(fields["replay"]);
+    if (!ticket_id_ok(s->ticket)) {
+        *refusal = error(400, "The ticket is not 32 lowercase hexadecimal digits.");
+        return false;
+    }
+    return true;
+}
+
+Answer submit_game(Db& db, const BoardSettings& settings, Submission&& s, std::int64_t arrived_ms, bool* queued)
+{
+    *queued = false;
+    const std::string id = std::move(s.ticket);
+    std::string b64 = std::move(s.replay);
     std::string bytes(b64.size() / 4 * 3 + 3, '\0');
     size_t size = 0;
     const char* end = nullptr;
@@ -113,7 +125,7 @@ Answer submit_game(Db& db, const BoardSettings& settings, const std::string& bod
         end != b64.data() + b64.size())
         return error(400, "The replay is not standard base64.");
     bytes.resize(size);
-    fields.clear();
+    std::string().swap(b64);
     const Blob sent = hash_of(bytes);
 
     Transaction t(db);
@@ -123,22 +135,20 @@ Answer submit_game(Db& db, const BoardSettings& settings, const std::string& bod
                                "LEFT JOIN owners o ON o.id = t.owner WHERE t.ticket = ?",
                                {id});
     if (ticket.empty())
-        return error(404, "There is no such ticket.");
+        return not_in_play(NO_TICKET);
     // Sent again: the same replay is answered as the first time, another refused.
     const Rows before = db.run("SELECT id, status, reason, sent, attempts FROM games WHERE ticket = ?", {id});
     if (!before.empty()) {
         const Row& g = before[0];
         if (g.text(3) != sent.bytes)
-            return error(409, "This ticket's game was sent already: another replay on it is refused.");
+            return not_in_play(SENT);
         if (g.integer(1) == REFUSED && g.integer(4) == 0)
             return json_answer(422, json{{"error", g.text(2)}, {"id", g.integer(0)}});
         return json_answer(202, json{{"id", g.integer(0)}, {"status", STATUS_TEXT[g.integer(1)]}});
     }
     const Row& tk = ticket[0];
-    if (tk.integer(0) == 0)
-        return error(409, "The ticket was not started: a game is sent on the ticket it started from.");
-    if (tk.integer(0) == 2)
-        return error(409, "The game was left: its ticket was given up.");
+    if (tk.integer(0) != STARTED)
+        return not_in_play(static_cast<TicketState>(tk.integer(0)));
     if (tk.integer(3) <= arrived_ms)
         return error(410, "The ticket has expired.");
     if (tk.null(4))
@@ -233,10 +243,10 @@ bool judge(Db& db, const std::string& verifier, std::int64_t id, const Verdict& 
         const Rows same = db.run("SELECT status FROM games WHERE inputs = ? AND status IN (1, 3)", {Blob{v.inputs}});
         if (same.empty()) {
             const bool practice = !r[0].null(5) && r[0].integer(6) == 0;
-            db.run("UPDATE games SET status = ?, score = ?, seconds = ?, inputs = ?, time_ms = arrived_ms, "
-                   "lease_until = 0 WHERE id = ?",
+            db.run("UPDATE games SET status = ?, score = ?, seconds = ?, inputs = ?, replay = ?, as_played = 1, "
+                   "time_ms = arrived_ms, lease_until = 0 WHERE id = ?",
                    {static_cast<std::int64_t>(practice ? PRACTICE : ON_THE_BOARD), static_cast<std::int64_t>(v.score),
-                    v.seconds, Blob{v.inputs}, id});
+                    v.seconds, Blob{v.inputs}, Blob{v.replay}, id});
             t.commit();
             *on_board = !practice;
             *said = "game " + std::to_string(id) + (practice ? " is practice: " : " is on the board: ") + name + ", " +
@@ -268,6 +278,39 @@ bool judge(Db& db, const std::string& verifier, std::int64_t id, const Verdict& 
     t.commit();
     *said = "game " + std::to_string(id) + " is refused: " + reason;
     return true;
+}
+
+std::string keep_game_as_played(Db& db, std::int64_t id, const Verdict& v)
+{
+    Transaction t(db);
+    db.lock(VERDICT_LOCK);
+    const Rows r = db.run("SELECT as_played, length(replay) FROM games WHERE id = ? AND status IN (1, 3)", {id});
+    if (r.empty() || r[0].integer(0) != 0)
+        return "";
+    const std::string game = "game " + std::to_string(id);
+    if (v.kind == Verdict::failed) {
+        // Tried again later, unless its server stopped.
+        db.run("UPDATE games SET lease_until = ? WHERE id = ?",
+               {v.error == STOPPED ? 0 : now_ms() + RETRY_AS_SENT_MS, id});
+        t.commit();
+        return game + " is kept as sent for now: " + v.error;
+    }
+    std::string why = v.error;
+    if (v.kind == Verdict::verified) {
+        const Rows same = db.run("SELECT id FROM games WHERE inputs = ? AND status IN (1, 3) AND id <> ?",
+                                 {Blob{v.inputs}, id});
+        if (same.empty()) {
+            db.run("UPDATE games SET replay = ?, inputs = ?, as_played = 1, lease_until = 0 WHERE id = ?",
+                   {Blob{v.replay}, Blob{v.inputs}, id});
+            t.commit();
+            return game + " is kept as played: " + std::to_string(v.replay.size()) + " bytes, sent as " +
+                   std::to_string(r[0].integer(1));
+        }
+        why = "it is the same game as game " + std::to_string(same[0].integer(0));
+    }
+    db.run("UPDATE games SET as_played = 2, lease_until = 0 WHERE id = ?", {id});
+    t.commit();
+    return game + " is kept as sent: " + why;
 }
 
 } // namespace kiv::board

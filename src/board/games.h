@@ -10,6 +10,7 @@
 
 #include "board/http.h"
 #include "board/settings.h"
+#include "board/tickets.h"
 #include "board/verify.h"
 
 namespace kiv::board {
@@ -25,10 +26,18 @@ const char* game_status_text(int status);
 constexpr int MAX_FAILURES = 3;
 constexpr int MAX_ATTEMPTS = 10;
 
-// POST /api/games {"ticket", "replay"}: 202 {"id", "status"} once stored,
-// 422 {"error", "id"} when refused at once. *queued is set when a game
-// waits for a verifier.
-Answer submit_game(Db& db, const BoardSettings& settings, const std::string& body, std::int64_t arrived_ms,
+// POST /api/games {"ticket", "replay"}: the body read (its ticket's form
+// checked, the replay left in base64), or the 400 that says what is wrong.
+struct Submission {
+    std::string ticket, replay;
+};
+bool read_submission(const std::string& body, Submission* submission, Answer* refusal);
+// The refusal of a game on a ticket that is not in play (none, not started,
+// left; or another replay on a ticket whose game was sent).
+Answer not_in_play(TicketState state);
+// 202 {"id", "status"} once stored, 422 {"error", "id"} when refused at
+// once. *queued is set when a game waits for a verifier.
+Answer submit_game(Db& db, const BoardSettings& settings, Submission&& submission, std::int64_t arrived_ms,
                    bool* queued);
 
 // GET /api/games/ID and /api/games/ID/replay (a daily game's held back
@@ -41,5 +50,12 @@ Answer read_game(Db& db, const BoardSettings& settings, const std::string& id_te
 // log and *on_board whether the game went on the board.
 bool judge(Db& db, const std::string& verifier, std::int64_t id, const Verdict& verdict, std::string* said,
            bool* on_board);
+
+// A game put on the board (or kept as practice) before the board kept games
+// as played, and played again by a verifier: kept as played, its key that
+// of the game as played; or kept as sent when it cannot be played here, or
+// when another game kept is the same game. A line for the log, or "" when
+// the game is gone or was done by another verifier.
+std::string keep_game_as_played(Db& db, std::int64_t id, const Verdict& verdict);
 
 } // namespace kiv::board

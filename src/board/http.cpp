@@ -56,29 +56,42 @@ constexpr const char* PAGE_POLICY =
 constexpr long MAX_BODIES = 256L * 1024 * 1024;
 std::atomic<long> bodies_held{0};
 
-// One request as it arrives.
+// One request as it arrives. The room its body takes is counted against
+// MAX_BODIES from the moment it is reserved until the body is gone, and
+// exactly that is given back.
 struct Request {
     Clock::time_point start = Clock::now();
     std::string body;
+    long held = 0;          // bytes of MAX_BODIES this request holds
     bool answered = false;  // an answer was queued before the body ended
-    ~Request() { bodies_held -= static_cast<long>(body.capacity()); }
+    ~Request() { release(); }
 
     // Makes room for `size` bytes of the body, counted against MAX_BODIES;
     // false when that would pass it.
     bool hold(size_t size)
     {
-        long more = static_cast<long>(size) - static_cast<long>(body.capacity());
+        const long more = static_cast<long>(size) - held;
         if (more <= 0)
             return true;
         if (bodies_held.fetch_add(more) + more > MAX_BODIES) {
             bodies_held -= more;
             return false;
         }
-        const size_t before = body.capacity();
+        held += more;
         body.reserve(size);
         // The library may round the room up: count what it took.
-        bodies_held += static_cast<long>(body.capacity() - before) - more;
+        const long extra = static_cast<long>(body.capacity()) - held;
+        if (extra > 0) {
+            bodies_held += extra;
+            held += extra;
+        }
         return true;
+    }
+    // The body is gone: its room is free.
+    void release()
+    {
+        bodies_held -= held;
+        held = 0;
     }
 };
 
@@ -399,7 +412,7 @@ MHD_Result HttpServer::Impl::handle(MHD_Connection* c, const std::string& url, c
         if (r->body.size() + n > MAX_BODY)
             return abort_request(c, error(413, "The request body is larger than 2 MB."));
         if (r->body.size() + n > r->body.capacity() &&
-            !r->hold(std::min(MAX_BODY, std::max(2 * r->body.capacity(), r->body.size() + n))))
+            !r->hold(std::min(MAX_BODY, std::max(2 * static_cast<size_t>(r->held), r->body.size() + n))))
             return abort_request(c, too_much_at_once());
         r->body.append(upload, n);
         return MHD_YES;
@@ -430,20 +443,25 @@ Answer HttpServer::Impl::api_answer(MHD_Connection* c, const std::string& url, c
 {
     if (method == "OPTIONS")
         return Answer{204, "", "text/plain", {}};
-    HttpRequest request;
-    request.method = method;
-    request.path = url;
-    request.body = std::move(r.body);
-    request.client = client_address(c);
-    request.connection = c;
-    request.allowed_origins = &options.allow_origins;
-    request.arrived_ms = now_ms();
-    try {
-        return api(request);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "kiv-board: %s %s: %s\n", method.c_str(), url.c_str(), e.what());
-        return error(500, "The server failed to answer; try again shortly.");
+    Answer a;
+    {
+        HttpRequest request;
+        request.method = method;
+        request.path = url;
+        request.body = std::move(r.body);
+        request.client = client_address(c);
+        request.connection = c;
+        request.allowed_origins = &options.allow_origins;
+        request.arrived_ms = now_ms();
+        try {
+            a = api(request);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "kiv-board: %s %s: %s\n", method.c_str(), url.c_str(), e.what());
+            a = error(500, "The server failed to answer; try again shortly.");
+        }
     }
+    r.release();
+    return a;
 }
 
 Answer HttpServer::Impl::static_file(const std::string& url, const std::string& method, const char* if_none_match,

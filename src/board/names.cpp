@@ -109,8 +109,13 @@ bool check_name(std::string* name, std::string* error)
         last--;
     bool visible = false;  // a letter or digit that shows
     int marks = -1;        // marks on the character before, or -1 when it takes none
+    size_t runs = 0;       // spaces that follow a space: the name is held with one
     for (size_t i = first; i < last; i++) {
         wchar_t c = chars[i];
+        if (c == L' ' && chars[i - 1] == L' ') {
+            runs++;
+            continue;
+        }
         if (bidi_control(c)) {
             *error = "The name contains a bidirectional override or mark.";
             return false;
@@ -153,14 +158,23 @@ bool check_name(std::string* name, std::string* error)
         *error = "The name has no visible letter or digit.";
         return false;
     }
-    if (last - first > static_cast<size_t>(NAME_MAX_CHARS)) {
+    if (last - first - runs > static_cast<size_t>(NAME_MAX_CHARS)) {
         *error = "The name is too long: at most 16 characters.";
         return false;
     }
     size_t begin = starts[first];
     size_t end = last < chars.size() ? starts[last] : name->size();
-    *name = name->substr(begin, end - begin);
+    *name = single_spaced(name->substr(begin, end - begin));
     return true;
+}
+
+std::string single_spaced(const std::string& name)
+{
+    std::string out;
+    for (size_t i = 0; i < name.size(); i++)
+        if (name[i] != ' ' || i == 0 || name[i - 1] != ' ')
+            out += name[i];
+    return out;
 }
 
 namespace {

@@ -8,14 +8,18 @@ namespace kiv::board {
 
 constexpr int NAME_MAX_CHARS = 16;
 
-// Checks a name as typed: strict UTF-8; after trimming spaces at both ends,
-// 1 to 16 characters, each a letter or digit (of any script), a combining
-// mark on one (three at most on one), a space or one of
+// Checks a name as typed: strict UTF-8; after trimming spaces at both ends
+// and writing each run of spaces as one (a page shows them so), 1 to 16
+// characters, each a letter or digit (of any script), a combining mark on
+// one (three at most on one), a space or one of
 // !#$%&'()*+,-./:;=?@[]^_{|}~, with at least one letter or digit. Nothing
 // invisible (Unicode's default-ignorable characters, the Hangul fillers
-// among them). On success `name` is trimmed and true is returned;
-// otherwise `error` says why in one sentence.
+// among them). On success `name` is the name so trimmed and spaced and
+// true is returned; otherwise `error` says why in one sentence.
 bool check_name(std::string* name, std::string* error);
+
+// The name with each run of spaces written as one.
+std::string single_spaced(const std::string& name);
 
 // A name whose letters come from scripts that look alike (Latin with
 // Cyrillic or Greek, say: "Rоbin" with a Cyrillic о), or whose digits come

@@ -24,29 +24,50 @@ struct Claim {
     std::int64_t attempts = 0;
 };
 
-// The oldest pending game of this rules version whose lease has run out,
-// claimed for `verifier` until now + lease.
-bool claim(Db& db, const std::string& verifier, double lease_seconds, Claim* c)
+// The first game of this rules version whose lease has run out that
+// `which` finds (in its order), claimed until now + lease, with `also`
+// set, in one transaction that skips the games others are claiming.
+bool claim_first(Db& db, const std::string& which, const std::string& also, std::vector<Value> values,
+                 double lease_seconds, Claim* c)
 {
     const std::int64_t now = now_ms();
-    const std::vector<Value> pending{static_cast<std::int64_t>(RULES_VERSION), now};
-    const std::string find = "SELECT id FROM games WHERE status = 0 AND rules = ? AND lease_until < ? ORDER BY id LIMIT 1";
+    const std::vector<Value> mine{static_cast<std::int64_t>(RULES_VERSION), now};
+    const std::string find = "SELECT id FROM games WHERE rules = ? AND lease_until < ? AND " + which + " LIMIT 1";
     // Looked for first without a write lock: most of the time there is none.
-    if (db.run(find, pending).empty())
+    if (db.run(find, mine).empty())
         return false;
     Transaction t(db);
-    const Rows r = db.run(find + db.skip_locked(), pending);
+    const Rows r = db.run(find + db.skip_locked(), mine);
     if (r.empty())
         return false;
     c->id = r[0].integer(0);
-    db.run("UPDATE games SET verifier = ?, lease_until = ?, attempts = attempts + 1 WHERE id = ?",
-           {verifier, now + std::llround(lease_seconds * 1000), c->id});
+    values.insert(values.end(), {now + std::llround(lease_seconds * 1000), c->id});
+    db.run("UPDATE games SET " + also + "lease_until = ? WHERE id = ?", values);
     const Rows g = db.run("SELECT replay, seed, attempts FROM games WHERE id = ?", {c->id});
     t.commit();
     c->replay = g.at(0).text(0);
-    c->seed = static_cast<std::uint32_t>(g[0].integer(1));
+    // A game of the first release has no ticket's seed: its replay's is it.
+    const auto* d = reinterpret_cast<const unsigned char*>(c->replay.data());
+    c->seed = !g[0].null(1) ? static_cast<std::uint32_t>(g[0].integer(1))
+              : c->replay.size() >= 12 ? static_cast<std::uint32_t>(d[8] | d[9] << 8 | d[10] << 16 |
+                                                                     static_cast<std::uint32_t>(d[11]) << 24)
+                                       : 0;
     c->attempts = g[0].integer(2);
     return true;
+}
+
+// The oldest pending game, claimed for `verifier`.
+bool claim(Db& db, const std::string& verifier, double lease_seconds, Claim* c)
+{
+    return claim_first(db, "status = 0 ORDER BY id", "verifier = ?, attempts = attempts + 1, ", {verifier},
+                       lease_seconds, c);
+}
+
+// A game kept as sent (on the board or practice before the board kept
+// games as played), the newest first.
+bool claim_as_sent(Db& db, double lease_seconds, Claim* c)
+{
+    return claim_first(db, "status IN (1, 3) AND as_played = 0 ORDER BY id DESC", "", {}, lease_seconds, c);
 }
 
 void log(const std::string& line)
@@ -129,6 +150,16 @@ void Verifiers::verify()
                 db = open_store(settings_.store);
             Claim c;
             if (!claim(*db, id_, settings_.lease_seconds, &c)) {
+                // Nothing to judge: a game kept as sent is put in its one form.
+                if (claim_as_sent(*db, settings_.lease_seconds, &c)) {
+                    VerifySettings any_frames = settings_.verify;
+                    any_frames.max_steps_per_frame = any_frames.max_steps_per_frame_in_second = MAX_STEPS_PER_FRAME;
+                    const std::string said =
+                        keep_game_as_played(*db, c.id, run_worker(any_frames, c.replay, c.seed, &stopping_));
+                    if (!said.empty())
+                        log(said);
+                    continue;
+                }
                 wait(POLL_SECONDS, true);
                 continue;
             }

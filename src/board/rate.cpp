@@ -102,7 +102,8 @@ TokenBuckets::Key client_network(const std::string& address)
 
 RateLimit::RateLimit(double per_minute, double board_per_minute, size_t capacity)
     : single_(per_minute, capacity), net56_(per_minute * NET56_SCALE, capacity),
-      net48_(per_minute * NET48_SCALE, capacity), board_(board_per_minute, 1), whole_board_(board_per_minute > 0)
+      net48_(per_minute * NET48_SCALE, capacity), share_(std::fmax(1.0, board_per_minute / BOARD_SHARE), capacity),
+      board_(board_per_minute, 1), whole_board_(board_per_minute > 0)
 {
 }
 
@@ -120,12 +121,18 @@ RateLimit::Result RateLimit::take(const std::string& address, Clock::time_point 
         uses[n++] = {&net56_, network(6, 56, bytes)};
         uses[n++] = {&net48_, network(6, 48, bytes)};
     }
+    // The network whose share of the whole board this is.
+    const TokenBuckets::Key shared = n > 1 ? uses[2].key : uses[0].key;
     std::lock_guard<std::mutex> lock(mutex_);
     double wait = 0;
     for (int i = 0; i < n; i++)
         if (uses[i].table->level(uses[i].key, now) < 1.0)
             wait = std::fmax(wait, uses[i].table->wait(uses[i].key, now));
     Result result = wait > 0 ? address_limited : taken;
+    if (result == taken && whole_board_ && share_.level(shared, now) < 1.0) {
+        wait = share_.wait(shared, now);
+        result = network_limited;
+    }
     if (result == taken && whole_board_ && board_.level({}, now) < 1.0) {
         wait = board_.wait({}, now);
         result = board_limited;
@@ -136,8 +143,10 @@ RateLimit::Result RateLimit::take(const std::string& address, Clock::time_point 
     }
     for (int i = 0; i < n; i++)
         uses[i].table->take(uses[i].key, now);
-    if (whole_board_)
+    if (whole_board_) {
+        share_.take(shared, now);
         board_.take({}, now);
+    }
     return taken;
 }
 
@@ -147,12 +156,36 @@ void RateLimit::forget_full(Clock::time_point now)
     single_.forget_full(now);
     net56_.forget_full(now);
     net48_.forget_full(now);
+    share_.forget_full(now);
 }
 
 size_t RateLimit::size()
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    return single_.size() + net56_.size() + net48_.size();
+    return single_.size() + net56_.size() + net48_.size() + share_.size();
+}
+
+TicketLimit::TicketLimit(double per_minute, size_t capacity) : buckets_(per_minute, capacity) {}
+
+bool TicketLimit::take(const std::string& ticket, Clock::time_point now, int* retry_after)
+{
+    TokenBuckets::Key key{};
+    key[0] = 't';
+    for (size_t i = 0; i < 16; i++)
+        key[2 + i] = static_cast<std::uint8_t>(std::stoi(ticket.substr(2 * i, 2), nullptr, 16));
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (buckets_.level(key, now) < 1.0) {
+        *retry_after = std::max(1, static_cast<int>(std::ceil(buckets_.wait(key, now))));
+        return false;
+    }
+    buckets_.take(key, now);
+    return true;
+}
+
+void TicketLimit::forget_full(Clock::time_point now)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    buckets_.forget_full(now);
 }
 
 } // namespace kiv::board

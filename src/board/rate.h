@@ -7,7 +7,9 @@
 // and /48 around it have buckets of their own, 4 and 16 times as large, so
 // that one customer's many /64s cannot each take a full share. IPv4 mapped
 // into IPv6 (::ffff:a.b.c.d) is IPv4. A request takes a token from each of
-// its buckets, or from none.
+// its buckets, or from none. A limit for the whole board is shared: one
+// network (an IPv4 address, or an IPv6 /48 with all of its /56s and /64s)
+// takes at most a BOARD_SHARE-th of it.
 #pragma once
 
 #include <array>
@@ -61,13 +63,17 @@ private:
 // an IPv6 /64; anything else is one unknown client.
 TokenBuckets::Key client_network(const std::string& address);
 
+// The part of the whole board's limit that one network may take.
+constexpr double BOARD_SHARE = 16;
+
 class RateLimit {
 public:
     using Clock = TokenBuckets::Clock;
-    enum Result { taken, address_limited, board_limited };
+    enum Result { taken, address_limited, network_limited, board_limited };
 
     // `per_minute` for each address; `board_per_minute`, when above 0, for
-    // all addresses together.
+    // all addresses together, and a BOARD_SHARE-th of it (one at least)
+    // for each network.
     explicit RateLimit(double per_minute, double board_per_minute = 0, size_t capacity = 100000);
 
     // Takes a token for `address` (canonical text as address_text gives it;
@@ -81,8 +87,25 @@ public:
 
 private:
     std::mutex mutex_;
-    TokenBuckets single_, net56_, net48_, board_;
+    TokenBuckets single_, net56_, net48_, share_, board_;
     bool whole_board_;
+};
+
+// Requests on a ticket whose game was started: a bucket for each ticket
+// (32 hex digits), whatever the address, so that nothing others send from
+// its address holds up its game; the ticket is the limit.
+class TicketLimit {
+public:
+    using Clock = TokenBuckets::Clock;
+    explicit TicketLimit(double per_minute, size_t capacity = 100000);
+    // Takes a token for the ticket (32 hex digits, as ticket_id_ok checks);
+    // false, with the seconds until one, when there is none.
+    bool take(const std::string& ticket, Clock::time_point now, int* retry_after);
+    void forget_full(Clock::time_point now);
+
+private:
+    std::mutex mutex_;
+    TokenBuckets buckets_;
 };
 
 } // namespace kiv::board

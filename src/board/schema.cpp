@@ -1,5 +1,7 @@
 #include "board/schema.h"
 
+#include <sodium.h>
+
 #include <cstdio>
 #include <set>
 #include <string>
@@ -212,6 +214,39 @@ CREATE UNIQUE INDEX games_inputs ON games (inputs) WHERE status IN (1, 3);
 UPDATE meta SET value = '3' WHERE item = 'schema';
 )";
 
+// Version 4: games kept as played. A game verified from now on is kept as
+// the game as played (as_played 1, its key over that); the games on the
+// board or practice before it (as_played 0) are put in that form by idle
+// verifiers, one at a time (queue.h), or kept as sent when they cannot be
+// (as_played 2). Pairing codes are hashed slowly, under the board's salt:
+// those of the earlier hash are dropped (each lives ten minutes).
+const char* const VERSION_4 = R"(
+ALTER TABLE games ADD COLUMN as_played INTEGER NOT NULL DEFAULT 0;
+CREATE INDEX games_as_sent ON games (id) WHERE status IN (1, 3) AND as_played = 0;
+DELETE FROM pairings;
+UPDATE meta SET value = '4' WHERE item = 'schema';
+)";
+
+// Names written with runs of spaces showed as one name with a space: each
+// becomes the name with single spaces, unless another player holds that.
+void single_spaces(Db& db)
+{
+    for (const Row& o : db.run("SELECT id, name FROM owners WHERE name LIKE '%  %' ORDER BY id")) {
+        const std::string name = o.text(1), single = single_spaced(name);
+        const Rows other = db.run("SELECT name FROM owners WHERE name_key = ? AND id <> ?",
+                                  {name_key(single), o.integer(0)});
+        if (!other.empty()) {
+            std::fprintf(stderr, "kiv-board: the name \"%s\" keeps its spaces: \"%s\" is another player's "
+                                 "(kiv-board rename one of them)\n", name.c_str(), other[0].text(0).c_str());
+            continue;
+        }
+        db.run("UPDATE owners SET name = ?, name_key = ? WHERE id = ?", {single, name_key(single), o.integer(0)});
+        db.run("UPDATE games SET name = ? WHERE owner = ?", {single, o.integer(0)});
+    }
+    for (const Row& g : db.run("SELECT DISTINCT name FROM games WHERE owner IS NULL AND name LIKE '%  %'"))
+        db.run("UPDATE games SET name = ? WHERE owner IS NULL AND name = ?", {single_spaced(g.text(0)), g.text(0)});
+}
+
 } // namespace
 
 int schema_version(Db& db)
@@ -241,7 +276,15 @@ void upgrade_schema(Db& db)
         key_inputs(db);
         db.run(VERSION_2_AFTER);
     }
-    db.run(VERSION_3);
+    if (version <= 2)
+        db.run(VERSION_3);
+    db.run(VERSION_4);
+    single_spaces(db);
+    unsigned char salt[crypto_pwhash_SALTBYTES];
+    char hex[2 * sizeof salt + 1];
+    randombytes_buf(salt, sizeof salt);
+    db.run("INSERT INTO meta (item, value) VALUES ('pairing salt', ?)",
+           {std::string(sodium_bin2hex(hex, sizeof hex, salt, sizeof salt))});
     if (version > 0)
         std::fprintf(stderr, "kiv-board: the board's tables were upgraded from version %d to %d\n", version,
                      SCHEMA_VERSION);

@@ -20,8 +20,6 @@ constexpr std::int64_t START_LOCK = 1263027539;
 constexpr int RETRY_RUNNING = 10;  // seconds
 constexpr int RETRY_QUEUE = 30;
 
-enum State { ISSUED = 0, STARTED = 1, ABANDONED = 2, SENT = 3 };
-
 // The day's key for clients' networks: drawn at random by the first server
 // that needs it, the same for every server of the board that day.
 std::string day_key(Db& db, std::int64_t day)
@@ -49,6 +47,17 @@ Blob client_hash(const std::string& key, const std::string& client)
 bool ticket_id_ok(const std::string& id)
 {
     return id.size() == 32 && id.find_first_not_of("0123456789abcdef") == std::string::npos;
+}
+
+TicketState ticket_state(Db& db, const std::string& id)
+{
+    const Rows r = db.run("SELECT state FROM tickets WHERE ticket = ?", {id});
+    return r.empty() ? NO_TICKET : static_cast<TicketState>(r[0].integer(0));
+}
+
+std::int64_t ticket_lock(const std::string& id)
+{
+    return static_cast<std::int64_t>(std::stoull(id.substr(0, 15), nullptr, 16));
 }
 
 Answer issue_ticket(Db& db, const BoardSettings& settings, const std::string& body)
@@ -99,6 +108,7 @@ Answer start_ticket(Db& db, const BoardSettings& settings, const std::string& id
     const std::int64_t now = now_ms();
     Transaction t(db);
     db.lock(START_LOCK);
+    db.lock(ticket_lock(id));
     const Rows ticket = db.run("SELECT state, expires_ms, daily FROM tickets WHERE ticket = ?", {id});
     if (ticket.empty())
         return error(404, "There is no such ticket.");
@@ -109,7 +119,10 @@ Answer start_ticket(Db& db, const BoardSettings& settings, const std::string& id
         return error(409, "The ticket was given up: each game needs a ticket of its own.");
     if (ticket[0].integer(1) <= now)
         return error(410, "The ticket has expired.");
-    if (db.run("SELECT count(*) FROM games WHERE status = 0").at(0).integer(0) >= settings.queue)
+    // This version's games only: another version's are its verifiers' to play.
+    if (db.run("SELECT count(*) FROM games WHERE status = 0 AND rules = ?", {static_cast<std::int64_t>(RULES_VERSION)})
+            .at(0)
+            .integer(0) >= settings.queue)
         return busy(503, "The board has too many games to verify just now; try again shortly.", RETRY_QUEUE);
     if (db.run("SELECT count(*) FROM tickets WHERE state = 1 AND owner = ? AND expires_ms > ?", {owner->id, now})
             .at(0)
@@ -149,6 +162,7 @@ Answer start_ticket(Db& db, const BoardSettings& settings, const std::string& id
 Answer abandon_ticket(Db& db, const std::string& id)
 {
     Transaction t(db);
+    db.lock(ticket_lock(id));
     const Rows ticket = db.run("SELECT state FROM tickets WHERE ticket = ?", {id});
     if (ticket.empty())
         return error(404, "There is no such ticket.");

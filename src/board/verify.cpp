@@ -21,7 +21,11 @@
 #include <cstring>
 #include <nlohmann/json.hpp>
 
+#include "frame/game.h"
 #include "frame/loop.h"
+#include "media/draw.h"
+#include "media/screen.h"
+#include "replay/as_played.h"
 #include "replay/file.h"
 #include "replay/run.h"
 
@@ -81,17 +85,40 @@ bool check_frames(const ReplayFrame* frames, long count, double max_in_second, s
     return true;
 }
 
-std::string inputs_key(std::uint32_t seed, const unsigned char* body, long size)
+namespace {
+
+std::string generic_hash(const std::string& bytes)
 {
     unsigned char key[crypto_generichash_BYTES];
-    const unsigned char seed_bytes[4] = {static_cast<unsigned char>(seed), static_cast<unsigned char>(seed >> 8),
-                                         static_cast<unsigned char>(seed >> 16), static_cast<unsigned char>(seed >> 24)};
-    crypto_generichash_state state;
-    crypto_generichash_init(&state, nullptr, 0, sizeof key);
-    crypto_generichash_update(&state, seed_bytes, sizeof seed_bytes);
-    crypto_generichash_update(&state, body, static_cast<unsigned long long>(size));
-    crypto_generichash_final(&state, key, sizeof key);
+    crypto_generichash(key, sizeof key, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), nullptr,
+                       0);
     return std::string(reinterpret_cast<const char*>(key), sizeof key);
+}
+
+void put_le(std::string* out, std::uint32_t v, int bytes)
+{
+    for (int i = 0; i < bytes; i++)
+        out->push_back(static_cast<char>(v >> (8 * i)));
+}
+
+} // namespace
+
+std::string played_key(std::uint32_t seed)
+{
+    std::string game;
+    put_le(&game, seed, 4);
+    put_le(&game, static_cast<std::uint32_t>(replay.frames), 4);
+    for (long f = 0; f < replay.frames; f++)
+        game.push_back(static_cast<char>(replay.frame[f].steps));
+    mouse_speed = replay.header.mouse_speed;
+    int x = replay.header.pointer_x, y = replay.header.pointer_y;
+    for (long s = 0; s < replay.steps; s++) {
+        x = pointer_moved(x, replay.input[s].dx, SCREEN_W);
+        y = pointer_moved(y, replay.input[s].dy, SCREEN_H);
+        put_le(&game, static_cast<std::uint32_t>(x), 2);
+        put_le(&game, static_cast<std::uint32_t>(y), 2);
+    }
+    return generic_hash(game);
 }
 
 std::string replay_inputs_key(const std::string& bytes)
@@ -99,7 +126,43 @@ std::string replay_inputs_key(const std::string& bytes)
     ReplayError error;
     if (!read_replay(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), &error))
         return "";
-    return inputs_key(replay.header.seed, replay_body, replay.header.body_size);
+    std::string key;
+    put_le(&key, replay.header.seed, 4);
+    key.append(reinterpret_cast<const char*>(replay_body), static_cast<size_t>(replay.header.body_size));
+    return generic_hash(key);
+}
+
+Verdict replay_verdict(const unsigned char* data, size_t size, std::uint32_t seed, double max_steps_per_frame,
+                       double max_in_second)
+{
+    static unsigned char out[MAX_REPLAY_FILE];
+    Verdict v;
+    v.kind = Verdict::refused;
+    ReplayError error;
+    ReplayResult result;
+    if (!read_replay(data, size, &error)) {
+        v.error = error.text;
+    } else if (!check_game_header(replay.header, seed, max_steps_per_frame, &v.error) ||
+               !check_frames(replay.frame, replay.frames, max_in_second, &v.error)) {
+    } else if (!verify_replay(&result, &error, false, true)) {
+        v.error = error.text;
+    } else if (!make_as_played()) {
+        v.error = "the game's end cannot be found in its last frame";
+    } else {
+        const long written = write_replay(out, MAX_REPLAY_FILE);
+        if (written < 0) {
+            v.error = "the game as played cannot be written";
+            return v;
+        }
+        v.kind = Verdict::verified;
+        v.score = result.score;
+        v.steps = replay.steps;
+        v.frames = replay.frames;
+        v.seconds = static_cast<double>(replay.steps) * STEP_MS / 1000.0;
+        v.inputs = played_key(seed);
+        v.replay.assign(reinterpret_cast<const char*>(out), static_cast<size_t>(written));
+    }
+    return v;
 }
 
 namespace {
@@ -149,28 +212,21 @@ bool enter_worker_sandbox(std::string* why)
 std::string worker_verdict(const unsigned char* data, size_t size, std::uint32_t seed, double max_steps_per_frame,
                            double max_in_second)
 {
+    const Verdict v = replay_verdict(data, size, seed, max_steps_per_frame, max_in_second);
     json out;
-    ReplayError error;
-    ReplayResult result;
-    std::string why;
-    if (!read_replay(data, size, &error)) {
-        out["error"] = error.text;
-    } else if (!check_game_header(replay.header, seed, max_steps_per_frame, &why) ||
-               !check_frames(replay.frame, replay.frames, max_in_second, &why)) {
-        out["error"] = why;
+    if (v.kind != Verdict::verified) {
+        out["error"] = v.error;
     } else {
-        // The body is read into replay_body: its key before it is played.
-        const std::string key = inputs_key(seed, replay_body, replay.header.body_size);
-        char hex[2 * crypto_generichash_BYTES + 1];
-        sodium_bin2hex(hex, sizeof hex, reinterpret_cast<const unsigned char*>(key.data()), key.size());
-        if (!verify_replay(&result, &error))
-            out["error"] = error.text;
-        else
-            out = json{{"score", result.score},
-                       {"steps", result.steps},
-                       {"frames", result.frames},
-                       {"seconds", result.seconds},
-                       {"inputs", hex}};
+        std::string hex(2 * v.inputs.size() + 1, '\0');
+        sodium_bin2hex(hex.data(), hex.size(), reinterpret_cast<const unsigned char*>(v.inputs.data()),
+                       v.inputs.size());
+        hex.pop_back();
+        std::string b64(sodium_base64_ENCODED_LEN(v.replay.size(), sodium_base64_VARIANT_ORIGINAL), '\0');
+        sodium_bin2base64(b64.data(), b64.size(), reinterpret_cast<const unsigned char*>(v.replay.data()),
+                          v.replay.size(), sodium_base64_VARIANT_ORIGINAL);
+        b64.pop_back();
+        out = json{{"score", v.score}, {"steps", v.steps},  {"frames", v.frames},
+                   {"seconds", v.seconds}, {"inputs", hex}, {"replay", b64}};
     }
     return out.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
 }
@@ -266,6 +322,10 @@ int verify_worker_main(std::uint32_t seed, double max_steps_per_frame, double ma
 }
 
 namespace {
+
+// The longest line a worker may answer: the game as played in base64, and
+// a little more.
+constexpr size_t MAX_LINE = (MAX_REPLAY_FILE + 2) / 3 * 4 + 4096;
 
 // Both ends of a pipe, closed when it goes.
 struct Pipe {
@@ -381,9 +441,9 @@ Verdict run_worker(const VerifySettings& settings, const std::string& replay_byt
                 in.close_end(1);
         }
         if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
-            char buffer[4096];
+            char buffer[65536];
             ssize_t r = read(out.fd[0], buffer, sizeof buffer);
-            if (r > 0 && line.size() < 65536)
+            if (r > 0 && line.size() < MAX_LINE)
                 line.append(buffer, static_cast<size_t>(r));
             else if (r == 0 || (r < 0 && errno != EAGAIN && errno != EINTR))
                 eof = true;
@@ -423,15 +483,22 @@ Verdict run_worker(const VerifySettings& settings, const std::string& replay_byt
     if (!answer.is_object() || !answer.contains("score") || !answer["score"].is_number_integer() ||
         !answer.contains("steps") || !answer["steps"].is_number_integer() || !answer.contains("frames") ||
         !answer["frames"].is_number_integer() || !answer.contains("seconds") || !answer["seconds"].is_number() ||
-        !answer.contains("inputs") || !answer["inputs"].is_string())
+        !answer.contains("inputs") || !answer["inputs"].is_string() || !answer.contains("replay") ||
+        !answer["replay"].is_string())
         return failed("the verifier's answer was not understood");
-    const std::string hex = answer["inputs"].get<std::string>();
+    const std::string hex = answer["inputs"].get<std::string>(), b64 = answer["replay"].get<std::string>();
     v.inputs.resize(crypto_generichash_BYTES);
-    size_t decoded = 0;
+    v.replay.resize(b64.size() / 4 * 3 + 3);
+    size_t decoded = 0, file = 0;
+    const char* end = nullptr;
     if (sodium_hex2bin(reinterpret_cast<unsigned char*>(v.inputs.data()), v.inputs.size(), hex.data(), hex.size(),
                        nullptr, &decoded, nullptr) != 0 ||
-        decoded != v.inputs.size())
+        decoded != v.inputs.size() ||
+        sodium_base642bin(reinterpret_cast<unsigned char*>(v.replay.data()), v.replay.size(), b64.data(), b64.size(),
+                          nullptr, &file, &end, sodium_base64_VARIANT_ORIGINAL) != 0 ||
+        end != b64.data() + b64.size() || file < static_cast<size_t>(REPLAY_HEADER_SIZE))
         return failed("the verifier's answer was not understood");
+    v.replay.resize(file);
     v.kind = Verdict::verified;
     v.score = answer["score"].get<int>();
     v.steps = answer["steps"].get<long>();

@@ -39,10 +39,15 @@ bool check_game_header(const ReplayHeader& header, std::uint32_t seed, double ma
 // average alone.
 bool check_frames(const ReplayFrame* frames, long count, double max_in_second, std::string* error);
 
-// What makes two games one: the seed and the inputs (the replay's body,
-// decompressed, whatever its compression), hashed: 32 bytes.
-std::string inputs_key(std::uint32_t seed, const unsigned char* body, long size);
-// The same of a whole replay; empty when it cannot be read.
+// What makes two games one: the seed, the frames, and where the pointer
+// was after each step of the game as played (the replay in `replay`, made
+// so by make_as_played), hashed: 32 bytes. The same for every replay of one
+// game, whatever its bytes, its inputs the game never read, or its mouse
+// speed.
+std::string played_key(std::uint32_t seed);
+// The key the board gave games verified before it kept them as played: the
+// seed and the replay's body as sent, decompressed; empty when the replay
+// cannot be read.
 std::string replay_inputs_key(const std::string& replay_bytes);
 
 struct Verdict {
@@ -50,9 +55,17 @@ struct Verdict {
     int score = 0;
     long steps = 0, frames = 0;
     double seconds = 0;
-    std::string inputs;  // inputs_key of the game
+    std::string inputs;  // played_key of the game
+    std::string replay;  // the game as played: the replay file the board keeps
     std::string error;   // why it was refused or failed
 };
+
+// What the board makes of a replay, as a worker plays it: refused (with
+// why), or verified with its score, its key and the game as played, the
+// replay written anew (its body in its fewest bytes, compressed by zlib at
+// its best). Uses the game's records: one at a time.
+Verdict replay_verdict(const unsigned char* data, size_t size, std::uint32_t seed, double max_steps_per_frame,
+                       double max_in_second);
 
 // The worker: shuts itself in (no new privileges, and a seccomp filter
 // under which it may only read its standard input, write its standard

@@ -82,14 +82,19 @@ static int to_screen(float v, int size)
     return p < 0 ? 0 : (p > size - 1 ? size - 1 : p);
 }
 
+int pointer_moved(int from, int motion, int size)
+{
+    return to_screen(static_cast<float>(motion) * mouse_speed + static_cast<float>(from), size);
+}
+
 int read_pointer(int& x, int& y)
 {
     int dx = step_input.dx;
     int dy = step_input.dy;
     step_input.dx = 0;
     step_input.dy = 0;
-    pointer_x = to_screen(static_cast<float>(dx) * mouse_speed + static_cast<float>(pointer_x), SCREEN_W);
-    pointer_y = to_screen(static_cast<float>(dy) * mouse_speed + static_cast<float>(pointer_y), SCREEN_H);
+    pointer_x = pointer_moved(pointer_x, dx, SCREEN_W);
+    pointer_y = pointer_moved(pointer_y, dy, SCREEN_H);
     x = pointer_x;
     y = pointer_y;
     return step_input.buttons;

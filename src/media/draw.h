@@ -28,6 +28,9 @@ const unsigned char* screen_pixels(int* pitch);
 // Full screen: (320, 240); windowed: where the system mouse is
 // (pointer_source).
 void reset_pointer();
+// Where a pointer coordinate at `from` lands after a relative motion: from +
+// motion * mouse_speed, truncated, on the screen (`size` wide or high).
+int pointer_moved(int from, int motion, int size);
 // Moves the game pointer by this step's relative motion times mouse_speed,
 // keeps it on the screen, stores it in x and y and returns the button mask.
 int read_pointer(int& x, int& y);

@@ -80,8 +80,9 @@ long put_number(unsigned char* out, long at, long capacity, int v)
     return at;
 }
 
-// One number at body[*at]; false when it is cut short or longer than the
-// five bytes a 32-bit number needs.
+// One number at body[*at]; false when it is cut short, or longer than it
+// needs to be (put_number writes every number in its fewest bytes, at most
+// the five a 32-bit number needs: a body has one way to write each).
 bool get_number(const unsigned char* body, long size, long* at, int* v)
 {
     std::uint32_t u = 0;
@@ -89,7 +90,7 @@ bool get_number(const unsigned char* body, long size, long* at, int* v)
         if (*at >= size)
             return false;
         unsigned char b = body[(*at)++];
-        if (i == 4 && b > 0x0f)
+        if ((i == 4 && b > 0x0f) || (i > 0 && b == 0))
             return false;
         u |= static_cast<std::uint32_t>(b & 0x7f) << (7 * i);
         if (!(b & 0x80)) {
@@ -135,7 +136,7 @@ void write_replay_header(const ReplayHeader& h, unsigned char out[REPLAY_HEADER_
     put(out + 56, static_cast<std::uint64_t>(h.body_size), 4);
 }
 
-bool read_replay_header(const unsigned char* d, size_t size, ReplayHeader* h, ReplayError* error)
+bool read_replay_header(const unsigned char* d, size_t size, ReplayHeader* h, ReplayError* error, bool any_rules)
 {
     if (size < 4 || std::memcmp(d, MAGIC, 4) != 0)
         return replay_error(error, "byte 0: not a Kiv replay (it does not begin with \"KIVR\")");
@@ -147,7 +148,7 @@ bool read_replay_header(const unsigned char* d, size_t size, ReplayHeader* h, Re
     if (h->kind != REPLAY_GAME && h->kind != REPLAY_SESSION)
         return replay_error(error, "byte 5: unknown kind of replay %d", h->kind);
     h->rules = static_cast<int>(get(d + 6, 2));
-    if (h->rules != RULES_VERSION)
+    if (h->rules != RULES_VERSION && !any_rules)
         return replay_error(error,
                             "byte 6: recorded under version %d of the game's rules; this build plays version %d, "
                             "where the same input may give another game",
@@ -195,22 +196,65 @@ bool read_replay_header(const unsigned char* d, size_t size, ReplayHeader* h, Re
     return true;
 }
 
+long write_frames(const ReplayFrame* frame, long frames, const StepInput* input, long steps, unsigned char* out,
+                  long at, long capacity)
+{
+    if (at + frames + steps > capacity)
+        return -1;
+    for (long f = 0; f < frames; f++)
+        out[at++] = static_cast<unsigned char>(frame[f].steps | frame[f].escapes << FRAME_ESCAPE_SHIFT |
+                                               (frame[f].close ? FRAME_CLOSE_BIT : 0));
+    for (long s = 0; s < steps; s++)
+        out[at++] = static_cast<unsigned char>(input[s].buttons);
+    for (long s = 0; at >= 0 && s < steps; s++)
+        at = put_number(out, at, capacity, input[s].dx);
+    for (long s = 0; at >= 0 && s < steps; s++)
+        at = put_number(out, at, capacity, input[s].dy);
+    return at;
+}
+
+bool read_frames(const unsigned char* body, long size, long* at, long frames, long max_steps, ReplayFrame* frame,
+                 StepInput* input, long* steps, ReplayError* error)
+{
+    *steps = 0;
+    if (frames > size - *at)
+        return replay_error(error, "body byte %ld: %ld frames do not fit in the %ld bytes left", *at, frames,
+                            size - *at);
+    long n = 0;
+    for (long f = 0; f < frames; f++) {
+        int b = body[(*at)++];
+        ReplayFrame& fr = frame[f];
+        fr.steps = static_cast<unsigned char>(b & FRAME_STEPS_MASK);
+        fr.escapes = static_cast<unsigned char>(b >> FRAME_ESCAPE_SHIFT & MAX_FRAME_ESCAPES);
+        fr.close = (b & FRAME_CLOSE_BIT) != 0;
+        if (fr.steps < 1 || fr.steps > 5 || (b & FRAME_UNUSED_BIT))
+            return replay_error(error, "frame %ld: runs %d steps (a frame runs 1 to 5)", f, fr.steps);
+        n += fr.steps;
+        if (n > max_steps)
+            return replay_error(error, "frame %ld: the frames run more than the %ld steps of the header", f,
+                                max_steps);
+    }
+    if (n > size - *at)
+        return replay_error(error, "body byte %ld: the buttons of %ld steps do not fit in the %ld bytes left", *at, n,
+                            size - *at);
+    for (long s = 0; s < n; s++)
+        input[s].buttons = body[(*at)++];
+    for (int axis = 0; axis < 2; axis++) {
+        for (long s = 0; s < n; s++) {
+            int v = 0;
+            if (!get_number(body, size, at, &v))
+                return replay_error(error, "step %ld: its %c motion is cut short or malformed (body byte %ld)", s,
+                                    axis ? 'y' : 'x', *at);
+            (axis ? input[s].dy : input[s].dx) = v;
+        }
+    }
+    *steps = n;
+    return true;
+}
+
 long write_replay_body(unsigned char* out, long capacity)
 {
-    long at = 0;
-    if (replay.frames + replay.steps > capacity)
-        return -1;
-    for (long f = 0; f < replay.frames; f++) {
-        const ReplayFrame& fr = replay.frame[f];
-        out[at++] = static_cast<unsigned char>(fr.steps | fr.escapes << FRAME_ESCAPE_SHIFT |
-                                               (fr.close ? FRAME_CLOSE_BIT : 0));
-    }
-    for (long s = 0; s < replay.steps; s++)
-        out[at++] = static_cast<unsigned char>(replay.input[s].buttons);
-    for (long s = 0; at >= 0 && s < replay.steps; s++)
-        at = put_number(out, at, capacity, replay.input[s].dx);
-    for (long s = 0; at >= 0 && s < replay.steps; s++)
-        at = put_number(out, at, capacity, replay.input[s].dy);
+    long at = write_frames(replay.frame, replay.frames, replay.input, replay.steps, out, 0, capacity);
     if (replay.header.windowed) {
         at = at < 0 ? at : put_number(out, at, capacity, static_cast<int>(replay.returns));
         for (long i = 0; at >= 0 && i < replay.returns; i++) {
@@ -229,34 +273,12 @@ bool read_replay_body(const ReplayHeader& h, const unsigned char* body, long siz
     replay.returns = 0;
     if (size != h.body_size)
         return replay_error(error, "body: %ld bytes where the header promises %ld", size, h.body_size);
-    long at = 0;
-    long steps = 0;
-    for (long f = 0; f < h.frames; f++) {
-        int b = body[at++];
-        ReplayFrame& fr = replay.frame[f];
-        fr.steps = static_cast<unsigned char>(b & FRAME_STEPS_MASK);
-        fr.escapes = static_cast<unsigned char>(b >> FRAME_ESCAPE_SHIFT & MAX_FRAME_ESCAPES);
-        fr.close = (b & FRAME_CLOSE_BIT) != 0;
-        if (fr.steps < 1 || fr.steps > 5 || (b & FRAME_UNUSED_BIT))
-            return replay_error(error, "frame %ld: runs %d steps (a frame runs 1 to 5)", f, fr.steps);
-        steps += fr.steps;
-        if (steps > h.steps)
-            return replay_error(error, "frame %ld: the frames run more than the %ld steps of the header", f, h.steps);
-    }
+    long at = 0, steps = 0;
+    if (!read_frames(body, size, &at, h.frames, h.steps, replay.frame, replay.input, &steps, error))
+        return false;
     if (steps != h.steps)
         return replay_error(error, "frame %ld: the frames run %ld steps where the header says %ld", h.frames - 1, steps,
                             h.steps);
-    for (long s = 0; s < h.steps; s++)
-        replay.input[s].buttons = body[at++];
-    for (int axis = 0; axis < 2; axis++) {
-        for (long s = 0; s < h.steps; s++) {
-            int v = 0;
-            if (!get_number(body, size, &at, &v))
-                return replay_error(error, "step %ld: its %c motion is cut short or malformed (body byte %ld)", s,
-                                    axis ? 'y' : 'x', at);
-            (axis ? replay.input[s].dy : replay.input[s].dx) = v;
-        }
-    }
     long returns = 0;
     if (h.windowed) {
         int n = 0;

@@ -32,7 +32,8 @@
 // The body, before compression: one byte per frame (bits 0-2 its steps, 1
 // to 5; bits 3-5 its Escape presses; bit 6 a window close; bit 7 zero), one
 // byte per step (the button mask), then every step's x motion and then every
-// step's y motion, each a zigzag-encoded LEB128 number of at most five bytes.
+// step's y motion, each a zigzag-encoded LEB128 number in its fewest bytes
+// (at most five; a number written longer is refused).
 // A session played in a window goes on with where the system mouse was each
 // time the game returned to the title, which is where the pointer returns
 // to there: their number, then x and y of each in turn, in the same
@@ -114,8 +115,24 @@ struct ReplayError {
 bool replay_error(ReplayError* error, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 void write_replay_header(const ReplayHeader& header, unsigned char out[REPLAY_HEADER_SIZE]);
-// Checks and reads the first REPLAY_HEADER_SIZE of size bytes.
-bool read_replay_header(const unsigned char* data, size_t size, ReplayHeader* header, ReplayError* error);
+// Checks and reads the first REPLAY_HEADER_SIZE of size bytes. A replay of
+// other rules is refused unless `any_rules` (its header is read all the
+// same: every rules version writes this format).
+bool read_replay_header(const unsigned char* data, size_t size, ReplayHeader* header, ReplayError* error,
+                        bool any_rules = false);
+
+// Whole frames in the body's layout: their frame bytes, their steps'
+// buttons, then their steps' x motions and their y motions. A body begins
+// with all of its frames so, and a game sent in parts would send each part
+// so. Reads `frames` frames from body[*at] on into frame[] and input[],
+// refusing frames that run more than max_steps steps in all; *steps is set
+// and *at left past them.
+bool read_frames(const unsigned char* body, long size, long* at, long frames, long max_steps, ReplayFrame* frame,
+                 StepInput* input, long* steps, ReplayError* error);
+// Writes frames and their steps at out[at]; returns where they end, or -1
+// when they would not fit in capacity.
+long write_frames(const ReplayFrame* frame, long frames, const StepInput* input, long steps, unsigned char* out,
+                  long at, long capacity);
 
 // The body of `replay` (its frames and inputs) into out; returns its size,
 // or -1 when it would not fit in capacity.

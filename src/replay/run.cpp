@@ -1,6 +1,7 @@
 // Playing a replay with the game's own code.
 #include "replay/run.h"
 
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -13,6 +14,7 @@
 #include "media/input.h"
 #include "media/playfield_draw.h"
 #include "media/sound.h"
+#include "replay/as_played.h"
 #include "sim/balls.h"
 #include "sim/motion.h"
 #include "sim/pan.h"
@@ -72,11 +74,19 @@ void start_recorded_game(const ReplayHeader& h)
 
 namespace {
 
+// Motion left unread adds up; a stranger's numbers cannot carry it past
+// what an int holds.
+int add_motion(int total, int motion)
+{
+    const long long sum = static_cast<long long>(total) + motion;
+    return sum > INT_MAX ? INT_MAX : sum < INT_MIN ? INT_MIN : static_cast<int>(sum);
+}
+
 void replay_input(StepInput* input)
 {
     const StepInput& in = replay.input[replay_run.step < replay.steps ? replay_run.step : replay.steps - 1];
-    input->dx += in.dx;
-    input->dy += in.dy;
+    input->dx = replay_run.fed_x = add_motion(input->dx, in.dx);
+    input->dy = replay_run.fed_y = add_motion(input->dy, in.dy);
     input->buttons = in.buttons;
 }
 
@@ -101,7 +111,7 @@ bool game_in_play()
     return game_state == STATE_PLAYING || game_state == STATE_ENDING;
 }
 
-void start_replay(bool fingerprint, bool screens)
+void start_replay(bool fingerprint, bool screens, bool as_played)
 {
     replay_run = ReplayRun{};
     replay_run.fingerprinting = fingerprint;
@@ -112,6 +122,9 @@ void start_replay(bool fingerprint, bool screens)
     const ReplayHeader& h = replay.header;
     if (h.kind == REPLAY_GAME) {
         start_recorded_game(h);
+        replay_run.as_played = as_played;
+        replay_run.read_x = pointer_x;
+        replay_run.read_y = pointer_y;
         return;
     }
     // A session starts as the program does.
@@ -134,6 +147,8 @@ bool run_replay_frame()
         replay_run.step++;
         if (replay_run.fingerprinting)
             add_step(replay_run.fp);
+        if (replay_run.as_played)
+            keep_as_played();
     }
     const bool game = replay.header.kind == REPLAY_GAME;
     if (game && !replay_run.ended && !game_in_play()) {
@@ -162,10 +177,10 @@ void stop_replay()
     playing_replay = false;
 }
 
-bool verify_replay(ReplayResult* result, ReplayError* error, bool screens)
+bool verify_replay(ReplayResult* result, ReplayError* error, bool screens, bool as_played)
 {
     const ReplayHeader& h = replay.header;
-    start_replay(true, screens);
+    start_replay(true, screens, as_played);
     while (replay_run.frame < replay.frames) {
         if (replay_run.ended || quit_requested)
             return replay_error(error, "frame %ld: the game ended in frame %ld, yet the replay goes on for %ld frames",

@@ -32,14 +32,23 @@ struct ReplayRun {
     Fingerprint fp;
     long returns;           // the pointer's places taken
     long short_frame;       // the frame that found none left to take; -1 none
+    // A game played as_played (as_played.h): each step's input in `replay`
+    // rewritten as the game read it, and where the game ended.
+    bool as_played;
+    int fed_x, fed_y;       // the motion the game was handed in the step just run
+    int read_x, read_y;     // where the pointer was when the game last read it
+    long played_steps;      // the steps up to the one the game ended in; 0 while it runs
+    long played_frames;     // the frames up to that one
+    std::uint64_t played_fingerprint;  // the fingerprint after that step
 };
 extern ReplayRun replay_run;
 
 // Sets the game up to play `replay` from its start (on the screen as it
 // is: nothing is drawn without one), with its steps' input
 // (and a session in a window, the places its pointer returns to) taken from
-// it. Until stop_replay, quitting ends the replay, not the program.
-void start_replay(bool fingerprint, bool screens);
+// it. Until stop_replay, quitting ends the replay, not the program. With
+// as_played, each step's input is rewritten as the game read it as it runs.
+void start_replay(bool fingerprint, bool screens, bool as_played = false);
 // Runs the next frame as the main loop would: its steps, the drawing, its
 // key events. A window close ends a session's play as quitting would.
 // Returns false when no frame is left.
@@ -57,7 +66,9 @@ struct ReplayResult {
 
 // Plays `replay` (read with read_replay_body) to its end and checks it
 // against its header: a game must go on to its last frame and end there, and
-// its score and fingerprint must be those the header claims.
-bool verify_replay(ReplayResult* result, ReplayError* error, bool screens = false);
+// its score and fingerprint must be those the header claims. With
+// as_played, `replay` is rewritten as the game read it while it plays (see
+// make_as_played).
+bool verify_replay(ReplayResult* result, ReplayError* error, bool screens = false, bool as_played = false);
 
 } // namespace kiv

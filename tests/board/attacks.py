@@ -10,9 +10,12 @@ own, whose workers, once shut in, try what such code would (--worker-trial).
 """
 import base64
 import concurrent.futures
+import contextlib
+import hashlib
 import json
 import os
 import re
+import socket
 import struct
 import subprocess
 import threading
@@ -74,6 +77,29 @@ def body(ticket, replay):
 
 def idle(seed):
     return bt.record(seed, '--bot', 'idle')[0]
+
+
+def rewritten(replay, edit=None, padded=False, level=9):
+    """The same replay, its body edited (a bytearray, with its frames and
+    steps), its first motion written a byte longer."""
+    body = bytearray(zlib.decompress(replay[64:]))
+    steps, frames = struct.unpack_from('<II', replay, 28)
+    if edit:
+        edit(body, frames, steps)
+    if padded:
+        body[frames + steps:frames + steps + 1] = bytes([body[frames + steps] | 0x80, 0])
+    head = bytearray(replay[:64])
+    struct.pack_into('<I', head, 56, len(body))
+    return bytes(head) + zlib.compress(bytes(body), level)
+
+
+def padded_stream(replay, size):
+    """The same replay, its zlib stream padded to `size` bytes with empty
+    stored blocks after a sync flush: what the board once kept for good."""
+    z = zlib.compressobj(9)
+    out = replay[:64] + z.compress(zlib.decompress(replay[64:])) + z.flush(zlib.Z_SYNC_FLUSH)
+    end = z.flush()
+    return out + b'\0\0\0\xff\xff' * ((size - len(out) - len(end)) // 5 + 1) + end
 
 
 def peak_memory(pid):
@@ -182,6 +208,9 @@ def suite(store, pg):
         s.crowd = start(store, '--trusted-proxy', '127.0.0.2', '--board-tickets-per-minute', '5', *few)
         s.limited = start(store, *bt.LENIENT, '--running-per-name', '2', '--running-per-client', '3', *few)
         s.full = start(store, *bt.LENIENT, '--queue', '0', '--workers', '0')
+        s.one = start(store, *bt.LENIENT, '--queue', '1', '--workers', '0')
+        s.stingy = start(store, '--starts-per-minute', '2', '--reads-per-minute', '2', *few)
+        s.junk = start(store, *bt.LENIENT, '--games-per-minute', '2', *few)
         # The worker is handed nothing of the server's environment, where a
         # PostgreSQL board's URL may be.
         s.hostile = {}
@@ -313,6 +342,7 @@ def attack_rows(store, s):
         replay, steps_, _ = bt.record(board.start(t, 'Eve', secret(board, 'Eve')), '--bot', 'idle')
         return types.SimpleNamespace(ticket=t, replay=replay, due=at + steps_ / 100)
     slowed = begin()  # left to wait while the rows before it run
+    banked = begin()
 
     def paced(late, peer):  # (from an address of its own: `strict` takes two games a minute from one)
         def send(g):
@@ -320,16 +350,7 @@ def attack_rows(store, s):
             return judged(strict, body(g.ticket, g.replay), peer)
         return send
 
-    # One verdict: a game on the board, and a ticket given its seed.
     shared = {}
-
-    def on_board_then_same_seed():
-        t, seed = started()
-        g = bt.record(seed, '--play', '300')[0]
-        bt.check(board.sent(t, g)['status'] == 'on the board', 'the first copy')
-        again, _ = started()
-        bt.sql(store, f"UPDATE tickets SET seed = {seed} WHERE ticket = '{again}'")
-        return body(again, g[:64] + zlib.compress(zlib.decompress(g[64:]), 1))
 
     def sent_once():
         t, seed = started()
@@ -426,9 +447,103 @@ def attack_rows(store, s):
         print(f'json: peak memory (VmHWM) {peak_before} MB before the eight bodies, {peak_after} MB after')
         # 16 MB of bodies; as parsed trees they once took 100 MB more.
         bt.check(peak_after - peak_before < 3 * 16, f'the eight bodies took {peak_after - peak_before} MB')
+    # One game under many names: a game on the board, then others written
+    # from it, each on a ticket given its seed.
+    def rewritings():
+        t, seed = started()
+        g = bt.record(seed, '--play', '300')[0]
+        bt.check(board.sent(t, g)['status'] == 'on the board', 'the first copy')
+        writings = [rewritten(g, lambda b, f, n: b.__setitem__(slice(f, f + n), bytes(x | 0xfe for x in b[f:f + n]))),
+                    rewritten(g, lambda b, f, n: b.__setitem__(f - 1, b[f - 1] | 0x58)),  # Escape x3, a close
+                    rewritten(g, padded=True), padded_stream(g, 100000), rewritten(g, level=1)]
+        pairs = [(started()[0], replay) for replay in writings]
+        for again, _ in pairs:
+            bt.sql(store, f"UPDATE tickets SET seed = {seed} WHERE ticket = '{again}'")
+        return pairs
+
+    def each_judged(pairs):
+        got = [judged(board, body(t, replay)) for t, replay in pairs]
+        return max(a[0] for a in got), {}, ' | '.join(a[2] for a in got)
+
+    def bloated():
+        t, seed = started()
+        shared['bloated'] = idle(seed)
+        return body(t, padded_stream(shared['bloated'], 1500000))
+
+    def kept_as_played(head, text):
+        sent = shared['bloated']
+        kept = bt.request(board.port, 'GET', f"/api/games/{json.loads(text)['id']}/replay")[2]
+        print(f'  {"":11}{"":72}sent {len(padded_stream(sent, 1500000))} bytes, kept and served {len(kept)}')
+        return (kept[8:12], kept[24:28]) == (sent[8:12], sent[24:28]) and \
+            len(kept) <= 64 + len(zlib.compress(zlib.decompress(sent[64:]), 9))
+
+    def flood(prepared):
+        """140 bodies of 2 MB, four at a time, each of a refused kind (not
+        JSON; a ticket unknown, not started, malformed); then 140 more at
+        once, cut off half way, each waited for until the server drops it
+        (past its room for bodies, were any kept); then an honest game."""
+        unstarted, honest, big = *prepared, 2 * 1024 * 1024
+        kinds = [b'x' * (big - 100)] + [body(t, 'A' * (big - 200)).encode() for t in ('0' * 32, unstarted, 'x' * 32)]
+        with concurrent.futures.ThreadPoolExecutor(4) as pool:
+            statuses = sorted(set(pool.map(lambda i: bt.request(board.port, 'POST', '/api/games', kinds[i % 4],
+                                                                 JSON)[0], range(140))))
+        head, cuts = (f'POST /api/games HTTP/1.1\r\nHost: k\r\nContent-Type: application/json\r\n'
+                      f'Content-Length: {big}\r\n\r\n').encode(), []
+        for _ in range(140):
+            cuts.append(socket.create_connection(('127.0.0.1', board.port), timeout=30))
+            with contextlib.suppress(OSError):  # refused at once, for want of room
+                cuts[-1].sendall(head + b'{' * (big // 2))
+                cuts[-1].shutdown(socket.SHUT_WR)
+        for cut in cuts:  # each dropped by the server (at its request timeout)
+            with contextlib.suppress(OSError):
+                cut.recv(1)
+            cut.close()
+        status, head, text = judged(board, honest)
+        return status, head, f'{text} after 280 bodies of 2 MB answered {statuses} or cut off'
+
+    def junk_then(text):  # ten junk games from the address, then its player's game, and it again (an answer lost)
+        answers = [call(s.junk, 'POST', '/api/games', body('0' * 32, 'A' * 1000), JSON, source='127.0.0.15')[0]
+                   for _ in range(10)]
+        status, head, said = judged(s.junk, text, '127.0.0.15')
+        again = call(s.junk, 'POST', '/api/games', text, JSON, source='127.0.0.15')
+        return status, head, f'{said} after ten junk games answered {answers}; sent again: {again[0]} {again[2]}'
+
+    def queue_of_rules_2():
+        bt.check(call(board, 'POST', '/api/games', rules_2_verifier(), JSON)[0] == 202, 'a game of version 2 kept')
+        return board.ticket()['ticket']
+
+    def rules_2_session():  # kind 2, no end
+        text = json.loads(rules_2_verifier())
+        replay = base64.b64decode(text['replay'])
+        return body(text['ticket'], replay[:5] + b'\2' + replay[6:36] + b'\0' + replay[37:])
+
+    def raced(pairs):
+        """Each game sent at the instant its ticket is abandoned."""
+        def both(t, text):
+            go = threading.Barrier(2)
+            with concurrent.futures.ThreadPoolExecutor(2) as pool:
+                return tuple(f.result()[0] for f in [pool.submit(lambda a=a: (go.wait(), call(board, 'POST', *a))[1])
+                                                     for a in (('/api/games', text, JSON), (f'/api/tickets/{t}/abandon',))])
+        answers = sorted({both(*p) for p in pairs})
+        bt.wait_for(lambda: bt.sql(store, 'SELECT count(*) FROM games WHERE status = 0') == [['0']], 60, 'verdicts')
+        wrong = bt.sql(store, 'SELECT count(*) FROM tickets t JOIN games g ON g.ticket = t.ticket WHERE t.state = 2')
+        return 200 if wrong == [['0']] else 500, {}, f'{wrong} sent and abandoned; (game, abandon): {answers}'
+
+    def not_a_fast_hash(head, text):
+        code = json.loads(text)['code'].replace('-', '').encode()
+        hexed = 'lower(hex(hash))' if store[0] == '--data' else "encode(hash, 'hex')"
+        kept = ' '.join(h[0] for h in bt.sql(store, f'SELECT {hexed} FROM pairings'))
+        return kept and hashlib.blake2b(code, digest_size=32).hexdigest() not in kept and code.hex() not in kept
+
+    def one_of_ten(changes):  # each ticket sent (its game on the board) or abandoned, never both
+        return changes.get('started') == -10 and changes.get('sent', 0) + changes.get('abandoned', 0) == 10 and \
+            changes.get('board', 0) == changes.get('sent', 0) and set(changes) <= {'started', 'sent', 'abandoned',
+                                                                                  'board'}
     ticketed = lambda make: lambda t, seed: make(seed)  # noqa: E731
     return [
         # What was found open.
+        Row('found', '12 run ahead, sent 1.5 s before its length: the board sees two instants', strict,
+            paced(-1.5, '127.0.0.16'), 202, 'on the board', prepare=lambda: banked, stores=RANKED),
         Row('found', '1 slowed down: sent 2.5 s after its length from its start (margin 2 s)', strict,
             paced(2.5, '127.0.0.12'), 422, 'later than it lasted', prepare=lambda: slowed, stores=BURNT),
         Row('found', '2 a ticket taken ahead holds no seed', board, post(board, '/api/tickets', {}), 201, '"ticket"',
@@ -455,6 +570,56 @@ def attack_rows(store, s):
         game('found', '6 five steps a frame for its first second, 1.02 on average',
              ticketed(lambda seed: bt.record(seed, '--play', '3000', '--fast-start', '100')[0]), 202,
              'in its second 1 of play'),
+        Row('found', '7 one game, many names: button bits, Escape after its end, a number in two bytes, '
+            'stored blocks, zlib\'s level 1; each on a ticket given its seed (in the database)', board, each_judged,
+            202, 'on the board already', prepare=rewritings, stores={'refused': 5, 'started': -5, 'sent': 5},
+            check=lambda head, text: text.count('on the board already') == 4 and 'malformed' in text),
+        Row('found', '8 a short game sent as 1.5 MB of empty stored blocks: kept as played', board,
+            lambda text: judged(board, text), 202, 'on the board', prepare=bloated, stores=RANKED,
+            check=kept_as_played),
+        Row('found', '9 280 bodies of 2 MB of every refused kind, then an honest game', board, flood, 202,
+            'on the board', prepare=lambda: (board.ticket()['ticket'], (lambda t, seed: body(t, idle(seed)))(*started())),
+            stores=RANKED,
+            check=lambda head, text: '[400, 404, 409] or cut off' in text),
+        Row('found', '10 ten junk games from an address, then its honest game (2 a minute)', s.junk, junk_then,
+            202, 'on the board', prepare=lambda: (lambda t, seed: body(t, idle(seed)))(*started()), stores=RANKED,
+            check=lambda head, text: '[404, 404, 429, 429, 429, 429, 429, 429, 429, 429]' in text and
+            re.search(r'sent again: 202 .*"on the board"', text)),
+        Row('found', '11 Top  Dog (two spaces), when Top Dog is held', board,
+            post(board, '/api/names', {'name': 'Top  Dog'}), 409, 'taken', prepare=lambda: secret(board, 'Top Dog')),
+        Row('found', '11 Nap   Time: held with one space', board, post(board, '/api/names', {'name': 'Nap   Time'}),
+            201, '"name":"Nap Time"', stores={'names': 1, 'secrets': 1}),
+        Row('found', '13 a game of rules version 2 (a verifier of it lives) claiming a session', board,
+            lambda text: call(board, 'POST', '/api/games', text, JSON), 422, 'session', prepare=rules_2_session,
+            after=lambda: bt.sql(store, "DELETE FROM verifiers WHERE id = 'test:2'"), stores=BURNT),
+        Row('found', '13 a start while the queue (1) holds a game of rules version 2', s.one,
+            lambda t: call(s.one, 'POST', f'/api/tickets/{t}/start', json.dumps({'name': 'Eve'}),
+                           {**JSON, 'Authorization': f'Bearer {secrets[(board.port, "Eve")]}'}), 200, '"seed"',
+            prepare=queue_of_rules_2, after=no_rules_2_verifier, stores={'issued': -1, 'started': 1}),
+        Row('found', '13 ten games sent as their tickets are abandoned, at the same instant', board, raced, 200,
+            'sent and abandoned', prepare=lambda: [(lambda t, seed: (t, body(t, idle(seed))))(*started())
+                                                    for _ in range(10)], stores=one_of_ten),
+        Row('found', '13 a pairing code: kept as a slow hash under the board\'s salt', board,
+            lambda _: post(board, '/api/names/pairing', secret=secrets[(board.port, 'Eve')])(), 201, '"code"',
+            check=not_a_fast_hash),
+        Row('found', '13 a second ticket from one /48 past its share of the board\'s', s.crowd,
+            ticket_via(s.crowd, '2001:db8:30:2::1'), 429, 'its share of the board\'s tickets',
+            prepare=spent(ticket_via(s.crowd, '2001:db8:30:1::1'))),
+        Row('found', '13 three /48s at their share of the board\'s: a new address gets a ticket', s.crowd,
+            ticket_via(s.crowd, '198.51.100.200'), 201, '"ticket"', stores={'issued': 1},
+            prepare=spent(*[ticket_via(s.crowd, f'2001:db8:{n}::1') for n in (31, 32, 33)])),
+        *[Row('found', f'13 a third {what} a minute from one address', s.stingy, ask(peer), 429, words,
+              stores=stores, prepare=spent(*[lambda ask=ask, peer=peer: ask(peer)()] * 2))
+          for what, peer, ask, words, stores in [
+              ('start', '127.0.0.40', lambda p: lambda *_: start_call(s.stingy, 'Eve', p)[1], 'Too many starts',
+               {'issued': 1}),
+              ('look at a game', '127.0.0.41', lambda p: lambda *_: call(s.stingy, 'GET', '/api/games/1', source=p),
+               'Too many requests for games', {}),
+              ('ticket left that was not in play', '127.0.0.42',
+               lambda p: post(s.stingy, f'/api/tickets/{"0" * 32}/abandon', peer=p), 'Too many requests', {})]],
+        Row('found', '13 ... while a game in play is left from that address all the same', s.stingy,
+            lambda t: post(s.stingy, f'/api/tickets/{t}/abandon', peer='127.0.0.42')(), 200, 'abandoned',
+            prepare=lambda: started()[0], stores={'started': -1, 'abandoned': 1}),
         # Names that belong to their players.
         name_row('a name that mixes Latin and Cyrillic: Rоbin', 'Rоbin', 400, 'scripts'),
         name_row('ＥＶＥ in full width, when Eve is held', 'ＥＶＥ', 409, 'taken'),
@@ -520,8 +685,6 @@ def attack_rows(store, s):
         Row('verdict', 'the same replay sent again: the first answer', board, lambda text: judged(board, text), 202,
             'on the board', prepare=sent_once, check=lambda head, text: json.loads(text)['id'] ==
             json.loads(shared['first'][2])['id']),
-        game('verdict', 'a game on the board, recompressed, on a ticket given its seed (set in the database)', None,
-             202, 'on the board already', prepare=on_board_then_same_seed),
         game('verdict', 'a game on another game\'s ticket', lambda t, seed: body(t, good), 422, 'seed'),
         game('verdict', 'two steps a frame: an easier game',
              ticketed(lambda seed: bt.record(seed, '--bot', 'idle', '--steps-per-frame', '2')[0]), 422,
@@ -689,7 +852,8 @@ def run(rows, store):
         bt.check(status < 400 or head.get('content-type') in ('application/json', None),
                  f'{row.what}: a refusal as {head.get("content-type")}')
         changes = {k: after[k] - before[k] for k in COUNTS if after[k] != before[k]}
-        bt.check(changes == row.stores and (row.stores.get('board') or after_listed == listed),
+        bt.check(row.stores(changes) if callable(row.stores) else
+                 changes == row.stores and (row.stores.get('board') or after_listed == listed),
                  f'{row.what}: changed {changes}, not {row.stores}')
         if row.after:
             row.after()

@@ -349,7 +349,8 @@ def suite_api(store):
     origin = 'http://page.example'
     # Games are sent as soon as they are recorded: a margin of a day lets them.
     main = Board(store, '--pace-margin', '86400', '--allow-origin', origin, '--web', web,
-                 '--tickets-per-minute', '1000', '--games-per-minute', '1000', '--names-per-minute', '1000')
+                 '--tickets-per-minute', '1000', '--games-per-minute', '1000', '--names-per-minute', '1000',
+                 '--starts-per-minute', '1000', '--reads-per-minute', '1000')
     try:
         api_checks(main, store, files, origin)
     finally:
@@ -400,9 +401,11 @@ def api_checks(main, store, files, origin):
               v['seconds'] == g.steps / 100 and v['ranks'] == {'day': better, 'week': better, 'all': better} and
               re.fullmatch(r'\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ', v['time']), f'{v} {g.score} {added}')
         added.append({'id': taken['id'], 'name': name, 'score': g.score, 'replay': g.replay})
-    for g in added:
+    for g in added:  # kept as played: the same game, its file no larger
         status, head, data = main.call('GET', f"/api/games/{g['id']}/replay")
-        check(status == 200 and data == g['replay'] and head['content-type'] == 'application/octet-stream' and
+        check(status == 200 and data[:4] == b'KIVR' and data[8:12] == g['replay'][8:12] and
+              data[24:28] == g['replay'][24:28] and len(data) <= len(g['replay']) and
+              head['content-type'] == 'application/octet-stream' and
               f"kiv-game-{g['id']}.rec" in head['content-disposition'], f'replay {status} {head}')
     expected = sorted(added, key=lambda g: (-g['score'], g['id']))
     for period in ('day', 'week', 'all'):
@@ -490,7 +493,8 @@ def api_checks(main, store, files, origin):
 
 # Servers that take games as soon as they are recorded, as many as a test sends.
 LENIENT = ('--pace-margin', '86400', '--tickets-per-minute', '100000', '--games-per-minute', '100000',
-           '--names-per-minute', '100000', '--running-per-name', '100000', '--running-per-client', '100000')
+           '--names-per-minute', '100000', '--starts-per-minute', '100000', '--reads-per-minute', '100000',
+           '--running-per-name', '100000', '--running-per-client', '100000')
 
 
 def forged(replay):
@@ -616,18 +620,25 @@ def suite_upgrade(store, pg):
         with contextlib.closing(sqlite3.connect(os.path.join(store[1], 'board.sqlite'))) as db, open(fixture) as f:
             db.executescript(f.read())
     hex_of = 'encode(replay, \'hex\')' if pg else 'lower(hex(replay))'
-    before = [(int(i), n, int(s), bytes.fromhex(r)) for i, n, s, r in
+    sql(store, "UPDATE games SET name = 'Ann  of   Kiv' WHERE name = 'Ann'")  # held, and shown, single-spaced
+    before = [(int(i), re.sub(' +', ' ', n), int(s), bytes.fromhex(r)) for i, n, s, r in
               sql(store, f'SELECT id, name, score, {hex_of} FROM games ORDER BY id')]
     log = os.path.join(scratch, 'upgrade.log')
     board = Board(store, *LENIENT, log=log)
     try:
-        check('upgraded from version 1 to 3' in open(log).read(), 'no upgrade said')
-        # Every game stays on the board as it was, its replay byte for byte.
+        check('upgraded from version 1 to 4' in open(log).read(), 'no upgrade said')
+        # Every game stays on the board as it was; the idle verifiers keep
+        # each as played: the same game from the same seed to the same score.
         check(sorted((g['id'], g['name'], g['score']) for g in board.top()) == [g[:3] for g in before], board.top())
+        wait_for(lambda: sql(store, 'SELECT count(*) FROM games WHERE as_played = 0') == [['0']], 60,
+                 'the old games kept as played')
+        check(sql(store, 'SELECT count(*) FROM games WHERE as_played = 1') == [['5']], 'an old game kept as sent')
         for game_id, _, _, replay in before:
-            check(board.call('GET', f'/api/games/{game_id}/replay')[2] == replay, f'the replay of game {game_id}')
+            now = board.call('GET', f'/api/games/{game_id}/replay')[2]
+            check(now[:4] == b'KIVR' and now[8:12] == replay[8:12] and now[24:28] == replay[24:28] and
+                  len(now) <= len(replay), f'the replay of game {game_id}')
         # Its names are held for their players, lookalikes under the earliest.
-        for name in ('Robin', 'rOBIN', 'ZOË', 'Ann'):
+        for name in ('Robin', 'rOBIN', 'ZOË', 'Ann of Kiv'):
             status, _, body = board.post('/api/names', {'name': name})
             check(status == 409 and 'reserved' in body['error'], f'{name}: {status} {body}')
         code, said = moderate(store, 'names')
@@ -650,7 +661,7 @@ def suite_upgrade(store, pg):
     # Started again, nothing is upgraded; tables newer than this release are left alone.
     Board(store, log=log + '2').stop()
     check('upgraded' not in open(log + '2').read(), 'upgraded twice')
-    sql(store, "UPDATE meta SET value = '4' WHERE item = 'schema'")
+    sql(store, "UPDATE meta SET value = '5' WHERE item = 'schema'")
     code, said = moderate(store, 'list')
     check(code == 1 and 'newer than this kiv-board' in said, said)
     print('upgrade: 5 games of schema 1 kept, their names held as 3 and one handed over', flush=True)

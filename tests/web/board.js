@@ -7,7 +7,8 @@
 // ranked, with one running game allowed a name); a
 // page reloaded between the board's taking a game and its verdict shows the
 // verdict when it comes; games are watched from the list and from
-// ?game=ID; a name that looks like HTML is shown as text; and nothing the
+// ?game=ID; a name that looks like HTML is shown as text, long names
+// whole; and nothing the
 // page does violates the server's Content-Security-Policy.
 // Usage: node board.js <web-dir> <kiv-board> <kiv-verify> <artefacts-dir>
 const fs = require('fs'), path = require('path');
@@ -32,11 +33,13 @@ let board, worker, browser;
                    {stdio: 'inherit'});
   };
   startWorker();
-  // A name that looks like HTML, put on the board behind the server's back.
+  // A name that looks like HTML, and two long names that share all but
+  // their last letter, put on the board behind the server's back.
   execFileSync('python3', ['-c', `import sqlite3, sys
 db = sqlite3.connect(sys.argv[1])
-db.execute("insert into games (name, score, time_ms, seconds, replay) values (?, 7, 0, 1.0, x'00')", (sys.argv[2],))
-db.commit()`, path.join(data, 'board.sqlite'), '<img src=x onerror=alert(1)>']);
+for score, name in enumerate(sys.argv[2:]):
+    db.execute("insert into games (name, score, time_ms, seconds, replay) values (?, ?, 0, 1.0, x'00')", (name, 7 - score))
+db.commit()`, path.join(data, 'board.sqlite'), '<img src=x onerror=alert(1)>', 'ChampionPlayer01', 'ChampionPlayer02']);
 
   browser = await launch();
   try {
@@ -96,6 +99,9 @@ db.commit()`, path.join(data, 'board.sqlite'), '<img src=x onerror=alert(1)>']);
     check(await a.$eval('#top', t => t.querySelector('img') === null &&
                         t.querySelector('.who').textContent === '<img src=x onerror=alert(1)>'),
           'a name like <img src=x onerror=alert(1)> shows as text');
+    check(await a.$eval('#top', t => [...t.querySelectorAll('.who')].every(w => w.scrollWidth <= w.clientWidth &&
+                                                                          w.getClientRects().length > 0)),
+          'every name in the list shows whole (ChampionPlayer01 and ChampionPlayer02 wrapped, not cut to one)');
 
     // A game played to its end: the page hands it over and shows its rank.
     let game = await start(a);

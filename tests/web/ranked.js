@@ -4,8 +4,9 @@
 // loop and board code). Told by what the page says: a game hidden for 5 s
 // keeps its pace (a timer of the page's own is throttled meanwhile) and is
 // ranked; a clock at 0.8x is refused as late; 300 ms on every request and
-// a CPU 4x slower are ranked, or told at once that they fell behind; a
-// board gone at the end leaves the page's one line and a replay.
+// a CPU 4x slower are ranked, or told at once that they fell behind; a game
+// the board asks to wait for (429, 503) is sent again after its Retry-After
+// and ranked; a board gone at the end leaves the page's one line and a replay.
 // Usage: node ranked.js <bot-web-dir> <kiv-board> <artefacts-dir>
 const fs = require('fs'), path = require('path');
 const {startBoard, launch, check, until, claim, botGame} = require('./lib.js');
@@ -87,6 +88,27 @@ let board, browser;
     const busy = await botGame(page, 1000);
     check(ON_THE_BOARD.test(busy.line) || /no longer ranked/.test(busy.status),
           `with the CPU 4x slower, the game is ranked or told at once it is not: ${busy.status} ${busy.line}`);
+    await page.close();
+
+    // A board that asks the page to wait as the game arrives (429, then 503,
+    // each with a Retry-After): the page sends it again after each wait,
+    // within its margin, and it is ranked.
+    const sends = [], waits = [[429, 1], [503, 2]];
+    page = await open(async p => {
+      await p.setRequestInterception(true);
+      p.on('request', r => {
+        if (r.method() !== 'POST' || !r.url().endsWith('/api/games')) return r.continue();
+        sends.push(Date.now());
+        const wait = waits.shift();
+        if (!wait) return r.continue();
+        r.respond({status: wait[0], contentType: 'application/json', headers: {'Retry-After': String(wait[1])},
+                   body: JSON.stringify({error: 'Try again shortly.'})});
+      });
+    });
+    const waited = await botGame(page, 300);
+    check(ON_THE_BOARD.test(waited.line) && sends.length === 3 && sends[1] - sends[0] >= 1000 &&
+          sends[2] - sends[1] >= 2000, `told to wait 1 s, then 2 s, the page sent the game again after each ` +
+          `(${sends.slice(1).map((t, i) => t - sends[i]).join(' and ')} ms) and it is ranked: ${waited.line}`);
     await page.close();
 
     // The board gone before the game ends: the page's one line, and the game

@@ -1,5 +1,5 @@
 // kiv_board_game FILE --seed S [--bot idle|catcher] [--play STEPS]
-//                 [--steps-per-frame N] [--fast-start STEPS] [--leave]
+//                 [--steps-per-frame N] [--fast-start STEPS] [--leave] [--pointer X]
 //
 // Records a game from its Start as the web page does (a game replay), played
 // by one of the bots (bot.h), for the board's tests and benchmarks:
@@ -9,6 +9,8 @@
 // STEPS steps five to a frame (the allowance spent early); --leave presses
 // Escape in the
 // first frame after --play steps instead of waiting for the game's end.
+// --pointer starts the pointer at X across (520 by default): games from one
+// seed that start elsewhere are other games, however soon they end.
 // Prints the steps, frames and score.
 #include <cstdio>
 #include <cstdlib>
@@ -40,7 +42,7 @@ void bot_step_input(StepInput* input)
 int usage()
 {
     std::fprintf(stderr, "usage: kiv_board_game FILE --seed S [--bot idle|catcher] [--play STEPS] "
-                         "[--steps-per-frame N] [--fast-start STEPS] [--leave]\n");
+                         "[--steps-per-frame N] [--fast-start STEPS] [--leave] [--pointer X]\n");
     return 2;
 }
 
@@ -54,7 +56,7 @@ int main(int argc, char** argv)
     unsigned long seed = 0;
     bool have_seed = false, leave = false;
     int per_frame = 1;
-    long fast_start = 0;
+    long fast_start = 0, pointer = 520;
     for (int i = 2; i < argc; i++) {
         std::string a = argv[i];
         const char* v = i + 1 < argc ? argv[i + 1] : nullptr;
@@ -78,18 +80,20 @@ int main(int argc, char** argv)
             per_frame = std::atoi(v);
         } else if (a == "--fast-start") {
             fast_start = std::atol(v);
+        } else if (a == "--pointer") {
+            pointer = std::atol(v);
         } else {
             return usage();
         }
     }
-    if (!have_seed || per_frame < 1 || per_frame > 5 || (leave && play_steps < 0))
+    if (!have_seed || per_frame < 1 || per_frame > 5 || (leave && play_steps < 0) || pointer < 0 || pointer > 639)
         return usage();
 
     replay.header = ReplayHeader{};
     replay.header.kind = REPLAY_GAME;
     replay.header.rules = RULES_VERSION;
     replay.header.seed = static_cast<unsigned>(seed);
-    replay.header.pointer_x = 520;
+    replay.header.pointer_x = static_cast<int>(pointer);
     replay.header.pointer_y = 316;
     replay.header.mouse_speed = 1.0f;
     replay.header.high_score = 1000000;

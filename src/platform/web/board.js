@@ -15,7 +15,8 @@
 
   // The board answers in JSON, errors too; anything else (no answer, or a
   // web host's own page) means there is no board to reach. A refusal is an
-  // Error with the board's sentence, its status and what it answered.
+  // Error with the board's sentence, its status, what it answered and its
+  // Retry-After.
   function Unreachable() {}
   function api(method, path, body, secret, ms) {
     var headers = {};
@@ -35,6 +36,7 @@
           var e = new Error(data.error || 'the board answered ' + r.status);
           e.status = r.status;
           e.data = data;
+          e.retryAfter = Number(r.headers.get('Retry-After')) || 0;  // seconds, of a 429 or 503
           throw e;
         }
         return data;

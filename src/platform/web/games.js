@@ -110,18 +110,20 @@
     }, POLL_MS[Math.min(tries, POLL_MS.length - 1)]);
   }
 
-  // Sends the game; a ranked game just ended is sent again while it can
-  // still arrive within its margin.
+  // Sends the game; a ranked game just ended is sent again, when the board
+  // cannot be reached or asks to wait (429, 503: after its Retry-After),
+  // while it can still arrive within its margin.
   function send(entry, ranked) {
     board.api('POST', '/api/games', {ticket: entry.ticket, replay: base64(entry.bytes)}).then(function (r) {
       settle(entry, r);
     }, function (e) {
       if (e.status === 422 && e.data && e.data.id) {
         settle(entry, {id: e.data.id, status: 'refused', reason: e.message});
-      } else if (e instanceof board.Unreachable || e.status >= 500) {
+      } else if (e instanceof board.Unreachable || e.status >= 500 || e.status === 429) {
         var left = ranked ? ranked.margin * 1000 - (performance.now() - ranked.since - entry.steps * 10) : 0;
-        if (left > RETRY_MS) {
-          setTimeout(function () { send(entry, ranked); }, RETRY_MS);
+        var wait = Math.max(RETRY_MS, (e.retryAfter || 0) * 1000);
+        if (left > wait) {
+          setTimeout(function () { send(entry, ranked); }, wait);
           return;
         }
         give(entry, 'unsent', 'The board could not be reached when the game ended, so it cannot show it was ' +
