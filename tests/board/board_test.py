@@ -237,9 +237,9 @@ class Board:
             return body if body['status'] != 'pending' else None
         return wait_for(judged, seconds, f'the verdict on game {game_id}')
 
-    def sent(self, ticket, replay):
+    def sent(self, ticket, replay, secret=None):
         """A game sent and judged: its status."""
-        status, _, body = self.submit(ticket, replay)
+        status, _, body = self.submit(ticket, replay, secret=secret)
         check(status == 202 and body['status'] == 'pending', f'not taken: {status} {body}')
         return self.verdict(body['id'])
 
@@ -398,8 +398,8 @@ def web_dir(name='web'):
 def suite_api(store):
     web, files = web_dir()
     origin = 'http://page.example'
-    # Games are sent as soon as they are recorded: a margin of a day lets them.
-    main = Board(store, '--pace-margin', '86400', '--allow-origin', origin, '--web', web,
+    # Games are sent as soon as they are recorded: a margin and a tolerance of a day let them.
+    main = Board(store, '--pace-margin', '86400', '--pace-tolerance', '86400', '--allow-origin', origin, '--web', web,
                  '--tickets-per-minute', '1000', '--games-per-minute', '1000', '--names-per-minute', '1000',
                  '--starts-per-minute', '1000', '--reads-per-minute', '1000')
     try:
@@ -543,7 +543,7 @@ def api_checks(main, store, files, origin):
 
 
 # Servers that take games as soon as they are recorded, as many as a test sends.
-LENIENT = ('--pace-margin', '86400', '--tickets-per-minute', '100000', '--games-per-minute', '100000',
+LENIENT = ('--pace-margin', '86400', '--pace-tolerance', '86400', '--tickets-per-minute', '100000', '--games-per-minute', '100000',
            '--names-per-minute', '100000', '--starts-per-minute', '100000', '--reads-per-minute', '100000',
            '--running-per-name', '100000', '--running-per-client', '100000')
 
@@ -677,7 +677,7 @@ def suite_upgrade(store, pg):
     log = os.path.join(scratch, 'upgrade.log')
     board = Board(store, *LENIENT, log=log)
     try:
-        check('upgraded from version 1 to 4' in open(log).read(), 'no upgrade said')
+        check('upgraded from version 1 to 5' in open(log).read(), 'no upgrade said')
         # Every game stays on the board as it was; the idle verifiers keep
         # each as played: the same game from the same seed to the same score.
         check(sorted((g['id'], g['name'], g['score']) for g in board.top()) == [g[:3] for g in before], board.top())
@@ -699,7 +699,10 @@ def suite_upgrade(store, pg):
         status, _, paired = board.post('/api/names/paired', {'code': code})
         check(status == 201 and paired['name'] == 'Robin', f'{status} {paired}')
         g = board.play('Robin', paired['secret'], '--play', '300')
-        check(board.sent(g.ticket, g.replay)['name'] == 'Robin', 'a game of the paired name')
+        # (Its first two seconds streamed: the stream's tables, on the upgraded board.)
+        check(board.stream(g.ticket, paired['secret'], g.replay, time.time() - 60, upto=200)[2]['steps'] == 200,
+              'a chunk on the upgraded board')
+        check(board.sent(g.ticket, g.replay, paired['secret'])['name'] == 'Robin', 'a game of the paired name')
         # A game of the old board, on a ticket given its seed: its inputs are on the board already.
         g = board.play('Robin', paired['secret'])
         sql(store, f"UPDATE tickets SET seed = {struct.unpack_from('<I', before[0][3], 8)[0]} "
@@ -712,7 +715,7 @@ def suite_upgrade(store, pg):
     # Started again, nothing is upgraded; tables newer than this release are left alone.
     Board(store, log=log + '2').stop()
     check('upgraded' not in open(log + '2').read(), 'upgraded twice')
-    sql(store, "UPDATE meta SET value = '5' WHERE item = 'schema'")
+    sql(store, "UPDATE meta SET value = '6' WHERE item = 'schema'")
     code, said = moderate(store, 'list')
     check(code == 1 and 'newer than this kiv-board' in said, said)
     print('upgrade: 5 games of schema 1 kept, their names held as 3 and one handed over', flush=True)
