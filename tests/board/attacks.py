@@ -390,6 +390,22 @@ def attack_rows(store, s):
             return json.dumps(fields)
         return text
 
+    def watched_through_nginx(g):  # each chunk taken at the proxied server reaches a watcher at nginx before the next
+        live = bt.sql(store, f"SELECT live FROM tickets WHERE ticket = '{g.ticket}'")[0][0]
+        w = bt.Watcher(s.nginx.port, live, tls=True)
+        try:
+            for at, to, packed in bt.chunks(g.replay)[:3]:
+                bt.wait_for(lambda: time.time() > g.at + to / 100, 10, 'the chunk to be due')
+                answer = s.proxied.chunk(g.ticket, secret(board, 'Eve'), at, packed,
+                                         g.replay[:24] + bytes(40) if at == 0 else None)
+                bt.check(answer[0] == 200, f'a chunk: {answer}')
+                w.wait(lambda e: e.name == 'chunk' and e.data['to'] == to, 5, f'the chunk to step {to} through nginx')
+            call(s.proxied, 'POST', f'/api/tickets/{g.ticket}/abandon')
+            w.wait(lambda e: e.name == 'end', 10, 'the end through nginx')
+        finally:
+            w.close()
+        return w.status, {}, json.dumps([e.name for e in w.events] + [w.events[-1].data['status']])
+
     def stalled():  # three games of Sid's, streamed a second then stopped, until the margin is past
         games = []
         for _ in range(3):
@@ -913,6 +929,9 @@ def attack_rows(store, s):
                 ('public, max-age=31536000, immutable', 'application/wasm', 'gzip', 'Accept-Encoding'),
                 ('public, max-age=31536000, immutable', 'application/wasm', None, 'Accept-Encoding'),
                 ('no-cache', 'application/manifest+json', None, None), ('no-cache', 'text/html', None, None)]),
+        Row('page', 'a game watched live through the sample nginx site: each chunk passed on as it is taken',
+            s.proxied, watched_through_nginx, 200, '["game", "chunk", "chunk", "chunk", "end", "left"]', prepare=fresh,
+            stores=LEFT),
         Row('privacy', 'a ticket through the sample nginx site: an address in its log', s.proxied,
             lambda _: s.nginx.call('POST', '/api/tickets', '{}',
                                    {**JSON, 'Origin': f'https://127.0.0.1:{s.nginx.port}'}),

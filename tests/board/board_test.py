@@ -286,6 +286,46 @@ def record(seed, *options):
     return data, steps, score
 
 
+class Watcher:
+    """A live game's event stream, read as it comes in a thread of its own:
+    its events (name, data, id, when), and its answer's status."""
+
+    def __init__(self, port, live, start=0, tls=False, source='127.0.0.1'):
+        kw = {'timeout': 60, 'source_address': (source, 0)}
+        self.conn = http.client.HTTPSConnection('127.0.0.1', port, context=ssl._create_unverified_context(), **kw) \
+            if tls else http.client.HTTPConnection('127.0.0.1', port, **kw)
+        self.conn.request('GET', f'/api/live/{live}?from={start}')
+        self.response = self.conn.getresponse()
+        self.status, self.events, self.ended = self.response.status, [], False
+        self.thread = threading.Thread(target=self._read, daemon=True)
+        self.thread.start()
+
+    def _read(self):
+        event = {}
+        try:
+            while line := self.response.readline():
+                line = line.decode().rstrip('\n')
+                if line:
+                    key, _, value = line.partition(': ')
+                    event[key] = value
+                elif 'event' in event:
+                    self.events.append(types.SimpleNamespace(name=event['event'], data=json.loads(event['data']),
+                                                             id=event.get('id'), at=time.time()))
+                    event = {}
+        except (OSError, ValueError, http.client.HTTPException):
+            pass
+        self.ended = True
+
+    def wait(self, test, seconds, what):
+        return wait_for(lambda: next((e for e in list(self.events) if test(e)), None), seconds, what)
+
+    def close(self):
+        with contextlib.suppress(OSError):
+            self.conn.sock.shutdown(socket.SHUT_RDWR)
+        self.thread.join(10)
+        self.conn.close()
+
+
 def chunks(replay, per=100):
     """The replay's frames as a page streams them: (from step, to step,
     zlib of whole frames in the body's layout) of about `per` steps each."""
@@ -395,6 +435,55 @@ def web_dir(name='web'):
     return d, files
 
 
+def frames_of(packed):
+    """A chunk's frame bytes, buttons, x and y motions (each a list)."""
+    raw = zlib.decompress(packed)
+    ends = sum(b < 0x80 for b in raw)
+    k = steps = 0
+    while k + 3 * steps < ends:
+        steps += raw[k] & 7
+        k += 1
+    numbers, start = [], k + steps
+    for i in range(k + steps, len(raw)):
+        if raw[i] < 0x80:
+            numbers.append(raw[start:i + 1])
+            start = i + 1
+    return [list(raw[:k]), list(raw[k:k + steps]), numbers[:steps], numbers[steps:]]
+
+
+def streamed_at(server, watched_at, g, secret):
+    """A started game listed live and watched at `watched_at` from before its
+    first chunk, then streamed to `server` up to step 1400 at once (its board's
+    tolerance a day); (the watcher, the game's public id)."""
+    live = [e for e in watched_at.call('GET', '/api/live')[2]['games'] if e['name'] == 'Max'][0]['id']
+    watcher = Watcher(watched_at.port, live)
+    check(watcher.status == 200 and watcher.response.getheader('Content-Type') == 'text/event-stream', watcher.status)
+    answer = server.stream(g.ticket, secret, g.replay, time.time() - 3600, upto=1400)
+    check(answer[0] == 200 and answer[2]['steps'] == 1400, answer)
+    listed = watched_at.call('GET', '/api/live')[2]['games']
+    check([(e['id'], e['steps']) for e in listed] == [(live, 1400)], listed)
+    return watcher, live
+
+
+def watched_to_end(watcher, g, game_id):
+    """The watcher saw the game from its start, every frame as played, and its end."""
+    end = watcher.wait(lambda e: e.name == 'end', 20, 'the end of the stream')
+    names = [e.name for e in watcher.events]
+    check(names[0] == 'game' and names[-1] == 'end' and set(names[1:-1]) == {'chunk'}, names)
+    first = watcher.events[0].data
+    check(first['name'] == 'Max' and base64.b64decode(first['header']) == g.replay[:24] + bytes(40), first)
+    seen = [[], [], [], []]
+    for at, e in zip([0] + [e.data['to'] for e in watcher.events[1:-2]], watcher.events[1:-1]):
+        check(e.data['steps'] == at and e.id == str(e.data['to']), f'a chunk from {e.data["steps"]}, not {at}')
+        for whole, part in zip(seen, frames_of(base64.b64decode(e.data['chunk']))):
+            whole += part
+    check(seen == [sum(parts, []) for parts in zip(*(frames_of(p) for _, _, p in chunks(g.replay)))],
+          'the frames watched are not those played')
+    check(end.data == {'steps': g.steps, 'game': game_id, 'status': end.data['status']} and
+          end.data['status'] in ('pending', 'on the board'), end.data)
+    watcher.close()
+
+
 def suite_api(store):
     web, files = web_dir()
     origin = 'http://page.example'
@@ -444,7 +533,9 @@ def api_checks(main, store, files, origin):
                                (600, "Robert');--", secrets["Robert');--"]), (300, 'Ann', paired['secret']),
                                (1500, 'Max', secrets['Max'])]:
         g = main.play(name, secret, '--play', str(play))
-        status, _, taken = main.submit(g.ticket, g.replay)
+        if name == 'Max':  # streamed, and watched live from before its first chunk
+            watcher, live = streamed_at(main, main, g, secret)
+        status, _, taken = main.submit(g.ticket, g.replay, secret=secret)
         check(status == 202 and taken['status'] == 'pending', f'{name}: {status} {taken}')
         v = main.verdict(taken['id'])
         better = sum(1 for a in added if a['score'] >= g.score) + 1
@@ -452,6 +543,14 @@ def api_checks(main, store, files, origin):
               v['seconds'] == g.steps / 100 and v['ranks'] == {'day': better, 'week': better, 'all': better} and
               re.fullmatch(r'\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ', v['time']), f'{v} {g.score} {added}')
         added.append({'id': taken['id'], 'name': name, 'score': g.score, 'replay': g.replay})
+    watched_to_end(watcher, g, taken['id'])
+    # The list shows it no more; a stream asked for once the game ended is its end at once.
+    check(main.call('GET', '/api/live')[2] == {'games': []}, 'a game listed after its end')
+    again = Watcher(main.port, live, 1400)
+    check(again.wait(lambda e: e.name == 'end', 10, 'the end').data['game'] == taken['id'] and
+          [e.name for e in again.events] == ['game', 'chunk', 'end'] and again.events[1].data['steps'] == 1400,
+          [e.name for e in again.events])
+    again.close()
     for g in added:  # kept as played: the same game, its file no larger
         status, head, data = main.call('GET', f"/api/games/{g['id']}/replay")
         check(status == 200 and data[:4] == b'KIVR' and data[8:12] == g['replay'][8:12] and
@@ -750,10 +849,29 @@ def suite_shared(pg):
         replay = record(seed, '--play', '300')[0]
         sent = race(lambda: a.submit(t, replay), lambda: b.submit(t, forged(replay)))
         check(sorted(s[0] for s in sent) == [202, 409], f'two replays on one ticket: {sent}')
-        on_board = 21 + (sent[0][0] == 202)  # the forged one, when it is taken, is refused by its verifier
+        on_board = 22 + (sent[0][0] == 202)  # the forged one, when it is taken, is refused by its verifier
         g = b.play('Twice', secret, '--play', '300')
         sent = race(lambda: a.submit(g.ticket, g.replay), lambda: b.submit(g.ticket, g.replay))
         check([s[0] for s in sent] == [202, 202] and sent[0][2]['id'] == sent[1][2]['id'], f'one replay twice: {sent}')
+
+        # A game streamed to one server is watched through the other: each
+        # chunk's delay from its answer at one to its event at the other.
+        owner = a.claim('Max')
+        g = a.play('Max', owner, '--play', '1500')
+        watcher, _ = streamed_at(a, b, g, owner)
+        delays, begun = [], time.time()
+        for at, to, packed in chunks(g.replay)[14:]:
+            wait = begun + (to - 1400) / 100 - time.time()
+            if wait > 0:
+                time.sleep(wait)
+            check(a.chunk(g.ticket, owner, at, packed)[0] == 200, 'a chunk')
+            taken = time.time()
+            delays.append(watcher.wait(lambda e: e.name == 'chunk' and e.data['to'] == to, 10, 'the chunk at b').at -
+                          taken)
+        taken = a.submit(g.ticket, g.replay, secret=owner)[2]
+        watched_to_end(watcher, g, taken['id'])
+        print(f'shared: a chunk taken at one server reached a watcher of the other in {1000 * min(delays):.0f} to '
+              f'{1000 * max(delays):.0f} ms ({len(delays)} chunks)', flush=True)
 
         answered = {}
         lock = threading.Lock()
