@@ -460,8 +460,8 @@ def streamed_at(server, watched_at, g, secret):
     check(watcher.status == 200 and watcher.response.getheader('Content-Type') == 'text/event-stream', watcher.status)
     answer = server.stream(g.ticket, secret, g.replay, time.time() - 3600, upto=1400)
     check(answer[0] == 200 and answer[2]['steps'] == 1400, answer)
-    listed = watched_at.call('GET', '/api/live')[2]['games']
-    check([(e['id'], e['steps']) for e in listed] == [(live, 1400)], listed)
+    wait_for(lambda: [(e['id'], e['steps']) for e in watched_at.call('GET', '/api/live')[2]['games']] ==
+             [(live, 1400)], 5, 'the live list to show the stream')  # (read once a second)
     return watcher, live
 
 
@@ -545,7 +545,7 @@ def api_checks(main, store, files, origin):
         added.append({'id': taken['id'], 'name': name, 'score': g.score, 'replay': g.replay})
     watched_to_end(watcher, g, taken['id'])
     # The list shows it no more; a stream asked for once the game ended is its end at once.
-    check(main.call('GET', '/api/live')[2] == {'games': []}, 'a game listed after its end')
+    wait_for(lambda: main.call('GET', '/api/live')[2] == {'games': []}, 5, 'the game off the live list')
     again = Watcher(main.port, live, 1400)
     check(again.wait(lambda e: e.name == 'end', 10, 'the end').data['game'] == taken['id'] and
           [e.name for e in again.events] == ['game', 'chunk', 'end'] and again.events[1].data['steps'] == 1400,
