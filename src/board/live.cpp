@@ -63,7 +63,7 @@ Answer LiveList::get(Db& db, const BoardSettings& settings, long limit, double a
     const Rows rows = db.run(
         std::string("SELECT t.live, o.name, t.started_ms, t.steps, (SELECT coalesce(sum(w.watchers), 0) FROM watching "
                     "w WHERE w.live = t.live AND w.until_ms > ?) FROM tickets t JOIN owners o ON o.id = t.owner "
-                    "WHERE t.daily = 0 AND t.") +
+                    "WHERE t.daily = 0 AND t.live IS NOT NULL AND t.") +
             RUNNING_NOW + " ORDER BY t.started_ms, t.live LIMIT ?",
         {now, static_cast<std::int64_t>(STEP_MS), now - std::llround(settings.pace_margin * 1000),
          static_cast<std::int64_t>(limit)});

@@ -407,6 +407,12 @@ def attack_rows(store, s):
             w.close()
         return w.status, {}, json.dumps([e.name for e in w.events] + [w.events[-1].data['status']])
 
+    def twenty_watchers():  # of one game, from one address: each answered
+        live = bt.sql(store, f"SELECT live FROM tickets WHERE ticket = '{started()[0]}'")[0][0]
+        shared['watchers'] = [bt.Watcher(board.port, live, source='127.0.0.40') for _ in range(20)]
+        bt.check([w.status for w in shared['watchers']] == [200] * 20, 'twenty watchers')
+        return live
+
     def stalled():  # three games of Sid's, streamed a second then stopped, until the margin is past
         games = []
         for _ in range(3):
@@ -763,6 +769,12 @@ def attack_rows(store, s):
             prepare=fresh),
         Row('stream', 'a chunk of 2 MB', strict, chunk_call(lambda g: json.dumps({
             'steps': 0, 'chunk': 'A' * (2 * 1024 * 1024 - 100)})), 400, 'chunk', prepare=fresh),
+        Row('stream', 'a chunk of 2,000 steps in 40 bytes (a chunk holds the margin and the tolerance: 251)', strict,
+            chunk_call(chunk_text(packed=zlib.compress(bytes([1]) * 2000 + bytes(6000), 9))), 400,
+            'more than the steps a chunk may hold', prepare=fresh),
+        Row('stream', 'a 21st stream watched from one address (20 at once)', board,
+            lambda live: call(board, 'GET', f'/api/live/{live}', source='127.0.0.40'), 429, 'watches as many',
+            prepare=twenty_watchers, after=lambda: [w.close() for w in shared.pop('watchers')]),
         Row('stream', 'a chunk of malformed frames: a frame of no steps', strict,
             chunk_call(chunk_text(packed=zlib.compress(b'\0\0\0\0'))), 400, 'not whole frames', prepare=fresh),
         Row('stream', 'a chunk that is not zlib', strict, chunk_call(chunk_text(packed=b'\x01\x02\x03')), 400,
