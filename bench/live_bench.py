@@ -42,10 +42,19 @@ async def exchange(reader, writer, method, path, body=b'', headers=''):
 
 
 async def stream(port, g, chunks, secret, sent, answers, until, spread):
+    """A game started, then streamed a chunk a second on its clock."""
     await asyncio.sleep(spread)
     reader, writer = await asyncio.open_connection('127.0.0.1', port)
     headers = f'Content-Type: application/json\r\nAuthorization: Bearer {secret}\r\n'
     begun = time.time()
+    status, body = await exchange(reader, writer, 'POST', f"/api/tickets/{g['ticket']}/start",
+                                  b'{"name": "Bench"}', headers)
+    if status != 200:
+        print(f'a start refused: {status} {body[:200]}', flush=True)
+        return
+    started = json.loads(body)
+    g['header'][8:12], g['live'] = struct.pack('<I', started['seed']), started['live']
+    g['started'].set()
     try:
         for i, (at, to, packed) in enumerate(chunks):
             due = begun + to / 100
@@ -66,7 +75,9 @@ async def stream(port, g, chunks, secret, sent, answers, until, spread):
         writer.close()
 
 
-async def watch(port, live, sent, delays, until):
+async def watch(port, g, sent, delays, until):
+    await g['started'].wait()
+    live = g['live']
     reader, writer = await asyncio.open_connection('127.0.0.1', port)
     writer.write(f'GET /api/live/{live} HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n'.encode())
     await writer.drain()
@@ -110,20 +121,16 @@ def main():
         replay = bt.record(7, '--bot', 'catcher', '--play', str(int(a.seconds * 100) + 500))[0]
         chunks = bt.chunks(replay)
         secret = board.claim('Bench')
-        games = []
-        for _ in range(a.games):
-            t = board.ticket()['ticket']
-            answer = board.post(f'/api/tickets/{t}/start', {'name': 'Bench'}, secret)[2]
-            header = bytearray(replay[:24] + bytes(40))
-            struct.pack_into('<I', header, 8, answer['seed'])
-            games.append({'ticket': t, 'live': answer['live'], 'header': bytes(header)})
-        rss_before = memory(board.proc.pid, 'VmRSS:')
+        games = [{'ticket': board.ticket()['ticket'], 'header': bytearray(replay[:24] + bytes(40))}
+                 for _ in range(a.games)]
+        rss_before = memory(board.proc.pid, 'VmRSS:')  # (the games' tickets taken)
         sent, answers, delays = {}, [], []
 
         async def run():
+            for g in games:
+                g['started'] = asyncio.Event()
             until = time.time() + a.seconds
-            watchers = [watch(board.port, games[i % a.games]['live'], sent, delays, until + 2)
-                        for i in range(a.watchers)]
+            watchers = [watch(board.port, games[i % a.games], sent, delays, until + 2) for i in range(a.watchers)]
             streams = [stream(board.port, g, chunks, secret, sent, answers, until, i / a.games)
                        for i, g in enumerate(games)]
             await asyncio.gather(*watchers, *streams)
@@ -135,7 +142,7 @@ def main():
               f'answered in p50 {1000 * percentile(taken, 50):.1f} ms, p99 {1000 * percentile(taken, 99):.1f} ms')
         print(f'  watcher delay (request to event): {len(delays)} events, p50 {1000 * percentile(delays, 50):.0f} ms, '
               f'p99 {1000 * percentile(delays, 99):.0f} ms')
-        print(f'  server memory: {rss_before} MB with the games started, {memory(board.proc.pid, "VmHWM:")} MB at '
+        print(f'  server memory: {rss_before} MB before, {memory(board.proc.pid, "VmHWM:")} MB at '
               f'its peak')
         kept = bt.sql(store, 'SELECT count(*), sum(length(body)) FROM chunks')[0]
         print(f'  database: {int(kept[0]) / a.games:.0f} chunk rows and {int(kept[1]) / a.games / 1024:.1f} kB of '

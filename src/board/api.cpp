@@ -77,7 +77,7 @@ private:
         if (!h.live.empty())
             live_.poke(h.live);
     }
-    long watching(const std::string& live) { return live_watching(db(), live); }
+    long watching(const std::string& live) { return live_.watching(live); }
     // A token of `limit` for the request's client, or the 429 that says so.
     bool limited(RateLimit& limit, const HttpRequest& r, const char* what, Answer* refusal);
     // A token of the ticket's own bucket, or the 429 that says so.

@@ -41,14 +41,6 @@ const char* const RUNNING_NOW = "state = 1 AND started_ms + (steps + 1) * ? >= ?
 
 } // namespace
 
-long live_watching(Db& db, const std::string& live)
-{
-    return static_cast<long>(
-        db.run("SELECT coalesce(sum(watchers), 0) FROM watching WHERE live = ? AND until_ms > ?", {live, now_ms()})
-            .at(0)
-            .integer(0));
-}
-
 Answer LiveList::get(Db& db, const BoardSettings& settings, long limit, double age)
 {
     const auto fresh = Clock::now() - std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(age));
@@ -268,7 +260,7 @@ void LiveHub::update(Db& db, const std::string& live, std::vector<Watcher>& watc
                                      "ORDER BY from_step",
                                      {ticket, least})
                             : Rows{};
-    const long watching = live_watching(db, live);
+    const long watching = this->watching(live);
     // The end, once the game is no longer played.
     const bool running =
         tk.integer(1) == STARTED && !fell_behind(tk.integer(7), steps, now_ms(), settings_.pace_margin);
@@ -349,6 +341,18 @@ void LiveHub::count(Db& db)
         db.run("INSERT INTO watching (server, live, watchers, until_ms) VALUES (?, ?, ?, ?)",
                {server_, live, static_cast<std::int64_t>(n), until});
     t.commit();
+    std::map<std::string, long> sums;
+    for (const Row& r : db.run("SELECT live, sum(watchers) FROM watching GROUP BY live"))
+        sums[r.text(0)] = static_cast<long>(r.integer(1));
+    std::lock_guard<std::mutex> lock(mutex_);
+    watching_.swap(sums);
+}
+
+long LiveHub::watching(const std::string& live)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto w = watching_.find(live);
+    return w == watching_.end() ? 0 : w->second;
 }
 
 } // namespace kiv::board

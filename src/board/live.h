@@ -38,8 +38,6 @@ private:
     std::mutex mutex_;
     std::map<long, std::pair<std::chrono::steady_clock::time_point, std::string>> kept_;
 };
-// How many watch a game, on every server of the board.
-long live_watching(Db& db, const std::string& live);
 
 class LiveHub {
 public:
@@ -54,6 +52,9 @@ public:
     // A game's stream changed (a chunk held, its end): its watchers here
     // are told soon.
     void poke(const std::string& live);
+    // How many watch a game, on every server of the board (as the
+    // servers' counts said at most five seconds ago).
+    long watching(const std::string& live);
     // GET /api/live/ID?from=STEP from `client`.
     Answer watch(Db& db, const std::string& live, std::int64_t from, const std::string& client);
 
@@ -81,6 +82,7 @@ private:
     std::set<std::string> poked_;
     std::map<std::string, Game> games_;
     std::map<std::string, int> clients_;  // streams open by client network
+    std::map<std::string, long> watching_;  // every server's watchers of each game
     std::atomic<bool> stopping_{false};
     std::thread thread_, listener_;
 };

@@ -3,10 +3,12 @@
 #include <sodium.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <memory>
 
 #include "board/fields.h"
 #include "board/games.h"
@@ -81,20 +83,24 @@ std::string pack(const std::string& raw)
 
 bool unpack_chunk(const std::string& packed, long max_steps, Frames* out, std::string* why)
 {
-    std::vector<unsigned char> raw(static_cast<size_t>(max_steps * STEP_BYTES));
-    const Inflated z = inflate_body(reinterpret_cast<const unsigned char*>(packed.data()), packed.size(), raw.data(),
-                                    static_cast<long>(raw.size()));
+    // Room for the most a chunk may hold, never filled in advance: only
+    // what the chunk inflates to is touched.
+    max_steps = std::min(max_steps, MAX_REPLAY_STEPS);
+    const long room = max_steps * STEP_BYTES;
+    const std::unique_ptr<unsigned char[]> raw(new unsigned char[static_cast<size_t>(room)]);
+    const Inflated z =
+        inflate_body(reinterpret_cast<const unsigned char*>(packed.data()), packed.size(), raw.get(), room);
     if (z.status != Z_STREAM_END || z.in != packed.size()) {
-        *why = z.out > static_cast<long>(raw.size())
-                   ? "The chunk holds more than the steps a chunk may hold."
-                   : "The chunk is not one whole zlib stream and nothing after it.";
+        *why = z.out > room ? "The chunk holds more than the steps a chunk may hold."
+                            : "The chunk is not one whole zlib stream and nothing after it.";
         return false;
     }
-    out->frame.resize(static_cast<size_t>(max_steps));
-    out->input.resize(static_cast<size_t>(max_steps));
+    // (A chunk of n bytes holds fewer than n steps and n frames.)
+    const long most = std::min(max_steps, z.out);
+    out->frame.resize(static_cast<size_t>(most));
+    out->input.resize(static_cast<size_t>(most));
     ReplayError e;
-    if (!read_chunk(raw.data(), z.out, max_steps, out->frame.data(), out->input.data(), &out->frames, &out->steps,
-                    &e)) {
+    if (!read_chunk(raw.get(), z.out, most, out->frame.data(), out->input.data(), &out->frames, &out->steps, &e)) {
         *why = std::string("The chunk is not whole frames: ") + e.text + ".";
         return false;
     }
