@@ -169,9 +169,10 @@ void log_library(void*, const char* format, va_list args)
 {
     char text[512];
     std::vsnprintf(text, sizeof text, format, args);
-    // (A watcher gone while its stream was open is no fault of anyone's.)
+    // (A client gone before its answer was sent, a watcher while its stream
+    // was open: no fault of anyone's.)
     if (std::strstr(text, "Application reported internal error") == nullptr &&
-        std::strstr(text, "Failed to send the chunked response body") == nullptr)
+        std::strstr(text, "Failed to send the") == nullptr)
         std::fprintf(stderr, "kiv-board: libmicrohttpd: %s", text);
 }
 
