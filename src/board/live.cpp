@@ -136,6 +136,8 @@ Answer LiveHub::watch(Db& db, const std::string& live, std::int64_t from, const 
     a.stream = std::make_shared<EventStream>();
     const std::string network = network_of(client);
     std::lock_guard<std::mutex> lock(mutex_);
+    if (stopping_)  // (every stream is ended before the HTTP side stops)
+        return busy(503, "The server is stopping; try again shortly.", 5);
     if (clients_[network] >= per_client_)
         return busy(429, "This address watches as many games as it may at once; close one first.", 10);
     clients_[network]++;
