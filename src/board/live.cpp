@@ -94,7 +94,10 @@ void LiveHub::start()
 
 void LiveHub::stop()
 {
-    stopping_ = true;
+    {
+        std::lock_guard<std::mutex> lock(poke_mutex_);
+        stopping_ = true;
+    }
     wake_.notify_all();
     if (thread_.joinable())
         thread_.join();
@@ -109,10 +112,10 @@ void LiveHub::stop()
 
 void LiveHub::poke(const std::string& live)
 {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!games_.count(live))
-        return;
-    poked_.insert(live);
+    {
+        std::lock_guard<std::mutex> lock(poke_mutex_);
+        poked_.insert(live);
+    }
     wake_.notify_one();
 }
 
@@ -135,15 +138,16 @@ Answer LiveHub::watch(Db& db, const std::string& live, std::int64_t from, const 
     Answer a{200, "", "text/event-stream", {{"X-Accel-Buffering", "no"}}};
     a.stream = std::make_shared<EventStream>();
     const std::string network = network_of(client);
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (stopping_)  // (every stream is ended before the HTTP side stops)
-        return busy(503, "The server is stopping; try again shortly.", 5);
-    if (clients_[network] >= per_client_)
-        return busy(429, "This address watches as many games as it may at once; close one first.", 10);
-    clients_[network]++;
-    games_[live].watchers.push_back(Watcher{a.stream, from, false, network});
-    poked_.insert(live);
-    wake_.notify_one();
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (stopping_)  // (every stream is ended before the HTTP side stops)
+            return busy(503, "The server is stopping; try again shortly.", 5);
+        if (clients_[network] >= per_client_)
+            return busy(429, "This address watches as many games as it may at once; close one first.", 10);
+        clients_[network]++;
+        games_[live].watchers.push_back(Watcher{a.stream, from, false, network});
+    }
+    poke(live);
     return a;
 }
 
@@ -180,12 +184,18 @@ void LiveHub::run()
         std::map<std::string, std::vector<Watcher>> work;
         bool comment = false;
         {
-            std::unique_lock<std::mutex> lock(mutex_);
+            std::unique_lock<std::mutex> lock(poke_mutex_);
             wake_.wait_until(lock, std::min(recount, quiet), [this] { return stopping_ || !poked_.empty(); });
             if (stopping_)
                 break;
-            // The watchers gone are forgotten.
-            for (auto g = games_.begin(); g != games_.end();) {
+            poked.swap(poked_);
+        }
+        const bool all = Clock::now() >= recount;
+        comment = Clock::now() >= quiet;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            // The watchers gone are forgotten, every few seconds.
+            for (auto g = all ? games_.begin() : games_.end(); g != games_.end();) {
                 auto& ws = g->second.watchers;
                 for (auto w = ws.begin(); w != ws.end();)
                     if (w->stream->gone()) {
@@ -197,12 +207,16 @@ void LiveHub::run()
                     }
                 g = ws.empty() ? games_.erase(g) : std::next(g);
             }
-            const bool all = Clock::now() >= recount;
-            comment = Clock::now() >= quiet;
-            poked.swap(poked_);
-            for (auto& [live, game] : games_)
-                if (all || poked.count(live))
+            if (all) {
+                for (auto& [live, game] : games_)
                     work[live] = game.watchers;
+            } else {
+                for (const std::string& live : poked) {
+                    auto g = games_.find(live);
+                    if (g != games_.end())
+                        work[live] = g->second.watchers;
+                }
+            }
         }
         try {
             if (!db)
@@ -346,13 +360,13 @@ void LiveHub::count(Db& db)
     std::map<std::string, long> sums;
     for (const Row& r : db.run("SELECT live, sum(watchers) FROM watching GROUP BY live"))
         sums[r.text(0)] = static_cast<long>(r.integer(1));
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(counts_mutex_);
     watching_.swap(sums);
 }
 
 long LiveHub::watching(const std::string& live)
 {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(counts_mutex_);
     auto w = watching_.find(live);
     return w == watching_.end() ? 0 : w->second;
 }

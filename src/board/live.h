@@ -77,7 +77,11 @@ private:
     BoardSettings settings_;
     int per_client_;
     std::string server_;  // this server's name in `watching`
-    std::mutex mutex_;
+    // Three locks, none held while another is taken, so that a request that
+    // pokes or counts never waits for the hub's rounds: `mutex_` the games
+    // and their watchers, `poke_mutex_` the games told of, `counts_mutex_`
+    // the counts.
+    std::mutex mutex_, poke_mutex_, counts_mutex_;
     std::condition_variable wake_;
     std::set<std::string> poked_;
     std::map<std::string, Game> games_;
