@@ -304,8 +304,10 @@ void LiveHub::update(Db& db, const std::string& live, std::vector<Watcher>& watc
                                         {"header", to_base64(tk.text(3))},
                                         {"steps", steps},
                                         {"watching", watching}});
-    // The chunks from each `at`: shared by every watcher at it.
-    std::map<std::int64_t, std::string> from_at;
+    // The chunks from each `at`: shared by every watcher at it. (The chunks
+    // were read after the ticket: they may go past its steps, never stop
+    // short of them.)
+    std::map<std::int64_t, std::pair<std::string, std::int64_t>> from_at;
     for (Watcher& w : watchers) {
         std::string text;
         if (!w.announced && !announce.empty()) {
@@ -332,10 +334,10 @@ void LiveHub::update(Db& db, const std::string& live, std::vector<Watcher>& watc
                                    {"chunk", to_base64(bodies.size() == 1 ? bodies[0] : join_chunks(bodies))},
                                    {"watching", watching}},
                               last);
-                cached = from_at.emplace(w.at, e).first;
+                cached = from_at.emplace(w.at, std::make_pair(e, last)).first;
             }
-            text += cached->second;
-            w.at = steps;
+            text += cached->second.first;
+            w.at = cached->second.second;
         }
         if (!text.empty() || !end.empty())
             w.stream->push(text + end, !end.empty(), MAX_WATCHER_WAITING);
