@@ -6,8 +6,8 @@
 
 --games games stream at once, each a chunk a second (the chunks of one
 recorded game, its header given each ticket's seed), each on a keep-alive
-connection of its own, their starts spread over the first second; --watchers
-event streams watch them, as many on each game. Reports the chunks taken a
+connection of its own, all started just before; --watchers event streams
+watch them, as many on each game, read by --processes processes of their own. Reports the chunks taken a
 second and the time to their answer (p50, p99), each chunk's delay from its
 request to its event at a watcher (p50, p99), the server's memory, and
 what the database keeps for a streamed game.
@@ -16,6 +16,7 @@ import argparse
 import asyncio
 import base64
 import json
+import multiprocessing
 import os
 import re
 import struct
@@ -45,23 +46,31 @@ async def exchange(reader, writer, method, path, body=b'', headers=''):
     return status, await reader.readexactly(length)
 
 
-async def stream(port, g, chunks, secret, sent, answers, until, spread):
-    """A game started, then streamed a chunk a second on its clock."""
-    await asyncio.sleep(spread)
+async def start_all(port, games, secret, connections=16):
+    """Every game started, a few at a time: its public id, its seed in
+    its header, and its start (its chunks are due from there)."""
+    headers = f'Content-Type: application/json\r\nAuthorization: Bearer {secret}\r\n'
+
+    async def some(part):
+        reader, writer = await asyncio.open_connection('127.0.0.1', port)
+        for g in part:
+            g['begun'] = time.time()
+            status, body = await exchange(reader, writer, 'POST', f"/api/tickets/{g['ticket']}/start",
+                                          b'{"name": "Bench"}', headers)
+            assert status == 200, body
+            started = json.loads(body)
+            g['header'][8:12], g['live'] = struct.pack('<I', started['seed']), started['live']
+        writer.close()
+    await asyncio.gather(*[some(games[i::connections]) for i in range(connections)])
+
+
+async def stream(port, g, chunks, secret, sent, answers, until):
+    """A started game streamed a chunk a second on its clock."""
     reader, writer = await asyncio.open_connection('127.0.0.1', port)
     headers = f'Content-Type: application/json\r\nAuthorization: Bearer {secret}\r\n'
-    begun = time.time()
-    status, body = await exchange(reader, writer, 'POST', f"/api/tickets/{g['ticket']}/start",
-                                  b'{"name": "Bench"}', headers)
-    if status != 200:
-        print(f'a start refused: {status} {body[:200]}', flush=True)
-        return
-    started = json.loads(body)
-    g['header'][8:12], g['live'] = struct.pack('<I', started['seed']), started['live']
-    g['started'].set()
     try:
-        for i, (at, to, packed) in enumerate(chunks):
-            due = begun + to / 100
+        for at, to, packed in chunks:
+            due = g['begun'] + to / 100
             if due > until:
                 break
             await asyncio.sleep(max(0, due - time.time()))
@@ -79,9 +88,8 @@ async def stream(port, g, chunks, secret, sent, answers, until, spread):
         writer.close()
 
 
-async def watch(port, g, sent, delays, until):
-    await g['started'].wait()
-    live = g['live']
+async def watch(port, live, arrivals, until):
+    """A game's event stream: when each chunk's event came."""
     reader, writer = await asyncio.open_connection('127.0.0.1', port)
     writer.write(f'GET /api/live/{live} HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n'.encode())
     await writer.drain()
@@ -96,14 +104,22 @@ async def watch(port, g, sent, delays, until):
             now, text = time.time(), rest + data
             cut = text.rfind(b'\n')
             rest = text[cut + 1:]
-            for m in ID.finditer(text, 0, cut + 1):
-                when = sent.get((live, int(m.group(1))))
-                if when:
-                    delays.append(now - when)
+            arrivals.extend((live, int(m.group(1)), now) for m in ID.finditer(text, 0, cut + 1))
     except (asyncio.TimeoutError, ConnectionError):
         pass
     finally:
         writer.close()
+
+
+def watchers(port, lives, until, pipe):
+    """Watchers in a process of their own (one Python process cannot read
+    10,000 streams and send 1,000 chunks a second in time)."""
+    arrivals = []
+
+    async def run():
+        await asyncio.gather(*[watch(port, live, arrivals, until) for live in lives])
+    asyncio.run(run())
+    pipe.send(arrivals)
 
 
 def memory(pid, field):
@@ -119,6 +135,7 @@ def main():
     p.add_argument('--seconds', type=float, default=30)
     p.add_argument('--postgres', action='store_true')
     p.add_argument('--threads', default='2', help="the server's HTTP threads")
+    p.add_argument('--processes', type=int, default=2, help='processes of watchers')
     a = p.parse_args()
     bt.args = argparse.Namespace(board=os.path.join(a.build, 'kiv-board'), game=os.path.join(a.build, 'kiv_board_game'))
     bt.scratch = tempfile.mkdtemp(prefix='kiv-live-bench-')
@@ -136,19 +153,28 @@ def main():
                  for _ in range(a.games)]
         rss_before = memory(board.proc.pid, 'VmRSS:')  # (the games' tickets taken)
         sent, answers, delays = {}, [], []
+        asyncio.run(start_all(board.port, games, secret))
+        until = time.time() + a.seconds
+        lives = [games[i % a.games]['live'] for i in range(a.watchers)]
+        readers = []
+        for part in range(a.processes):
+            ours, theirs = multiprocessing.Pipe(False)
+            proc = multiprocessing.Process(target=watchers, args=(board.port, lives[part::a.processes], until + 2,
+                                                                 theirs))
+            proc.start()
+            readers.append((proc, ours))
 
         async def run():
-            for g in games:
-                g['started'] = asyncio.Event()
-            until = time.time() + a.seconds
-            watchers = [watch(board.port, games[i % a.games], sent, delays, until + 2) for i in range(a.watchers)]
-            streams = [stream(board.port, g, chunks, secret, sent, answers, until, i / a.games)
-                       for i, g in enumerate(games)]
-            await asyncio.gather(*watchers, *streams)
+            await asyncio.gather(*[stream(board.port, g, chunks, secret, sent, answers, until) for g in games])
         asyncio.run(run())
+        for proc, pipe in readers:
+            for live, to, when in pipe.recv():
+                if (live, to) in sent:
+                    delays.append(when - sent[(live, to)])
+            proc.join()
         taken = [t for s, t in answers if s == 200]
         print(f'{a.games} games streaming, {a.watchers} watchers, {a.seconds:.0f} s '
-              f'({"PostgreSQL" if pg else "SQLite"}, {a.threads} HTTP threads), client and server on this 2-core machine:')
+              f'({"PostgreSQL" if pg else "SQLite"}, {a.threads} HTTP threads), client ({a.processes} processes of watchers) and server on this 2-core machine:')
         print(f'  chunks taken: {len(taken)} of {len(answers)} sent, {len(taken) / a.seconds:,.0f} a second; '
               f'answered in p50 {1000 * percentile(taken, 50):.1f} ms, p99 {1000 * percentile(taken, 99):.1f} ms')
         print(f'  watcher delay (request to event): {len(delays)} events, p50 {1000 * percentile(delays, 50):.0f} ms, '
