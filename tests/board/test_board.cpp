@@ -1,5 +1,5 @@
-// The board's checks that need no server: names, rate limits, and one game
-// in one form whatever its replay's bytes.
+// The board's checks that need no server: names, rate limits, one game in
+// one form whatever its replay's bytes, and the stream's chunks and pace.
 #include <gtest/gtest.h>
 
 #include <zlib.h>
@@ -8,12 +8,14 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "../../tools/bot/bot.h"
 #include "board/names.h"
 #include "board/rate.h"
+#include "board/stream.h"
 #include "board/verify.h"
 #include "frame/game.h"
 #include "frame/loop.h"
@@ -387,6 +389,66 @@ TEST(BoardOneForm, EveryWritingOfARecordedGameIsRefusedOrTheSameGame)
     // after the end); everything else a player can write is the same game.
     EXPECT_EQ(refused, 3 * games);
     EXPECT_EQ(same, 10 * games);
+}
+
+// Random play cut into chunks: each reads back as the frames written, two
+// joined read as one, and nothing else reads: a byte less or more, or more
+// steps than a chunk may hold.
+TEST(Stream, ChunksReadBackAsWritten)
+{
+    std::mt19937 random(32);
+    auto below = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+    std::vector<kiv::ReplayFrame> frame(400);
+    std::vector<kiv::StepInput> input(2000);
+    for (int round = 0; round < 100; round++) {
+        const long frames = 1 + below(400);
+        long steps = 0;
+        for (long f = 0; f < frames; f++) {
+            frame[f] = {static_cast<unsigned char>(1 + below(5)), static_cast<unsigned char>(below(8)),
+                        static_cast<unsigned char>(below(2))};
+            for (int s = 0; s < frame[f].steps; s++)
+                input[steps++] = {below(4001) - 2000, below(1 << 20) - (1 << 19), below(128)};
+        }
+        auto written = [&](long f0, long f1) {
+            long s0 = 0, s1 = 0;
+            for (long f = 0; f < f1; f++)
+                (f < f0 ? s0 : s1) += frame[f].steps;
+            std::string raw(static_cast<size_t>(12 * (s1 + 1)), '\0');
+            raw.resize(static_cast<size_t>(kiv::write_frames(frame.data() + f0, f1 - f0, input.data() + s0, s1,
+                                                             reinterpret_cast<unsigned char*>(raw.data()), 0,
+                                                             static_cast<long>(raw.size()))));
+            return raw;
+        };
+        const std::string raw = written(0, frames);
+        Frames out;
+        std::string why;
+        ASSERT_TRUE(unpack_chunk(pack(raw), steps, &out, &why)) << why;
+        ASSERT_EQ(out.frames, frames);
+        ASSERT_EQ(out.steps, steps);
+        for (long f = 0; f < frames; f++)
+            ASSERT_EQ(std::make_tuple(out.frame[f].steps, out.frame[f].escapes, out.frame[f].close),
+                      std::make_tuple(frame[f].steps, frame[f].escapes, frame[f].close));
+        for (long s = 0; s < steps; s++)
+            ASSERT_EQ(std::make_tuple(out.input[s].dx, out.input[s].dy, out.input[s].buttons),
+                      std::make_tuple(input[s].dx, input[s].dy, input[s].buttons));
+        const long cut = below(static_cast<int>(frames));
+        if (cut > 0) {
+            EXPECT_EQ(join_chunks({pack(written(0, cut)), pack(written(cut, frames))}), pack(raw));
+        }
+        EXPECT_FALSE(unpack_chunk(pack(raw), steps - 1, &out, &why));
+        EXPECT_FALSE(unpack_chunk(pack(raw.substr(0, raw.size() - 1)), steps, &out, &why));
+        EXPECT_FALSE(unpack_chunk(pack(raw + raw.back()), steps, &out, &why));
+        EXPECT_FALSE(unpack_chunk(pack(raw) + "x", steps, &out, &why));
+    }
+}
+
+// A game is behind once its next step was due more than the margin before.
+TEST(Stream, BehindPastTheMarginOnly)
+{
+    EXPECT_FALSE(fell_behind(5000, 100, 5000 + 1010 + 10000, 10));
+    EXPECT_TRUE(fell_behind(5000, 100, 5000 + 1010 + 10001, 10));
+    EXPECT_FALSE(fell_behind(5000, 0, 5000 + 10 + 2500, 2.5));
+    EXPECT_TRUE(fell_behind(5000, 0, 5000 + 10 + 2501, 2.5));
 }
 
 } // namespace
