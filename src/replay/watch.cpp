@@ -45,7 +45,7 @@ double next_frame_ms()
 void start_watch()
 {
     start_replay(false, false);
-    watch = Watch{1, false, false, 0.0};
+    watch = Watch{1, false, false, 0.0, false};
 }
 
 int advance_watch(double passed)
@@ -64,6 +64,11 @@ int advance_watch(double passed)
             continue;
         }
         if (at_end()) {
+            if (watch.live) {
+                // No backlog for when the next frames come.
+                watch.budget_ms = 0.0;
+                break;
+            }
             if (replay.header.kind != REPLAY_GAME)
                 return -1;
             watch.finishing = true;
@@ -84,14 +89,44 @@ int advance_watch(double passed)
     return wait > 0.0 ? static_cast<int>(wait) : 0;
 }
 
+namespace {
+
+// Frames run between these two are neither drawn nor heard.
+void (*seen_present)();
+int seen_drawing;
+
+void begin_unseen()
+{
+    seen_present = present_screen;
+    seen_drawing = drawing_on;
+    present_screen = present_silence;
+    drawing_on = 0;
+}
+
+void end_unseen()
+{
+    present_screen = seen_present;
+    drawing_on = seen_drawing;
+    watch.budget_ms = 0.0;
+}
+
+} // namespace
+
+void skip_to_frame(long frame)
+{
+    begin_unseen();
+    while (replay_run.frame < frame && !at_end()) {
+        run_replay_frame();
+        quit_requested = 0;
+    }
+    end_unseen();
+}
+
 bool skip_to_next_start()
 {
     if (watch.finishing)
         return false;
-    void (*present)() = present_screen;
-    const int drawing = drawing_on;
-    present_screen = present_silence;
-    drawing_on = 0;
+    begin_unseen();
     bool left_play = game_state != STATE_PLAYING, started = false;
     while (!started && !at_end()) {
         run_replay_frame();
@@ -99,9 +134,7 @@ bool skip_to_next_start()
         started = left_play && game_state == STATE_PLAYING;
         left_play = left_play || game_state != STATE_PLAYING;
     }
-    present_screen = present;
-    drawing_on = drawing;
-    watch.budget_ms = 0.0;
+    end_unseen();
     // The game's first frame is seen at once, also while paused.
     if (started && !at_end()) {
         run_replay_frame();

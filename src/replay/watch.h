@@ -12,6 +12,7 @@ struct Watch {
     bool paused;
     bool finishing;    // past a game's last frame, on its game-over screen
     double budget_ms;  // play time due and not yet run
+    bool live;         // a game still being played: at its last frame held the watch waits for more
 };
 extern Watch watch;
 
@@ -24,6 +25,8 @@ int advance_watch(double passed);
 // Runs the replay, neither drawn nor heard, up to the frame in which the next
 // game starts. False when none does before the replay ends.
 bool skip_to_next_start();
+// Runs the replay, neither drawn nor heard, up to its frame `frame`.
+void skip_to_frame(long frame);
 // Where the replay has got to: the frame next played and all of them.
 long watched_frame();
 long watched_frames();

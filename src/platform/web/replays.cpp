@@ -172,13 +172,33 @@ int watch_tick()
         stop_watching();
         return 0;
     }
+    if (watch.live)
+        passed = live_passed(passed);
     int wait = advance_watch(passed);
-    if (wait < 0) {
+    if (wait < 0 || live_cut_off()) {
         stop_watching();
         return 0;
     }
     page_watch_progress(static_cast<int>(watched_frame()), static_cast<int>(watched_frames()), score);
     return wait;
+}
+
+void leave_for_watching()
+{
+    if (watching_now)
+        stop_watching();
+    stop_recording();
+    seed_asked = false;
+    if (game_state != STATE_TITLE)
+        go_to_title();
+}
+
+void begin_watching()
+{
+    saved = PageState{high_score, shown_score, score, windowed, mouse_speed};
+    start_watch();
+    watching_now = true;
+    last_ms = emscripten_get_now();
 }
 
 void stop_watching()
@@ -245,18 +265,10 @@ EMSCRIPTEN_KEEPALIVE int web_check_replay()
 EMSCRIPTEN_KEEPALIVE int web_watch(int body_size)
 {
     using namespace kiv;
-    if (watching_now)
-        stop_watching();
-    stop_recording();
-    seed_asked = false;
-    if (game_state != STATE_TITLE)
-        go_to_title();
+    leave_for_watching();
     if (!read_replay_body(watched, replay_body, body_size, &error))
         return 0;
-    saved = PageState{high_score, shown_score, score, windowed, mouse_speed};
-    start_watch();
-    watching_now = true;
-    last_ms = emscripten_get_now();
+    begin_watching();
     return 1;
 }
 
