@@ -245,6 +245,51 @@ EMSCRIPTEN_KEEPALIVE long web_recorded_steps()
     return kiv::recording() ? kiv::replay.steps : -1;
 }
 
+// The stream of the game being recorded. The board holds its steps up to
+// one where a frame begins; the page asks for the frames from there on.
+namespace {
+long chunk_frame, chunk_step;   // a frame and the step it begins at, the last chunk's start
+long chunk_steps;               // the steps of the last chunk written
+} // namespace
+
+// The game being recorded as it began (its header with nothing played yet)
+// into web_replay_header(); 0 when no game is recorded.
+EMSCRIPTEN_KEEPALIVE int web_recorded_header()
+{
+    using namespace kiv;
+    if (!recording())
+        return 0;
+    write_replay_header(replay.header, header_bytes);
+    chunk_frame = chunk_step = 0;
+    return 1;
+}
+
+// The whole frames recorded from the one that begins at step `from`, in the
+// body's layout, into web_replay_body(); returns their size (0: none yet),
+// -1 when no game is recorded, -2 when no frame begins at that step.
+// web_chunk_steps() then gives their steps.
+EMSCRIPTEN_KEEPALIVE long web_stream_chunk(long from)
+{
+    using namespace kiv;
+    chunk_steps = 0;
+    if (!recording())
+        return -1;
+    if (from < chunk_step)
+        chunk_frame = chunk_step = 0;
+    while (chunk_step < from && chunk_frame < replay.frames)
+        chunk_step += replay.frame[chunk_frame++].steps;
+    if (chunk_step != from)
+        return -2;
+    long steps = 0;
+    for (long f = chunk_frame; f < replay.frames; f++)
+        steps += replay.frame[f].steps;
+    chunk_steps = steps;
+    return write_frames(replay.frame + chunk_frame, replay.frames - chunk_frame, replay.input + chunk_step, steps,
+                        replay_body, 0, MAX_REPLAY_BODY);
+}
+
+EMSCRIPTEN_KEEPALIVE long web_chunk_steps() { return chunk_steps; }
+
 // Where the page puts a replay's header and its decompressed body.
 EMSCRIPTEN_KEEPALIVE unsigned char* web_replay_header() { return kiv::header_bytes; }
 EMSCRIPTEN_KEEPALIVE unsigned char* web_replay_body() { return kiv::replay_body; }
