@@ -1,5 +1,7 @@
 #include "board/fields.h"
 
+#include <sodium.h>
+
 #include <nlohmann/json.hpp>
 
 namespace kiv::board {
@@ -156,11 +158,34 @@ bool read_fields(const std::string& body, const std::vector<FieldBound>& fields,
         return false;
     }
     for (const FieldBound& f : fields)
-        if (!f.boolean && !f.number && !out->count(f.name)) {
+        if (!f.boolean && !f.number && !f.optional && !out->count(f.name)) {
             *error = std::string("The field \"") + f.name + "\" must be a string.";
             return false;
         }
     return true;
+}
+
+bool from_base64(const std::string& text, std::string* bytes)
+{
+    bytes->assign(text.size() / 4 * 3 + 3, '\0');
+    size_t size = 0;
+    const char* end = nullptr;
+    if (text.empty() ||
+        sodium_base642bin(reinterpret_cast<unsigned char*>(bytes->data()), bytes->size(), text.data(), text.size(),
+                          nullptr, &size, &end, sodium_base64_VARIANT_ORIGINAL) != 0 ||
+        end != text.data() + text.size())
+        return false;
+    bytes->resize(size);
+    return true;
+}
+
+std::string to_base64(const std::string& bytes)
+{
+    std::string text(sodium_base64_ENCODED_LEN(bytes.size(), sodium_base64_VARIANT_ORIGINAL), '\0');
+    sodium_bin2base64(text.data(), text.size(), reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(),
+                      sodium_base64_VARIANT_ORIGINAL);
+    text.pop_back();  // its NUL
+    return text;
 }
 
 } // namespace kiv::board

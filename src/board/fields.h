@@ -10,7 +10,8 @@
 
 namespace kiv::board {
 
-// A string field the request must have, and its largest size in bytes; or
+// A string field the request must have (or may, when optional), and its
+// largest size in bytes; or
 // a boolean field it may have (read as "true" or "false"); or a whole number
 // it may have, from 0 to `max_bytes` (read as its decimal digits).
 struct FieldBound {
@@ -18,6 +19,7 @@ struct FieldBound {
     size_t max_bytes;
     bool boolean = false;
     bool number = false;
+    bool optional = false;  // a string field the request may leave out
 };
 
 // What any JSON body may hold beside its fields: objects and arrays at most
@@ -34,5 +36,10 @@ constexpr size_t MAX_JSON_OTHER_STRING = 1024;
 // sentence, for anything else.
 bool read_fields(const std::string& body, const std::vector<FieldBound>& fields,
                  std::map<std::string, std::string>* out, std::string* error);
+
+// Standard base64 (with its padding) into bytes; false for anything else,
+// or for nothing at all.
+bool from_base64(const std::string& text, std::string* bytes);
+std::string to_base64(const std::string& bytes);
 
 } // namespace kiv::board

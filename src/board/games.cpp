@@ -115,16 +115,9 @@ Answer submit_game(Db& db, const BoardSettings& settings, Submission&& s, std::i
 {
     *queued = false;
     const std::string id = std::move(s.ticket);
-    std::string b64 = std::move(s.replay);
-    std::string bytes(b64.size() / 4 * 3 + 3, '\0');
-    size_t size = 0;
-    const char* end = nullptr;
-    if (b64.empty() ||
-        sodium_base642bin(reinterpret_cast<unsigned char*>(bytes.data()), bytes.size(), b64.data(), b64.size(),
-                          nullptr, &size, &end, sodium_base64_VARIANT_ORIGINAL) != 0 ||
-        end != b64.data() + b64.size())
+    std::string b64 = std::move(s.replay), bytes;
+    if (!from_base64(b64, &bytes))
         return error(400, "The replay is not standard base64.");
-    bytes.resize(size);
     std::string().swap(b64);
     const Blob sent = hash_of(bytes);
 

@@ -227,6 +227,42 @@ DELETE FROM pairings;
 UPDATE meta SET value = '4' WHERE item = 'schema';
 )";
 
+// Version 5: games streamed as they are played. A started ticket holds
+// its game's public id for watchers (`live`), the steps the board holds
+// (`steps`, their frames in `chunks`) and the header its stream began with;
+// a ticket whose game ended says when (`ended_ms`) and, when the pace ended
+// it, the answer every later request on it gets (`end_status`,
+// `end_reason`). `streamed` is 1 while its chunks are kept. `watching`
+// holds each server's count of watchers of each game, renewed every few
+// seconds.
+const char* const VERSION_5 = R"(
+ALTER TABLE tickets ADD COLUMN live TEXT;
+ALTER TABLE tickets ADD COLUMN steps BIGINT NOT NULL DEFAULT 0;
+ALTER TABLE tickets ADD COLUMN header BLOB;
+ALTER TABLE tickets ADD COLUMN streamed INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE tickets ADD COLUMN ended_ms BIGINT;
+ALTER TABLE tickets ADD COLUMN end_status INTEGER;
+ALTER TABLE tickets ADD COLUMN end_reason TEXT;
+CREATE UNIQUE INDEX tickets_live ON tickets (live);
+CREATE INDEX tickets_running ON tickets (started_ms) WHERE state = 1;
+CREATE INDEX tickets_streamed ON tickets (ended_ms) WHERE streamed = 1;
+CREATE TABLE chunks (
+    ticket TEXT NOT NULL,
+    from_step BIGINT NOT NULL,
+    to_step BIGINT NOT NULL,
+    body BLOB NOT NULL,
+    PRIMARY KEY (ticket, from_step)
+);
+CREATE TABLE watching (
+    server TEXT NOT NULL,
+    live TEXT NOT NULL,
+    watchers INTEGER NOT NULL,
+    until_ms BIGINT NOT NULL,
+    PRIMARY KEY (server, live)
+);
+UPDATE meta SET value = '5' WHERE item = 'schema';
+)";
+
 // Names written with runs of spaces showed as one name with a space: each
 // becomes the name with single spaces, unless another player holds that.
 void single_spaces(Db& db)
@@ -278,13 +314,16 @@ void upgrade_schema(Db& db)
     }
     if (version <= 2)
         db.run(VERSION_3);
-    db.run(VERSION_4);
-    single_spaces(db);
-    unsigned char salt[crypto_pwhash_SALTBYTES];
-    char hex[2 * sizeof salt + 1];
-    randombytes_buf(salt, sizeof salt);
-    db.run("INSERT INTO meta (item, value) VALUES ('pairing salt', ?)",
-           {std::string(sodium_bin2hex(hex, sizeof hex, salt, sizeof salt))});
+    if (version <= 3) {
+        db.run(VERSION_4);
+        single_spaces(db);
+        unsigned char salt[crypto_pwhash_SALTBYTES];
+        char hex[2 * sizeof salt + 1];
+        randombytes_buf(salt, sizeof salt);
+        db.run("INSERT INTO meta (item, value) VALUES ('pairing salt', ?)",
+               {std::string(sodium_bin2hex(hex, sizeof hex, salt, sizeof salt))});
+    }
+    db.run(spelt(VERSION_5, db.postgres()));
     if (version > 0)
         std::fprintf(stderr, "kiv-board: the board's tables were upgraded from version %d to %d\n", version,
                      SCHEMA_VERSION);

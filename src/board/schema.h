@@ -8,7 +8,7 @@
 
 namespace kiv::board {
 
-constexpr int SCHEMA_VERSION = 4;
+constexpr int SCHEMA_VERSION = 5;
 
 // The board's schema version: 0 for an empty database.
 int schema_version(Db& db);

@@ -252,6 +252,40 @@ bool read_frames(const unsigned char* body, long size, long* at, long frames, lo
     return true;
 }
 
+bool read_chunk(const unsigned char* body, long size, long max_steps, ReplayFrame* frame, StepInput* input,
+                long* frames, long* steps, ReplayError* error)
+{
+    *frames = *steps = 0;
+    long ends = 0;  // bytes below 0x80
+    for (long i = 0; i < size; i++)
+        ends += body[i] < 0x80;
+    // Frame bytes, until the frames and their steps' bytes account for
+    // every byte below 0x80.
+    long k = 0, n = 0;
+    while (k + 3 * n < ends && k < size && n <= max_steps) {
+        const int b = body[k++];
+        n += b & FRAME_STEPS_MASK;
+        if ((b & FRAME_STEPS_MASK) < 1 || (b & FRAME_STEPS_MASK) > 5 || (b & FRAME_UNUSED_BIT))
+            return replay_error(error, "frame %ld: runs %d steps (a frame runs 1 to 5)", k - 1, b & FRAME_STEPS_MASK);
+    }
+    if (n > max_steps)
+        return replay_error(error, "frame %ld: the frames run more than the %ld steps a chunk may hold", k - 1,
+                            max_steps);
+    if (k == 0 || k + 3 * n != ends)
+        return replay_error(error, "chunk byte %ld: no count of whole frames reads the %ld bytes to their end", k,
+                            size);
+    long at = 0;
+    if (!read_frames(body, size, &at, k, max_steps, frame, input, steps, error))
+        return false;
+    for (long s = 0; s < n; s++)
+        if (input[s].buttons >= 0x80)
+            return replay_error(error, "step %ld: a button mask of %d", s, input[s].buttons);
+    if (at != size)
+        return replay_error(error, "chunk byte %ld: %ld bytes after the last step's motion", at, size - at);
+    *frames = k;
+    return true;
+}
+
 long write_replay_body(unsigned char* out, long capacity)
 {
     long at = write_frames(replay.frame, replay.frames, replay.input, replay.steps, out, 0, capacity);

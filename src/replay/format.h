@@ -129,6 +129,14 @@ bool read_replay_header(const unsigned char* data, size_t size, ReplayHeader* he
 // and *at left past them.
 bool read_frames(const unsigned char* body, long size, long* at, long frames, long max_steps, ReplayFrame* frame,
                  StepInput* input, long* steps, ReplayError* error);
+// A chunk: whole frames in the same layout, nothing before or after them,
+// their count not written. It needs none: a frame byte, a button byte and
+// the last byte of each motion are the bytes below 0x80, so a chunk of k
+// frames and n steps has k + 3n of them, and no other count of frames
+// reads it to its end. Reads at most max_steps steps into frame[] and
+// input[]; *frames and *steps are set. A chunk holds at least one frame.
+bool read_chunk(const unsigned char* body, long size, long max_steps, ReplayFrame* frame, StepInput* input,
+                long* frames, long* steps, ReplayError* error);
 // Writes frames and their steps at out[at]; returns where they end, or -1
 // when they would not fit in capacity.
 long write_frames(const ReplayFrame* frame, long frames, const StepInput* input, long steps, unsigned char* out,
