@@ -158,7 +158,7 @@
   });
 
   Module['kivBoard'] = {
-    api: api, send: send, base64: base64, say: say, failed: failed, showTop: showTop, Unreachable: Unreachable,
+    base: base, api: api, send: send, base64: base64, say: say, failed: failed, showTop: showTop, Unreachable: Unreachable,
     reached: reached, unreachable: unreachable, offline: function () { return offline; }, watchGame: watchGame,
     onBack: function (fn) { back.push(fn); }, onTop: function (fn) { shown.push(fn); },
   };

@@ -29,6 +29,7 @@
     if (s.over !== null) return;
     s.over = reason || '';
     if (stream === s) stream = null;
+    Module['kivLiveYouEnded']();
     if (reason) Module['kivUnrank'](reason);
   }
   function next(s, ms) {

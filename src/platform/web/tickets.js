@@ -70,13 +70,15 @@
     board.say('Unranked: ' + reason);
   }
   // The ranked game in play stops counting; it plays on, recorded, unranked.
+  // The reason is the page's (a clause) or the board's whole sentence.
+  var NO_LONGER = 'This game is no longer ranked: ';
   function unrank(reason) {
     if (!ranked) return;
     Module['kivStreamStop']();
     abandon(ranked);
     ranked = null;
-    why = reason;
-    board.say('This game is no longer ranked: ' + reason);
+    why = reason.indexOf(NO_LONGER) === 0 ? reason.slice(NO_LONGER.length) : reason;
+    board.say(NO_LONGER + why);
   }
   Module['kivUnrank'] = unrank;
 
