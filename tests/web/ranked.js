@@ -1,9 +1,11 @@
 // Ranked games as players' browsers run them, against the real board: headless
 // Chromium without the flags that keep hidden tabs' timers at full speed,
 // silent, on the page with the test bot at its mouse (the page's own clock,
-// loop and board code). Told by what the page says: a game hidden for 5 s
-// keeps its pace (a timer of the page's own is throttled meanwhile) and is
-// ranked; a clock at 0.8x is refused as late; 300 ms on every request and
+// loop and board code). Told by what the page says: a game streamed as it
+// is played, hidden for 5 s, keeps its pace (a timer of the page's own is
+// throttled meanwhile) and is ranked, watched live by another page to its
+// end; a clock at 1.25x is refused at its first chunk; a network cut of
+// 15 s ends the ranking at once; 300 ms on every request and
 // a CPU 4x slower are ranked, or told at once that they fell behind; a game
 // the board asks to wait for (429, 503) is sent again after its Retry-After
 // and ranked; a board gone at the end leaves the page's one line and a replay.
@@ -41,39 +43,80 @@ let board, browser;
     let page = await open(null, false);
     await claim(page, 'Pacer');
 
-    // A ranked game hidden for 5 s in its middle keeps its pace on the
-    // Worker's clock, while a 10 ms timer of the page's own is throttled.
-    const hidden = botGame(page, 1500);
+    // A ranked game, streamed to the board as it is played, hidden for 5 s
+    // in its middle: it keeps its pace on the Worker's clock (a 10 ms timer
+    // of the page's own is throttled meanwhile) and streams on. The page
+    // that hides it lists it under Live now and watches it live to its end,
+    // at the verifier's score; its player sees someone watching.
+    const chunks = [];
+    page.on('request', r => { if (/\/steps$/.test(r.url())) chunks.push(r.url()); });
+    const hidden = botGame(page, 2500);
     await until(page, () => _web_recorded_steps() > 200, 'the game runs');
-    await page.evaluate(() => { window.ticks = 0; (function chain() { ticks++; setTimeout(chain, 10); })(); });
+    await front.setViewport({width: 1366, height: 768});
+    await front.goto(url);
+    await until(front, () => Module.kivReady && document.querySelector('#live-list button'),
+                'Live now lists the game in play', 20000);
     await front.bringToFront();
     await until(page, () => document.hidden, 'the tab is hidden');
+    await front.click('#live-list button');
+    await until(front, () => !document.getElementById('watching').hidden, 'the game is watched live');
+    await page.evaluate(() => { window.ticks = 0; (function chain() { ticks++; setTimeout(chain, 10); })(); });
     const before = await page.evaluate(() => [ticks, _web_recorded_steps()]);
     await sleep(5000);
     const after = await page.evaluate(() => document.hidden && [ticks, _web_recorded_steps()]);
+    await front.screenshot({path: path.join(art, 'live-1366.png')});
+    await until(page, () => /watching your game/.test(document.getElementById('live-you').textContent),
+                'the player sees someone watching', 15000);
+    await front.setViewport({width: 390, height: 844});
+    await front.screenshot({path: path.join(art, 'live-390.png'), fullPage: true});
     await page.bringToFront();
     const game = await hidden;
     check(after && after[0] - before[0] < 50 && after[1] - before[1] > 400, `hidden for 5 s, a 10 ms timer of the ` +
           `page ran ${after[0] - before[0]} times, the game ${after[1] - before[1]} steps`);
-    check(ON_THE_BOARD.test(game.line) && !/no longer ranked/.test(game.status),
-          `hidden for 5 s in its middle, the game is ranked: ${game.line}`);
+    check(ON_THE_BOARD.test(game.line) && !/no longer ranked/.test(game.status) && chunks.length >= 15,
+          `streamed in ${chunks.length} chunks, hidden for 5 s in its middle, the game is ranked: ${game.line}`);
+    const score = game.line.match(/^On the board: ([\d,]+) point/)[1];
+    await until(front, s => document.getElementById('watching').hidden &&
+                new RegExp('ended: ' + s + ' points?').test(document.getElementById('live-status').textContent),
+                'the watched game ends at the board\'s score', 30000, score);
+    const seen = await front.$eval('#watch-now', e => e.textContent);
+    check(seen === `Now ${score} points`, `watched live to its end, the game's running score ends at ${seen}`);
     await page.close();
 
-    // A page whose clock runs at 0.8x: its game (50 s by its own count)
-    // arrives more than the board's 10 s margin later than it lasted.
+    // A page whose clock runs at 1.25x is refused at its first chunk ahead
+    // of real time.
     page = await open(p => p.evaluateOnNewDocument(() => {
       const now = performance.now.bind(performance);
-      performance.now = () => now() * 0.8;
+      performance.now = () => now() * 1.25;
     }));
-    const slow = await botGame(page, 5000);
-    check(/^Not on the board: .*later than it lasted/.test(slow.line), `a game at 0.8x is refused: ${slow.line}`);
+    const fast = botGame(page, 1000);
+    await until(page, () => /^This game is no longer ranked: .*ahead/.test(
+      document.getElementById('board-status').textContent), 'the game ahead of real time is told', 10000);
+    check(/^Unranked: .*ahead/.test((await fast).line), `a game at 1.25x is unranked: ${(await fast).line}`);
+    await page.close();
+
+    // The network cut for 15 s mid-game: the ranking ends at once (before
+    // the network is back), said in one sentence.
+    page = await open();
+    const cut = botGame(page, 1800);
+    await until(page, () => _web_recorded_steps() > 200, 'the game runs');
+    const cdp = await page.createCDPSession();
+    const network = {offline: false, latency: 0, downloadThroughput: -1, uploadThroughput: -1};
+    await cdp.send('Network.emulateNetworkConditions', {...network, offline: true});
+    const cutAt = Date.now();
+    const said = await until(page, () => document.getElementById('board-status').textContent.startsWith(
+      'This game is no longer ranked') && document.getElementById('board-status').textContent, 'the ranking ends', 14000);
+    const saidAfter = Date.now() - cutAt;
+    await cdp.send('Network.emulateNetworkConditions', network);
+    check(/^This game is no longer ranked: [^\n]*\.$/.test(said) && saidAfter < 14000,
+          `the network cut, ${saidAfter} ms later the page said: ${said}`);
+    check(/^Unranked: /.test((await cut).line), `the game cut off is unranked: ${(await cut).line}`);
     await page.close();
 
     // 300 ms on every request: the game waits at its Start for the seed, and
     // is ranked.
     page = await open();
-    const cdp = await page.createCDPSession();
-    await cdp.send('Network.emulateNetworkConditions', {offline: false, latency: 300, downloadThroughput: -1,
+    await (await page.createCDPSession()).send('Network.emulateNetworkConditions', {offline: false, latency: 300, downloadThroughput: -1,
                                                         uploadThroughput: -1});
     const far = await botGame(page, 500);
     check(far.startToFrame >= 300, `with 300 ms on every request, ${far.startToFrame.toFixed(0)} ms from Start to ` +

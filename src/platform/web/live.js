@@ -93,6 +93,9 @@
     es.addEventListener('game', function (e) {
       var g = JSON.parse(e.data);
       then(function () {
+        // Connected again after a break, the stream begins anew: the game
+        // goes on from what is held (its chunks may repeat steps held).
+        if (began) return;
         HEAPU8.set(bytes(g.header).subarray(0, 64), _web_replay_header());
         if (!_web_watch_live()) throw new Error(UTF8ToString(_web_live_error()));
         began = true;

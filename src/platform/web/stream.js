@@ -41,8 +41,8 @@
     if (s.over !== null) return;
     var behind = late(s);
     if (behind > s.game.margin * 1000) {
-      stop(s, 'for ' + (behind / 1000).toFixed(1) + ' s its play could not reach the board, more than the board\'s ' +
-           'margin of ' + s.game.margin + ' s.');
+      stop(s, 'its play could not reach the board for ' + (behind / 1000).toFixed(1) + ' s, longer than the ' +
+           'board\'s margin of ' + s.game.margin + ' s.');
       return;
     }
     var size = _web_stream_chunk(s.held);
