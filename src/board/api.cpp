@@ -11,9 +11,11 @@
 
 #include "board/daily.h"
 #include "board/games.h"
+#include "board/live.h"
 #include "board/owners.h"
 #include "board/queue.h"
 #include "board/rate.h"
+#include "board/stream.h"
 #include "board/tickets.h"
 #include "board/top.h"
 
@@ -26,13 +28,19 @@ constexpr int RETRY_BUSY = 5;  // seconds, when the database cannot be reached
 // Requests a minute on one ticket in play (its game sent, and sent again
 // while its answer is lost; leaving it): far more than a page makes.
 constexpr double TICKET_REQUESTS_PER_MINUTE = 60;
+// Chunks a minute on one game in play: a page sends one a second, and
+// its resends.
+constexpr double CHUNKS_PER_MINUTE = 240;
+
+bool read_limit(const char* text, long* limit, Answer* refusal);
 
 class Api {
 public:
     explicit Api(const ServerOptions& o)
         : options_(o), tickets_(o.tickets_per_minute, o.board_tickets_per_minute), games_(o.games_per_minute),
           names_(o.names_per_minute), starts_(o.starts_per_minute), reads_(o.reads_per_minute),
-          in_play_(TICKET_REQUESTS_PER_MINUTE), verifiers_(o.board, [this] { top_.stale(); })
+          in_play_(TICKET_REQUESTS_PER_MINUTE), chunks_(CHUNKS_PER_MINUTE), live_(o.board, o.watchers_per_client),
+          verifiers_(o.board, [this] { top_.stale(); })
     {
     }
 
@@ -47,6 +55,7 @@ public:
     }
 
     Verifiers& verifiers() { return verifiers_; }
+    LiveHub& live() { return live_; }
 
     // Every minute the rate limits forget the clients whose buckets are full again.
     void forget_full()
@@ -54,16 +63,25 @@ public:
         for (RateLimit* limit : {&tickets_, &games_, &names_, &starts_, &reads_})
             limit->forget_full(Clock::now());
         in_play_.forget_full(Clock::now());
+        chunks_.forget_full(Clock::now());
     }
 
 private:
     Answer route(HttpRequest& r);
     Answer top(const HttpRequest& r);
     Answer game(HttpRequest& r);
+    Answer chunk(HttpRequest& r, const std::string& ticket);
+    // Tells this server's watchers of what a request held.
+    void held(const Held& h)
+    {
+        if (!h.live.empty())
+            live_.poke(h.live);
+    }
+    long watching(const std::string& live) { return live_watching(db(), live); }
     // A token of `limit` for the request's client, or the 429 that says so.
     bool limited(RateLimit& limit, const HttpRequest& r, const char* what, Answer* refusal);
     // A token of the ticket's own bucket, or the 429 that says so.
-    bool ticket_limited(const std::string& ticket, Answer* refusal);
+    bool ticket_limited(TicketLimit& limit, const std::string& ticket, Answer* refusal);
 
     // One connection for each of the server's threads, opened at its first use.
     Db& db()
@@ -76,8 +94,9 @@ private:
 
     ServerOptions options_;
     RateLimit tickets_, games_, names_, starts_, reads_;
-    TicketLimit in_play_;
+    TicketLimit in_play_, chunks_;
     TopCache top_;
+    LiveHub live_;
     Verifiers verifiers_;
 };
 
@@ -103,10 +122,10 @@ bool Api::limited(RateLimit& limit, const HttpRequest& r, const char* what, Answ
     return false;
 }
 
-bool Api::ticket_limited(const std::string& ticket, Answer* refusal)
+bool Api::ticket_limited(TicketLimit& limit, const std::string& ticket, Answer* refusal)
 {
     int retry = 0;
-    if (in_play_.take(ticket, Clock::now(), &retry))
+    if (limit.take(ticket, Clock::now(), &retry))
         return false;
     *refusal = busy(429, "Too many requests on this ticket; try again later.", retry);
     return true;
@@ -125,13 +144,37 @@ Answer Api::game(HttpRequest& r)
     std::string().swap(r.body);
     const TicketState state = read ? ticket_state(db(), s.ticket) : NO_TICKET;
     if (state != STARTED && state != SENT)
-        return limited(games_, r, "games", &refusal) || !read ? refusal : not_in_play(state);
-    if (ticket_limited(s.ticket, &refusal))
+        return limited(games_, r, "games", &refusal) || !read ? refusal : ticket_refusal(db(), s.ticket);
+    if (ticket_limited(in_play_, s.ticket, &refusal))
         return refusal;
     bool queued = false;
-    Answer a = submit_game(db(), options_.board, std::move(s), r.arrived_ms, &queued);
+    Held end;
+    Answer a = submit_game(db(), options_.board, std::move(s), owner_of(db(), r.header("Authorization")), r.arrived_ms,
+                           &queued, &end);
     if (queued)
         verifiers_.wake();
+    held(end);
+    return a;
+}
+
+// POST /api/tickets/ID/steps. A chunk on a game in play with its name's
+// secret meets its ticket's limit alone; anything else is refused, at
+// the cost of a token of its address's games.
+Answer Api::chunk(HttpRequest& r, const std::string& ticket)
+{
+    Answer refusal;
+    ChunkRequest c;
+    const std::optional<Owner> owner = owner_of(db(), r.header("Authorization"));
+    const bool in_play = owner && ticket_state(db(), ticket) == STARTED;
+    if (in_play ? ticket_limited(chunks_, ticket, &refusal) : limited(games_, r, "games", &refusal))
+        return refusal;
+    if (!read_chunk_request(r.body, &c, &refusal))
+        return refusal;
+    std::string().swap(r.body);
+    Held h;
+    Answer a = take_chunk(db(), options_.board, ticket, c, owner, r.arrived_ms,
+                          [this](const std::string& live) { return watching(live); }, &h);
+    held(h);
     return a;
 }
 
@@ -166,13 +209,15 @@ Answer Api::route(HttpRequest& r)
         const std::string rest = path.substr(13);
         const size_t slash = rest.find('/');
         const std::string id = rest.substr(0, slash), action = slash == std::string::npos ? "" : rest.substr(slash);
-        if (!ticket_id_ok(id) || (action != "/start" && action != "/abandon"))
+        if (!ticket_id_ok(id) || (action != "/start" && action != "/abandon" && action != "/steps"))
             return error(404, "There is no such API endpoint.");
         if (!post)
-            return error(405, "Use POST to start or leave a ticket's game.");
+            return error(405, "Use POST to start, stream or leave a ticket's game.");
+        if (action == "/steps")
+            return chunk(r, id);
         if (action == "/abandon") {
             // A game in play is left once, whatever its address sent.
-            if (ticket_state(db(), id) == STARTED ? ticket_limited(id, &refusal)
+            if (ticket_state(db(), id) == STARTED ? ticket_limited(in_play_, id, &refusal)
                                                   : limited(starts_, r, "requests for tickets", &refusal))
                 return refusal;
             return abandon_ticket(db(), id);
@@ -196,6 +241,24 @@ Answer Api::route(HttpRequest& r)
         const bool replay = rest.size() > suffix.size() &&
                             rest.compare(rest.size() - suffix.size(), suffix.size(), suffix) == 0;
         return read_game(db(), options_.board, replay ? rest.substr(0, rest.size() - suffix.size()) : rest, replay);
+    }
+    if (path == "/api/live" || path.rfind("/api/live/", 0) == 0) {
+        if (!get)
+            return error(405, "Use GET to watch games live.");
+        if (path == "/api/live") {
+            long limit = 10;
+            if (!read_limit(r.argument("limit"), &limit, &refusal))
+                return refusal;
+            return live_list(db(), options_.board, limit);
+        }
+        if (limited(reads_, r, "requests for games", &refusal))
+            return refusal;
+        // A reconnecting EventSource says where it was.
+        const char* from_text = r.header("Last-Event-ID") ? r.header("Last-Event-ID") : r.argument("from");
+        std::int64_t from = 0;
+        if (from_text && !parse_game_id(from_text, &from))
+            return error(400, "The step to watch from is a whole number.");
+        return live_.watch(db(), path.substr(10), from, r.client);
     }
     if (path == "/api/daily") {
         if (!get)
@@ -234,6 +297,21 @@ Answer Api::route(HttpRequest& r)
     return error(404, "There is no such API endpoint.");
 }
 
+// ?limit=N, from 1 to 100.
+bool read_limit(const char* text, long* limit, Answer* refusal)
+{
+    if (!text)
+        return true;
+    char* end = nullptr;
+    errno = 0;
+    *limit = std::strtol(text, &end, 10);
+    if (!*text || *end || errno || *limit < 1 || *limit > TOP_ROWS) {
+        *refusal = error(400, "The limit is a number from 1 to 100.");
+        return false;
+    }
+    return true;
+}
+
 Answer Api::top(const HttpRequest& r)
 {
     const std::string period = r.argument("period") ? r.argument("period") : "all";
@@ -247,13 +325,9 @@ Answer Api::top(const HttpRequest& r)
         return error(400, period == "daily" ? "The date is a day written YYYY-MM-DD, such as 2026-12-07."
                                             : "A date is given with period=daily only.");
     long limit = 10;
-    if (limit_text) {
-        char* end = nullptr;
-        errno = 0;
-        limit = std::strtol(limit_text, &end, 10);
-        if (!*limit_text || *end || errno || limit < 1 || limit > TOP_ROWS)
-            return error(400, "The limit is a number from 1 to 100.");
-    }
+    Answer refusal;
+    if (!read_limit(limit_text, &limit, &refusal))
+        return refusal;
     if (p < 0)
         return Answer{200,
                       top_.get_daily(date ? date : day_of(now_ms()), limit, db(), options_.top_cache_age,
@@ -328,21 +402,25 @@ int serve(const ServerOptions& options)
                 v6 ? "]" : "", http.port(), where(options.board.store));
     std::fflush(stdout);
     api.verifiers().start();
-    // Once an hour the tickets that ended a day ago go.
+    api.live().start();
+    // Every minute the games that stopped streaming are left; once an hour
+    // the tickets that ended a day ago go.
     for (int minute = 1;; minute++) {
         timespec wait{60, 0};
         const int sig = sigtimedwait(&stop, nullptr, &wait);
         if (sig == SIGINT || sig == SIGTERM)
             break;
         api.forget_full();
-        if (minute % 60 != 0)
-            continue;
         try {
-            sweep_tickets(*open_store(options.board.store));
+            const std::unique_ptr<Db> db = open_store(options.board.store);
+            sweep_streams(*db, options.board);
+            if (minute % 60 == 0)
+                sweep_tickets(*db);
         } catch (const StoreError& e) {
             std::fprintf(stderr, "kiv-board: %s\n", e.what());
         }
     }
+    api.live().stop();
     http.stop();
     api.verifiers().stop();
     return 0;

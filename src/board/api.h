@@ -18,6 +18,7 @@ struct ServerOptions {
     double starts_per_minute = 30;           // starts, and leaving tickets not in play
     double reads_per_minute = 300;           // a game's status or replay
     double top_cache_age = 1;                // seconds
+    int watchers_per_client = 20;            // live streams open at once, for each client
 };
 
 // Serves until SIGINT or SIGTERM; returns the exit status.

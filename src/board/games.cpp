@@ -10,6 +10,7 @@
 #include "board/daily.h"
 #include "board/fields.h"
 #include "board/queue.h"
+#include "board/stream.h"
 #include "board/tickets.h"
 #include "board/top.h"
 #include "replay/file.h"
@@ -61,12 +62,10 @@ std::string judged_at_once(const std::string& bytes, const Row& ticket, std::int
     // Counted from its start, at the server's clock both ways.
     const double lasted = static_cast<double>(header->steps) * STEP_MS / 1000.0;
     const double took = static_cast<double>(arrived_ms - ticket.integer(1)) / 1000.0;
+    // (Later than it lasted by more than the margin, it fell behind: that
+    // was judged before.)
     char text[200] = "";
-    if (took - lasted > settings.pace_margin)
-        std::snprintf(text, sizeof text,
-                      "The game arrived %.1f s later than it lasted (%.1f s): it was slowed down or paused.",
-                      took - lasted, lasted);
-    else if (lasted - took > settings.pace_margin)
+    if (lasted - took > settings.pace_tolerance)
         std::snprintf(text, sizeof text,
                       "The game arrived %.1f s sooner than it lasted (%.1f s): it was not played in real time.",
                       lasted - took, lasted);
@@ -111,9 +110,11 @@ bool read_submission(const std::string& body, Submission* s, Answer* refusal)
     return true;
 }
 
-Answer submit_game(Db& db, const BoardSettings& settings, Submission&& s, std::int64_t arrived_ms, bool* queued)
+Answer submit_game(Db& db, const BoardSettings& settings, Submission&& s, const std::optional<Owner>& owner,
+                   std::int64_t arrived_ms, bool* queued, Held* end)
 {
     *queued = false;
+    *end = Held{};
     const std::string id = std::move(s.ticket);
     std::string b64 = std::move(s.replay), bytes;
     if (!from_base64(b64, &bytes))
@@ -123,8 +124,8 @@ Answer submit_game(Db& db, const BoardSettings& settings, Submission&& s, std::i
 
     Transaction t(db);
     db.lock(ticket_lock(id));
-    const Rows ticket = db.run("SELECT t.state, t.started_ms, t.seed, t.expires_ms, t.owner, o.name, t.day, t.ranked "
-                               "FROM tickets t "
+    const Rows ticket = db.run("SELECT t.state, t.started_ms, t.seed, t.expires_ms, t.owner, o.name, t.day, t.ranked, "
+                               "t.steps, t.header, t.live FROM tickets t "
                                "LEFT JOIN owners o ON o.id = t.owner WHERE t.ticket = ?",
                                {id});
     if (ticket.empty())
@@ -141,13 +142,30 @@ Answer submit_game(Db& db, const BoardSettings& settings, Submission&& s, std::i
     }
     const Row& tk = ticket[0];
     if (tk.integer(0) != STARTED)
-        return not_in_play(static_cast<TicketState>(tk.integer(0)));
+        return ticket_refusal(db, id);
     if (tk.integer(3) <= arrived_ms)
         return error(410, "The ticket has expired.");
     if (tk.null(4))
         return error(409, "The name this game was started for was released.");
+    // Once a step of it is held, the game is its name's alone to end.
+    const std::int64_t held = tk.integer(8);
+    if (held > 0 && !owner)
+        return no_owner();
+    if (held > 0 && owner->id != tk.integer(4))
+        return error(403, "This ticket's game was started for another name.");
+    // Judged as the stream's last chunk: the steps held before it were due
+    // within the margin.
+    if (fell_behind(tk.integer(1), held, arrived_ms, settings.pace_margin)) {
+        const std::string why = behind_reason(settings.pace_margin);
+        end_stream(db, id, 410, why, arrived_ms);
+        t.commit();
+        return error(410, why);
+    }
     ReplayHeader header{};
-    const std::string reason = judged_at_once(bytes, tk, arrived_ms, settings, db, &header);
+    std::string reason = judged_at_once(bytes, tk, arrived_ms, settings, db, &header);
+    Held tail;
+    if (reason.empty() && held > 0)
+        reason = check_against_stream(db, id, held, tk.text(9), bytes, &tail);
     const int status = reason.empty() ? PENDING : REFUSED;
     const Rows made = db.run(
         "INSERT INTO games (name, score, time_ms, seconds, replay, status, ticket, seed, owner, rules, arrived_ms, "
@@ -157,9 +175,20 @@ Answer submit_game(Db& db, const BoardSettings& settings, Submission&& s, std::i
          tk.integer(4), static_cast<std::int64_t>(header.rules), arrived_ms,
          reason.empty() ? Value(nullptr) : Value(reason), sent, tk.null(6) ? Value(nullptr) : Value(tk.text(6)),
          tk.integer(7)});
-    db.run("UPDATE tickets SET state = 3 WHERE ticket = ?", {id});
-    t.commit();
     const std::int64_t game = made.at(0).integer(0);
+    // Its last frames are the stream's last chunk, then its end.
+    if (!tail.body.empty())
+        db.run("INSERT INTO chunks (ticket, from_step, to_step, body) VALUES (?, ?, ?, ?)",
+               {id, tail.from, tail.to, Blob{tail.body}});
+    db.run("UPDATE tickets SET state = 3, ended_ms = ?, steps = ? WHERE ticket = ?",
+           {arrived_ms, tail.body.empty() ? held : tail.to, id});
+    if (!tk.null(10)) {
+        notify_stream(db, tk.text(10), held, -1);
+        *end = tail;
+        end->live = tk.text(10);
+        end->ended = true;
+    }
+    t.commit();
     if (status == REFUSED)
         return json_answer(422, json{{"error", reason}, {"id", game}});
     *queued = true;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "board/http.h"
@@ -37,8 +38,12 @@ bool read_submission(const std::string& body, Submission* submission, Answer* re
 Answer not_in_play(TicketState state);
 // 202 {"id", "status"} once stored, 422 {"error", "id"} when refused at
 // once. *queued is set when a game waits for a verifier.
-Answer submit_game(Db& db, const BoardSettings& settings, Submission&& submission, std::int64_t arrived_ms,
-                   bool* queued);
+struct Held;
+// Once a step of its game was streamed, only with its owner's secret, its
+// inputs the streamed ones and its last frames (which *end then holds,
+// with its public id, for watchers).
+Answer submit_game(Db& db, const BoardSettings& settings, Submission&& submission, const std::optional<Owner>& owner,
+                   std::int64_t arrived_ms, bool* queued, Held* end);
 
 // GET /api/games/ID and /api/games/ID/replay (a daily game's held back
 // until its day's replays_from).

@@ -339,10 +339,112 @@ std::string HttpServer::Impl::client_address(MHD_Connection* c) const
     return peer;
 }
 
+bool EventStream::push(const std::string& text, bool end, size_t max_bytes)
+{
+    MHD_Connection* wake = nullptr;
+    bool kept = true;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (gone_ || ended_)
+            return false;
+        if (text_.size() - sent_ + text.size() > max_bytes) {
+            ended_ = true;
+            text_.clear();
+            sent_ = 0;
+            kept = false;
+        } else {
+            if (sent_ > 0 && sent_ == text_.size()) {
+                text_.clear();
+                sent_ = 0;
+            }
+            text_ += text;
+            ended_ = end;
+        }
+        std::swap(wake, sleeping_);
+    }
+    if (wake)
+        MHD_resume_connection(wake);
+    return kept;
+}
+
+void EventStream::close()
+{
+    push("", true, 0);
+}
+
+bool EventStream::gone()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return gone_;
+}
+
+size_t EventStream::waiting()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return text_.size() - sent_;
+}
+
+long EventStream::read(char* buf, size_t max, MHD_Connection* c)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const size_t n = std::min(max, text_.size() - sent_);
+        if (n > 0) {
+            std::memcpy(buf, text_.data() + sent_, n);
+            sent_ += n;
+            return static_cast<long>(n);
+        }
+        if (ended_)
+            return -1;
+        sleeping_ = c;
+    }
+    // (Text pushed since is seen at once: a resume before the suspend
+    // cancels it.)
+    MHD_suspend_connection(c);
+    return 0;
+}
+
+void EventStream::finished()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    gone_ = true;
+    sleeping_ = nullptr;
+}
+
+namespace {
+
+struct Streaming {
+    std::shared_ptr<EventStream> stream;
+    MHD_Connection* connection;
+};
+
+ssize_t read_stream(void* cls, uint64_t, char* buf, size_t max)
+{
+    auto* s = static_cast<Streaming*>(cls);
+    const long n = s->stream->read(buf, max, s->connection);
+    return n < 0 ? MHD_CONTENT_READER_END_OF_STREAM : static_cast<ssize_t>(n);
+}
+
+void end_stream(void* cls)
+{
+    auto* s = static_cast<Streaming*>(cls);
+    s->stream->finished();
+    delete s;
+}
+
+} // namespace
+
 MHD_Result HttpServer::Impl::send(MHD_Connection* c, const Answer& a, bool close_after)
 {
+    if (a.stream) {
+        // A watcher's connection lives as long as its stream: its quiet
+        // time is bounded by the comments sent every 20 s.
+        MHD_set_connection_option(c, MHD_CONNECTION_OPTION_TIMEOUT, 60u);
+    }
     MHD_Response* response =
-        a.fd >= 0 ? MHD_create_response_from_fd64(a.file_size, a.fd)
+        a.stream    ? MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, 16 * 1024, &read_stream,
+                                                        new Streaming{a.stream, c}, &end_stream)
+        : a.fd >= 0 ? MHD_create_response_from_fd64(a.file_size, a.fd)
                   : MHD_create_response_from_buffer(a.body.size(), const_cast<char*>(a.body.data()),
                                                     MHD_RESPMEM_MUST_COPY);
     if (!response) {
@@ -561,7 +663,7 @@ bool HttpServer::start()
         std::fprintf(stderr, "kiv-board: --listen takes an IPv4 or IPv6 address, not %s\n", o.listen.c_str());
         return false;
     }
-    unsigned flags = MHD_USE_EPOLL_INTERNAL_THREAD | MHD_USE_ERROR_LOG | MHD_USE_TURBO;
+    unsigned flags = MHD_USE_EPOLL_INTERNAL_THREAD | MHD_USE_ERROR_LOG | MHD_USE_TURBO | MHD_ALLOW_SUSPEND_RESUME;
     if (address.ss_family == AF_INET6) {
         flags |= MHD_USE_IPv6;
         reinterpret_cast<sockaddr_in6*>(&address)->sin6_port = htons(static_cast<uint16_t>(o.port));
@@ -580,7 +682,7 @@ bool HttpServer::start()
         flags, 0, nullptr, nullptr, &Impl::on_request, impl_.get(), MHD_OPTION_EXTERNAL_LOGGER, &log_library,
         nullptr, MHD_OPTION_SOCK_ADDR, &address, MHD_OPTION_THREAD_POOL_SIZE, static_cast<unsigned>(o.threads),
         MHD_OPTION_CONNECTION_TIMEOUT, static_cast<unsigned>(std::ceil(o.request_timeout)),
-        MHD_OPTION_CONNECTION_LIMIT, 4096u, MHD_OPTION_NOTIFY_COMPLETED, &Impl::on_completed, impl_.get(),
+        MHD_OPTION_CONNECTION_LIMIT, 16384u, MHD_OPTION_NOTIFY_COMPLETED, &Impl::on_completed, impl_.get(),
         MHD_OPTION_END);
     if (!impl_->daemon) {
         std::fprintf(stderr, "kiv-board: cannot listen on %s port %d\n", o.listen.c_str(), o.port);

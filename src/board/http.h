@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -26,6 +27,36 @@ struct Header {
     std::string name, value;
 };
 
+// An answer sent as it comes: an event stream (text/event-stream). Text is
+// pushed from any thread; the connection sleeps (libmicrohttpd suspends
+// it: no thread waits for it) while nothing is ready, and wakes when text
+// comes. The stream ends once it was ended and all of it was sent, or when
+// it was closed.
+class EventStream {
+public:
+    // Appends text (an event, or a comment), and the end after it when
+    // `end`; false, and the stream is closed, when more than max_bytes
+    // would wait to be sent (a reader that does not read).
+    bool push(const std::string& text, bool end, size_t max_bytes);
+    // Ends it at once, whatever waits.
+    void close();
+    // The connection went: nothing more is sent.
+    bool gone();
+    size_t waiting();
+
+    // For the HTTP side: up to `max` bytes into buf; 0 (the connection
+    // then sleeps until text comes), or -1 at the end.
+    long read(char* buf, size_t max, MHD_Connection* c);
+    void finished();
+
+private:
+    std::mutex mutex_;
+    std::string text_;
+    size_t sent_ = 0;
+    bool ended_ = false, gone_ = false;
+    MHD_Connection* sleeping_ = nullptr;
+};
+
 struct Answer {
     int status = 200;
     std::string body;
@@ -33,6 +64,7 @@ struct Answer {
     std::vector<Header> headers;
     int fd = -1;  // a file to send instead of the body, closed once sent
     std::uint64_t file_size = 0;
+    std::shared_ptr<EventStream> stream = nullptr;  // sent instead of the body, as it comes
 };
 
 Answer json_answer(int status, const json& body);

@@ -10,10 +10,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "board/http.h"
+#include "board/owners.h"
 #include "board/settings.h"
 #include "board/store.h"
 #include "replay/format.h"
@@ -68,7 +70,8 @@ struct Held {
 // {"steps", "watching"} once held (*held says what), or the refusal;
 // `watching` counts the watchers of a game by its public id.
 Answer take_chunk(Db& db, const BoardSettings& settings, const std::string& id, const ChunkRequest& request,
-                  std::int64_t arrived_ms, const std::function<long(const std::string&)>& watching, Held* held);
+                  const std::optional<Owner>& owner, std::int64_t arrived_ms,
+                  const std::function<long(const std::string&)>& watching, Held* held);
 
 // The answer to anything sent on a ticket not in play: not_in_play's, or
 // for a game whose stream the pace ended, the answer that ended it.

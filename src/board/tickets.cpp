@@ -9,6 +9,8 @@
 #include "board/fields.h"
 #include "board/names.h"
 #include "board/rate.h"
+#include "board/stream.h"
+#include "frame/loop.h"
 #include "replay/format.h"
 
 namespace kiv::board {
@@ -19,6 +21,9 @@ namespace {
 constexpr std::int64_t START_LOCK = 1263027539;
 constexpr int RETRY_RUNNING = 10;  // seconds
 constexpr int RETRY_QUEUE = 30;
+// A started game still running: not more than the margin behind (its held
+// steps, the step's length and the instant the margin before now follow).
+#define RUNNING "started_ms + (steps + 1) * ? >= ?"
 
 // The day's key for clients' networks: drawn at random by the first server
 // that needs it, the same for every server of the board that day.
@@ -87,6 +92,7 @@ Answer issue_ticket(Db& db, const BoardSettings& settings, const std::string& bo
     db.run("INSERT INTO tickets (ticket, created_ms, expires_ms, daily) VALUES (?, ?, ?, ?)",
            {std::string(id), now, expires, static_cast<std::int64_t>(daily)});
     json answer{{"ticket", id}, {"expires", (expires + 999) / 1000}, {"margin", settings.pace_margin},
+                {"tolerance", settings.pace_tolerance},
                 {"max_steps_per_frame", settings.verify.max_steps_per_frame},
                 {"max_steps_per_frame_in_second", settings.verify.max_steps_per_frame_in_second}};
     if (daily)
@@ -124,7 +130,11 @@ Answer start_ticket(Db& db, const BoardSettings& settings, const std::string& id
             .at(0)
             .integer(0) >= settings.queue)
         return busy(503, "The board has too many games to verify just now; try again shortly.", RETRY_QUEUE);
-    if (db.run("SELECT count(*) FROM tickets WHERE state = 1 AND owner = ? AND expires_ms > ?", {owner->id, now})
+    // A game more than the margin behind is left, whether or not a sweep
+    // has said so yet.
+    const std::int64_t behind = now - std::llround(settings.pace_margin * 1000) - STEP_MS;
+    if (db.run("SELECT count(*) FROM tickets WHERE state = 1 AND owner = ? AND expires_ms > ? AND " RUNNING,
+               {owner->id, now, static_cast<std::int64_t>(STEP_MS), behind})
             .at(0)
             .integer(0) >= settings.running_per_name)
         return busy(429,
@@ -134,8 +144,8 @@ Answer start_ticket(Db& db, const BoardSettings& settings, const std::string& id
     // Today's hash is kept; yesterday's still counts, for games begun before midnight.
     const std::int64_t day = now / DAY_MS;
     const Blob today = client_hash(day_key(db, day), client), yesterday = client_hash(day_key(db, day - 1), client);
-    if (db.run("SELECT count(*) FROM tickets WHERE state = 1 AND client IN (?, ?) AND expires_ms > ?",
-               {today, yesterday, now})
+    if (db.run("SELECT count(*) FROM tickets WHERE state = 1 AND client IN (?, ?) AND expires_ms > ? AND " RUNNING,
+               {today, yesterday, now, static_cast<std::int64_t>(STEP_MS), behind})
             .at(0)
             .integer(0) >= settings.running_per_client)
         return busy(429, "Too many games are running from this address: finish or leave one first.", RETRY_RUNNING);
@@ -145,13 +155,17 @@ Answer start_ticket(Db& db, const BoardSettings& settings, const std::string& id
     const DailyStart d = daily ? start_daily(db, owner->id, id, now) : DailyStart{};
     const std::uint32_t seed = daily ? d.seed : randombytes_random();
     // Its game must arrive within the longest game a replay holds and the margin.
+    unsigned char drawn[8];
+    randombytes_buf(drawn, sizeof drawn);
+    char live[17];
+    sodium_bin2hex(live, sizeof live, drawn, sizeof drawn);
     db.run("UPDATE tickets SET state = 1, seed = ?, started_ms = ?, owner = ?, client = ?, expires_ms = ?, day = ?, "
-           "ranked = ? WHERE ticket = ?",
+           "ranked = ?, live = ? WHERE ticket = ?",
            {static_cast<std::int64_t>(seed), now, owner->id, today,
             now + LONGEST_GAME_MS + std::llround(settings.pace_margin * 1000), daily ? Value(d.day) : Value(nullptr),
-            static_cast<std::int64_t>(d.ranked), id});
+            static_cast<std::int64_t>(d.ranked), std::string(live), id});
     t.commit();
-    json answer{{"seed", seed}, {"name", owner->name}};
+    json answer{{"seed", seed}, {"name", owner->name}, {"live", live}};
     if (daily) {
         answer["daily"] = d.day;
         answer["ranked"] = d.ranked;
@@ -163,12 +177,14 @@ Answer abandon_ticket(Db& db, const std::string& id)
 {
     Transaction t(db);
     db.lock(ticket_lock(id));
-    const Rows ticket = db.run("SELECT state FROM tickets WHERE ticket = ?", {id});
+    const Rows ticket = db.run("SELECT state, live FROM tickets WHERE ticket = ?", {id});
     if (ticket.empty())
         return error(404, "There is no such ticket.");
     if (ticket[0].integer(0) == SENT)
         return error(409, "The ticket's game was sent already.");
-    db.run("UPDATE tickets SET state = 2 WHERE ticket = ?", {id});
+    db.run("UPDATE tickets SET state = 2, ended_ms = ? WHERE ticket = ?", {now_ms(), id});
+    if (!ticket[0].null(1))
+        notify_stream(db, ticket[0].text(1), 0, -1);
     t.commit();
     return json_answer(200, json{{"ticket", id}, {"state", "abandoned"}});
 }

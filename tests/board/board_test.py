@@ -43,6 +43,7 @@ import tempfile
 import threading
 import time
 import types
+import zlib
 
 # attacks.py imports this module by its name, also when it runs as a script.
 sys.modules.setdefault('board_test', sys.modules[__name__])
@@ -204,6 +205,27 @@ class Board:
         replay, steps, score = record(self.start(t, name, secret, source), *options)
         return types.SimpleNamespace(ticket=t, replay=replay, steps=steps, score=score)
 
+    def chunk(self, ticket, secret, at, packed, header=None, **kw):
+        fields = {'steps': at, 'chunk': base64.b64encode(packed).decode()}
+        if header:
+            fields['header'] = base64.b64encode(header).decode()
+        return self.post(f'/api/tickets/{ticket}/steps', fields, secret, **kw)
+
+    def stream(self, ticket, secret, replay, started, late=0.0, upto=None):
+        """The replay streamed as the page does, each chunk sent `late`
+        seconds after its last step is due from `started` (time.time()),
+        up to step `upto`; the last answer."""
+        for at, to, packed in chunks(replay):
+            if upto is not None and to > upto:
+                break
+            wait = started + to / 100 + late - time.time()
+            if wait > 0:
+                time.sleep(wait)
+            answer = self.chunk(ticket, secret, at, packed, replay[:24] + bytes(40) if at == 0 else None)
+            if answer[0] != 200:
+                return answer
+        return answer
+
     def submit(self, ticket, replay, **kw):
         return self.post('/api/games', {'ticket': ticket, 'replay': base64.b64encode(replay).decode()}, **kw)
 
@@ -262,6 +284,35 @@ def record(seed, *options):
         data = f.read()
     os.unlink(path)
     return data, steps, score
+
+
+def chunks(replay, per=100):
+    """The replay's frames as a page streams them: (from step, to step,
+    zlib of whole frames in the body's layout) of about `per` steps each."""
+    body = zlib.decompress(replay[64:])
+    steps, frames = struct.unpack_from('<II', replay, 28)
+
+    def numbers(at):
+        out = []
+        for _ in range(steps):
+            start = at
+            while body[at] & 0x80:
+                at += 1
+            at += 1
+            out.append(body[start:at])
+        return out, at
+    xs, at = numbers(frames + steps)
+    ys, _ = numbers(at)
+    out, f, s = [], 0, 0
+    while f < frames:
+        g, t = f, s
+        while g < frames and (t - s < per or g == f):
+            t += body[g] & 7
+            g += 1
+        out.append((s, t, zlib.compress(body[f:g] + body[frames + s:frames + t] + b''.join(xs[s:t]) +
+                                        b''.join(ys[s:t]), 9)))
+        f, s = g, t
+    return out
 
 
 # --- PostgreSQL -----------------------------------------------------------

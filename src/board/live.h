@@ -1,0 +1,79 @@
+// Watching live: the list of games being played, and each game's event
+// stream. One thread of each server (the hub) hands every chunk to the
+// server's watchers of its game, as one piece of text shared by all of
+// them: the chunks come from the database, told of by this server's own
+// requests and, on PostgreSQL, by the other servers' NOTIFY (`kiv_live`),
+// and every few seconds read again whatever was told, so that a lost
+// notification delays a watcher, never loses a chunk.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "board/http.h"
+#include "board/settings.h"
+#include "board/store.h"
+
+namespace kiv::board {
+
+// A watcher's text waiting to be sent, at most; past it its stream is closed.
+constexpr size_t MAX_WATCHER_WAITING = 256 * 1024;
+
+// GET /api/live?limit=N.
+Answer live_list(Db& db, const BoardSettings& settings, long limit);
+// How many watch a game, on every server of the board.
+long live_watching(Db& db, const std::string& live);
+
+class LiveHub {
+public:
+    LiveHub(const BoardSettings& settings, int per_client);
+    ~LiveHub();
+    LiveHub(const LiveHub&) = delete;
+    LiveHub& operator=(const LiveHub&) = delete;
+
+    void start();
+    // Ends every watcher's stream, then the hub.
+    void stop();
+    // A game's stream changed (a chunk held, its end): its watchers here
+    // are told soon.
+    void poke(const std::string& live);
+    // GET /api/live/ID?from=STEP from `client`.
+    Answer watch(Db& db, const std::string& live, std::int64_t from, const std::string& client);
+
+private:
+    struct Watcher {
+        std::shared_ptr<EventStream> stream;
+        std::int64_t at = 0;  // steps it was given
+        bool announced = false;
+        std::string client;
+    };
+    struct Game {
+        std::vector<Watcher> watchers;
+    };
+    void run();
+    // Gives the game's watchers what they lack; false once it ended.
+    void update(Db& db, const std::string& live, std::vector<Watcher>& watchers);
+    void count(Db& db);
+    void listen_postgres();
+
+    BoardSettings settings_;
+    int per_client_;
+    std::string server_;  // this server's name in `watching`
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::set<std::string> poked_;
+    std::map<std::string, Game> games_;
+    std::map<std::string, int> clients_;  // streams open by client network
+    std::atomic<bool> stopping_{false};
+    std::thread thread_, listener_;
+};
+
+} // namespace kiv::board
