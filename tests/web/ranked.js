@@ -51,6 +51,7 @@ let board, browser;
     const chunks = [];
     page.on('request', r => { if (/\/steps$/.test(r.url())) chunks.push(r.url()); });
     const hidden = botGame(page, 2500);
+    hidden.catch(() => {});   // its failure is told where it is awaited
     await until(page, () => _web_recorded_steps() > 200, 'the game runs');
     await front.setViewport({width: 1366, height: 768});
     await front.goto(url);
@@ -90,6 +91,7 @@ let board, browser;
       performance.now = () => now() * 1.25;
     }));
     const fast = botGame(page, 1000);
+    fast.catch(() => {});
     await until(page, () => /^This game is no longer ranked: .*ahead/.test(
       document.getElementById('board-status').textContent), 'the game ahead of real time is told', 10000);
     check(/^Unranked: .*ahead/.test((await fast).line), `a game at 1.25x is unranked: ${(await fast).line}`);
@@ -99,6 +101,7 @@ let board, browser;
     // the network is back), said in one sentence.
     page = await open();
     const cut = botGame(page, 1800);
+    cut.catch(() => {});
     await until(page, () => _web_recorded_steps() > 200, 'the game runs');
     const cdp = await page.createCDPSession();
     const network = {offline: false, latency: 0, downloadThroughput: -1, uploadThroughput: -1};

@@ -2,7 +2,7 @@
 // normal games being played on the board now, the longest-running first
 // (name, minutes played, watchers), renewed every 15 s while the page is
 // seen; Watch live plays one in the canvas with the game's own code, a
-// second or two behind its player (live.cpp), with its running score, and
+// second or two behind its player (replays.cpp), with its running score, and
 // at its end says the board's verdict. Watching asks first before it
 // leaves a game in play (inplay.js) and never touches the page's own high
 // score (replays.cpp puts it back). The player of a ranked game sees how
@@ -97,7 +97,7 @@
         // goes on from what is held (its chunks may repeat steps held).
         if (began) return;
         HEAPU8.set(bytes(g.header).subarray(0, 64), _web_replay_header());
-        if (!_web_watch_live()) throw new Error(UTF8ToString(_web_live_error()));
+        if (!_web_watch_live()) throw new Error(UTF8ToString(_web_replay_error()));
         began = true;
         $('watch-score').textContent = 'Watching ' + name + ' live';
         $('watching').classList.add('live');
@@ -110,7 +110,7 @@
         return Module['kivInflate'](bytes(c.chunk), 1 << 20).then(function (body) {
           if (!began || source !== es) return;
           HEAPU8.set(body, _web_replay_body());
-          if (!_web_live_chunk(c.steps, body.length)) throw new Error(UTF8ToString(_web_live_error()));
+          if (!_web_live_chunk(c.steps, body.length)) throw new Error(UTF8ToString(_web_replay_error()));
         });
       });
     });

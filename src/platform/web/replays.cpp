@@ -11,8 +11,10 @@
 // it. The page compresses the finished replay and offers it.
 //
 // Watching plays a replay in the canvas with the game's own code, at 1, 4
-// or 16 times its speed, then puts back what the page was showing: the high
-// score, the last score and the options are the page's own again.
+// or 16 times its speed, or a game as it is played, from its start and the
+// chunks the board gives (live.js), a second or two behind its player; then
+// it puts back what the page was showing: the high score, the last score and
+// the options are the page's own again.
 #include <emscripten.h>
 
 #include "frame/game.h"
@@ -172,8 +174,7 @@ int watch_tick()
         stop_watching();
         return 0;
     }
-    if (watch.live)
-        passed = live_passed(passed);
+    passed = live_passed(passed);
     int wait = advance_watch(passed);
     if (wait < 0 || live_cut_off()) {
         stop_watching();
@@ -193,10 +194,13 @@ void leave_for_watching()
         go_to_title();
 }
 
-void begin_watching()
+void begin_watching(const ReplayHeader* live)
 {
     saved = PageState{high_score, shown_score, score, windowed, mouse_speed};
-    start_watch();
+    if (live)
+        start_live_watch(*live);
+    else
+        start_watch();
     watching_now = true;
     last_ms = emscripten_get_now();
 }
@@ -315,6 +319,48 @@ EMSCRIPTEN_KEEPALIVE int web_watch(int body_size)
         return 0;
     begin_watching();
     return 1;
+}
+
+// Starts watching the game whose start is in web_replay_header() (a game's
+// header with nothing played yet); a game in play is left as Escape would
+// leave it, unrecorded. Returns 0 with web_replay_error set when it is not
+// the start of a game.
+EMSCRIPTEN_KEEPALIVE int web_watch_live()
+{
+    using namespace kiv;
+    // Read as the header of a game of one frame and step, ended (its body
+    // the four bytes those take).
+    unsigned char start[REPLAY_HEADER_SIZE];
+    const unsigned char* given = header_bytes;
+    for (int i = 0; i < REPLAY_HEADER_SIZE; i++)
+        start[i] = given[i];
+    start[28] = start[32] = start[36] = 1;
+    start[56] = 4;
+    ReplayHeader h;
+    if (!read_replay_header(start, REPLAY_HEADER_SIZE, &h, &error))
+        return 0;
+    if (h.kind != REPLAY_GAME)
+        return replay_error(&error, "byte 5: a game watched live is a game, not a session");
+    leave_for_watching();
+    begin_watching(&h);
+    return 1;
+}
+
+// The chunk of `size` bytes in web_replay_body(), beginning at step `from`.
+// Returns 0 with web_replay_error set when it cannot be added.
+EMSCRIPTEN_KEEPALIVE int web_live_chunk(long from, long size)
+{
+    using namespace kiv;
+    if (!watching() || !watch.live)
+        return replay_error(&error, "no game is watched live");
+    return add_live_chunk(from, replay_body, size, &error);
+}
+
+// The stream has ended, with the game's last frames or without them.
+EMSCRIPTEN_KEEPALIVE void web_live_end(int whole)
+{
+    if (kiv::watching())
+        kiv::end_live_watch(whole != 0);
 }
 
 // 1, 4 or 16 times the game's speed; 0 pauses.

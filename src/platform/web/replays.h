@@ -2,6 +2,7 @@
 #pragma once
 
 #include "media/input.h"
+#include "replay/format.h"
 
 namespace kiv {
 
@@ -17,19 +18,14 @@ bool waiting_for_seed();
 bool watching();
 // Leaves a game in play (unrecorded) or a watched game for the title.
 void leave_for_watching();
-// Starts watching `replay`, read into it, from its start.
-void begin_watching();
+// Starts watching `replay`, read into it, from its start; or given a
+// game's start, that game as it is played, nothing held yet.
+void begin_watching(const ReplayHeader* live = nullptr);
 // Runs the frames of the watched game that are due; returns the
 // milliseconds until the next one is.
 int watch_tick();
 // Ends watching and returns to the title as it was.
 void stop_watching();
-
-// Watching live (live.cpp): the play time of the clock's `passed` ms to
-// run, as the frames held allow; true once a game whose end will not come
-// has been watched up to its last frame held.
-double live_passed(double passed);
-bool live_cut_off();
 
 // The loop's pending Escape presses, taken.
 int take_escapes();
