@@ -69,6 +69,7 @@ let board, browser;
     await until(page, () => /watching your game/.test(document.getElementById('live-you').textContent),
                 'the player sees someone watching', 15000);
     await front.setViewport({width: 390, height: 844});
+    await until(front, () => innerWidth === 390 && document.documentElement.scrollWidth <= 390, 'the panel fits 390 px');
     await front.screenshot({path: path.join(art, 'live-390.png'), fullPage: true});
     await page.bringToFront();
     const game = await hidden;

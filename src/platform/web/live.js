@@ -15,7 +15,11 @@
   var source = null;       // the EventSource of the game watched live
   var renewal = null;
 
-  function say(text) { $('live-status').textContent = text; }
+  function line(id, text) {
+    $(id).textContent = text;
+    $(id).hidden = !text;
+  }
+  function say(text) { line('live-status', text); }
   function points(n) { return n.toLocaleString('en') + (n === 1 ? ' point' : ' points'); }
   function minutes(steps) {
     var m = Math.floor(steps / 6000);
@@ -101,6 +105,7 @@
         began = true;
         $('watch-score').textContent = 'Watching ' + name + ' live';
         $('watching').classList.add('live');
+        $('watch-title').textContent = 'Watching live';
         $('watching').hidden = false;
       });
     });
@@ -144,15 +149,16 @@
   Module['kivWatchEnded'] = function () {
     ended();
     $('watching').classList.remove('live');
+    $('watch-title').textContent = 'Watching a replay';
     close();
   };
 
   // How many watch the ranked game in play, from each chunk's answer.
   Module['kivLiveYou'] = function (watching) {
-    $('live-you').textContent = watching > 0 ? (watching === 1 ? 'One person is' : watching + ' people are') +
-      ' watching your game.' : '';
+    line('live-you', watching > 0 ? (watching === 1 ? 'One person is' : watching + ' people are') +
+      ' watching your game.' : '');
   };
-  Module['kivLiveYouEnded'] = function () { $('live-you').textContent = ''; };
+  Module['kivLiveYouEnded'] = function () { line('live-you', ''); };
 
   board.onBack(show);
   show();
