@@ -68,7 +68,10 @@
         s.held = e.data.steps;
         wait = 0;
       } else if (e instanceof board.Unreachable || e.status === 429 || e.status >= 500) {
-        wait = Math.max(EVERY_MS, (e.retryAfter || 0) * 1000);
+        // Again after the wait asked for, and at the latest when the
+        // margin runs out: then the ranking ends at once, said so.
+        wait = Math.min(Math.max(EVERY_MS, (e.retryAfter || 0) * 1000),
+                        s.game.margin * 1000 - late(s) + (performance.now() - s.started) + 1);
       } else {
         stop(s, e.message);
       }
