@@ -12,11 +12,13 @@
 // how much later than it lasted the whole game arrived, and its steps per
 // frame (average, worst aligned second); and what the page said of it.
 //   NODE_PATH=build-web/node_modules node bench/web_pace.js build-web/web-bot build/kiv-board [--long] [--runs N]
-//     [--only NAME]
+//     [--only NAME] [--stand-in]
 // Games last about 40 s (the cuts begin 10 s into them); --long adds games
 // of ten minutes. The board runs with a wide tolerance ahead of real time
 // and wide bounds on steps per frame, so that what it would refuse is
-// measured rather than refused; its margin is its default.
+// measured rather than refused; its margin is its default. With
+// --stand-in the proxy takes the chunks itself, as a board that holds each
+// one would (nothing refused: what an honest page does is measured alone).
 const http = require('http'), zlib = require('zlib');
 const {startBoard, launch, claim, botGame} = require('../tests/web/lib.js');
 

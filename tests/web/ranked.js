@@ -73,6 +73,7 @@ let board, browser;
     await front.screenshot({path: path.join(art, 'live-390.png'), fullPage: true});
     await page.bringToFront();
     const game = await hidden;
+    await front.bringToFront();   // the watcher's tab seen again: its watch at full speed
     check(after && after[0] - before[0] < 50 && after[1] - before[1] > 400, `hidden for 5 s, a 10 ms timer of the ` +
           `page ran ${after[0] - before[0]} times, the game ${after[1] - before[1]} steps`);
     check(ON_THE_BOARD.test(game.line) && !/no longer ranked/.test(game.status) && chunks.length >= 15,
