@@ -4,11 +4,12 @@
 // loop and board code). Told by what the page says: a game streamed as it
 // is played, hidden for 5 s, keeps its pace (a timer of the page's own is
 // throttled meanwhile) and is ranked, watched live by another page to its
-// end; a clock at 1.25x is refused at its first chunk; a network cut of
+// end; a clock at 1.25x is refused at its first chunk too far ahead; a network cut of
 // 15 s ends the ranking at once; 300 ms on every request and
 // a CPU 4x slower are ranked, or told at once that they fell behind; a game
 // the board asks to wait for (429, 503) is sent again after its Retry-After
-// and ranked; a board gone at the end leaves the page's one line and a replay.
+// and ranked, its stream going on from the board's count after a 409; a
+// board gone at the end leaves the page's one line and a replay.
 // Usage: node ranked.js <bot-web-dir> <kiv-board> <artefacts-dir>
 const fs = require('fs'), path = require('path');
 const {startBoard, launch, check, until, claim, botGame} = require('./lib.js');
@@ -140,11 +141,20 @@ let board, browser;
 
     // A board that asks the page to wait as the game arrives (429, then 503,
     // each with a Retry-After): the page sends it again after each wait,
-    // within its margin, and it is ranked.
-    const sends = [], waits = [[429, 1], [503, 2]];
+    // within its margin, and it is ranked. The answer to its first chunk is
+    // lost on the way back (the board holds it): the next chunk, sent from
+    // the page's count, gets 409 with the board's, and the page goes on
+    // from there.
+    const sends = [], waits = [[429, 1], [503, 2]], conflicts = [];
+    let chunked = 0;
     page = await open(async p => {
       await p.setRequestInterception(true);
+      p.on('response', r => { if (r.status() === 409) conflicts.push(r.url()); });
       p.on('request', r => {
+        if (r.method() === 'POST' && r.url().endsWith('/steps') && chunked++ === 0) {
+          return fetch(r.url(), {method: 'POST', headers: r.headers(), body: r.postData()})
+            .then(held => held.ok && r.abort('connectionreset'));
+        }
         if (r.method() !== 'POST' || !r.url().endsWith('/api/games')) return r.continue();
         sends.push(Date.now());
         const wait = waits.shift();
@@ -153,7 +163,9 @@ let board, browser;
                    body: JSON.stringify({error: 'Try again shortly.'})});
       });
     });
-    const waited = await botGame(page, 300);
+    const waited = await botGame(page, 500);
+    check(conflicts.length === 1 && chunked >= 3, `a chunk's answer lost, ${conflicts.length} chunk got 409 of ` +
+          `${chunked} sent`);
     check(ON_THE_BOARD.test(waited.line) && sends.length === 3 && sends[1] - sends[0] >= 1000 &&
           sends[2] - sends[1] >= 2000, `told to wait 1 s, then 2 s, the page sent the game again after each ` +
           `(${sends.slice(1).map((t, i) => t - sends[i]).join(' and ')} ms) and it is ranked: ${waited.line}`);
