@@ -97,6 +97,7 @@ private:
     TicketLimit in_play_, chunks_;
     TopCache top_;
     LiveHub live_;
+    LiveList live_list_;
     Verifiers verifiers_;
 };
 
@@ -249,7 +250,7 @@ Answer Api::route(HttpRequest& r)
             long limit = 10;
             if (!read_limit(r.argument("limit"), &limit, &refusal))
                 return refusal;
-            return live_list(db(), options_.board, limit);
+            return live_list_.get(db(), options_.board, limit, options_.top_cache_age);
         }
         if (limited(reads_, r, "requests for games", &refusal))
             return refusal;

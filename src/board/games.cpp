@@ -161,11 +161,15 @@ Answer submit_game(Db& db, const BoardSettings& settings, Submission&& s, const 
         t.commit();
         return error(410, why);
     }
-    ReplayHeader header{};
-    std::string reason = judged_at_once(bytes, tk, arrived_ms, settings, db, &header);
+    // Its inputs against the stream first: the refusal that says most.
     Held tail;
-    if (reason.empty() && held > 0)
-        reason = check_against_stream(db, id, held, tk.text(9), bytes, &tail);
+    std::string reason = held > 0 ? check_against_stream(db, id, held, tk.text(9), bytes, &tail) : "";
+    ReplayHeader header{};
+    const std::string at_once = judged_at_once(bytes, tk, arrived_ms, settings, db, &header);
+    if (reason.empty())
+        reason = at_once;
+    if (!reason.empty())
+        tail = Held{};
     const int status = reason.empty() ? PENDING : REFUSED;
     const Rows made = db.run(
         "INSERT INTO games (name, score, time_ms, seconds, replay, status, ticket, seed, owner, rules, arrived_ms, "

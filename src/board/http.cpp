@@ -169,7 +169,9 @@ void log_library(void*, const char* format, va_list args)
 {
     char text[512];
     std::vsnprintf(text, sizeof text, format, args);
-    if (std::strstr(text, "Application reported internal error") == nullptr)
+    // (A watcher gone while its stream was open is no fault of anyone's.)
+    if (std::strstr(text, "Application reported internal error") == nullptr &&
+        std::strstr(text, "Failed to send the chunked response body") == nullptr)
         std::fprintf(stderr, "kiv-board: libmicrohttpd: %s", text);
 }
 

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <map>
@@ -27,8 +28,16 @@ namespace kiv::board {
 // A watcher's text waiting to be sent, at most; past it its stream is closed.
 constexpr size_t MAX_WATCHER_WAITING = 256 * 1024;
 
-// GET /api/live?limit=N.
-Answer live_list(Db& db, const BoardSettings& settings, long limit);
+// GET /api/live?limit=N: read at most once each `age` seconds for each
+// limit, whoever asks.
+class LiveList {
+public:
+    Answer get(Db& db, const BoardSettings& settings, long limit, double age);
+
+private:
+    std::mutex mutex_;
+    std::map<long, std::pair<std::chrono::steady_clock::time_point, std::string>> kept_;
+};
 // How many watch a game, on every server of the board.
 long live_watching(Db& db, const std::string& live);
 

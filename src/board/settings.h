@@ -19,7 +19,7 @@ struct BoardSettings {
     double lease_seconds = 15;    // a verifier's hold on a game, renewed while it works
     double ticket_lifetime = 7200;  // seconds an unstarted ticket lives
     double pace_margin = 10;      // seconds a game may fall behind real time
-    double pace_tolerance = 1;    // seconds a game may run ahead of it
+    double pace_tolerance = 0.5;  // seconds a game may run ahead of it (clock drift, never the network)
     int running_per_name = 3;     // started games not yet sent, for one name
     int running_per_client = 20;  // and for one client (an IPv4 address, an IPv6 /64)
 };

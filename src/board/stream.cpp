@@ -316,23 +316,13 @@ std::string check_against_stream(Db& db, const std::string& id, std::int64_t hel
 
 void sweep_streams(Db& db, const BoardSettings& settings)
 {
-    const std::int64_t now = now_ms(), margin = ms(settings.pace_margin);
-    // Each left game, under its ticket's lock: a chunk on its way is judged first.
-    const Rows behind = db.run("SELECT ticket FROM tickets WHERE state = 1 AND started_ms + (steps + 1) * ? + ? < ?",
-                               {static_cast<std::int64_t>(STEP_MS), margin + 5000, now});
-    for (const Row& r : behind) {
-        Transaction t(db);
-        db.lock(ticket_lock(r.text(0)));
-        const Rows again = db.run("SELECT state, started_ms, steps FROM tickets WHERE ticket = ?", {r.text(0)});
-        if (again.empty() || again[0].integer(0) != STARTED ||
-            !fell_behind(again[0].integer(1), again[0].integer(2), now, settings.pace_margin))
-            continue;
-        end_stream(db, r.text(0), 410, behind_reason(settings.pace_margin), now);
-        t.commit();
-    }
-    db.run("DELETE FROM chunks WHERE ticket IN (SELECT ticket FROM tickets WHERE streamed = 1 AND ended_ms < ?)",
-           {now - CHUNKS_KEPT_MS});
-    db.run("UPDATE tickets SET streamed = 0 WHERE streamed = 1 AND ended_ms < ?", {now - CHUNKS_KEPT_MS});
+    // (A game that fell behind needs no mark: whatever counts running games
+    // reads their pace, and whatever is sent on it later ends it.)
+    const std::int64_t now = now_ms(), gone = now - CHUNKS_KEPT_MS;
+    const char* const over = "streamed = 1 AND (ended_ms < ? OR (state = 1 AND started_ms + (steps + 1) * ? < ?))";
+    const std::vector<Value> when{gone, static_cast<std::int64_t>(STEP_MS), gone - ms(settings.pace_margin)};
+    db.run(std::string("DELETE FROM chunks WHERE ticket IN (SELECT ticket FROM tickets WHERE ") + over + ")", when);
+    db.run(std::string("UPDATE tickets SET streamed = 0 WHERE ") + over, when);
 }
 
 } // namespace kiv::board

@@ -91,9 +91,8 @@ void end_stream(Db& db, const std::string& id, int status, const std::string& re
 std::string check_against_stream(Db& db, const std::string& id, std::int64_t held, const std::string& kept,
                                  const std::string& replay, Held* tail);
 
-// Once a minute: games more than the margin behind (and a little more, so
-// that a chunk on its way is judged first) are marked left; the chunks of
-// games that ended CHUNKS_KEPT_MS ago are deleted.
+// Once a minute: the chunks of games that ended, or fell more than the
+// margin behind, CHUNKS_KEPT_MS ago are deleted.
 void sweep_streams(Db& db, const BoardSettings& settings);
 
 } // namespace kiv::board

@@ -192,6 +192,7 @@ Answer abandon_ticket(Db& db, const std::string& id)
 void sweep_tickets(Db& db)
 {
     const std::int64_t now = now_ms();
+    db.run("DELETE FROM chunks WHERE ticket IN (SELECT ticket FROM tickets WHERE expires_ms < ?)", {now - DAY_MS});
     db.run("DELETE FROM tickets WHERE expires_ms < ?", {now - DAY_MS});
     db.run("DELETE FROM client_keys WHERE day < ?", {now / DAY_MS - 1});
     db.run("DELETE FROM pairings WHERE expires_ms < ?", {now - DAY_MS});

@@ -31,6 +31,7 @@ SECRETS = ('not to be served', 'KEY', 'PASSWORD')
 COUNTS = ('pending', 'board', 'refused', 'issued', 'started', 'abandoned', 'sent', 'names', 'secrets')
 BURNT = {'refused': 1, 'started': -1, 'sent': 1}  # a started ticket's game refused
 RANKED = {'board': 1, 'started': -1, 'sent': 1}
+LEFT = {'started': -1, 'abandoned': 1}  # a started ticket's game ended by its pace: nothing stored
 
 
 def Row(group, what, on, send, want, words='', **options):
@@ -340,15 +341,87 @@ def attack_rows(store, s):
         t = board.ticket()['ticket']
         at = time.time()
         replay, steps_, _ = bt.record(board.start(t, 'Eve', secret(board, 'Eve')), '--bot', 'idle')
-        return types.SimpleNamespace(ticket=t, replay=replay, due=at + steps_ / 100)
+        return types.SimpleNamespace(ticket=t, replay=replay, due=at + steps_ / 100, at=at)
     slowed = begin()  # left to wait while the rows before it run
-    banked = begin()
 
     def paced(late, peer):  # (from an address of its own: `strict` takes two games a minute from one)
         def send(g):
             bt.wait_for(lambda: time.time() > g.due + late, 60, 'the game to be due')
             return judged(strict, body(g.ticket, g.replay), peer)
         return send
+
+    # Streamed games on `strict` (a margin of 2 s, the tolerance 1 s), from
+    # a fresh start: each chunk sent `late` seconds after its last step is
+    # due, up to `upto`, then the replay when `final` (the secret with every
+    # request); the first refusal, or the last answer (the verdict of a
+    # game taken).
+    def streamed(late=0.05, upto=None, final=True, replay=None, secret_=True):
+        def send(g):
+            head = {**JSON, 'Authorization': f'Bearer {secret(board, "Eve")}'} if secret_ else JSON
+            answer = strict.stream(g.ticket, secret(board, 'Eve'), g.replay, g.at, late, upto)
+            if answer[0] != 200 or not final:
+                return answer[0], answer[1], json.dumps(answer[2])
+            status, h, text = call(strict, 'POST', '/api/games', body(g.ticket, replay(g) if replay else g.replay),
+                                   head)
+            return (status, h, json.dumps(strict.verdict(json.loads(text)['id']))) if status == 202 else \
+                (status, h, text)
+        return send
+
+    fresh = begin
+
+    def first_chunk(g, secret_name='Eve'):  # a fresh game's first second streamed, once due
+        at, to, packed = bt.chunks(g.replay)[0]
+        bt.wait_for(lambda: time.time() > g.at + to / 100, 10, 'the first chunk to be due')
+        answer = strict.chunk(g.ticket, secret(board, secret_name), at, packed, g.replay[:24] + bytes(40))
+        bt.check(answer[0] == 200 and answer[2]['steps'] == to, f'the first chunk: {answer}')
+        return g
+
+    def chunk_call(text_of, secret_name='Eve', peer='127.0.0.1'):
+        def send(g):
+            auth = {'Authorization': f'Bearer {secret(board, secret_name)}'} if secret_name else {}
+            return call(strict, 'POST', f'/api/tickets/{g.ticket}/steps', text_of(g), {**JSON, **auth}, source=peer)
+        return send
+
+    def chunk_text(at=0, packed=None, header=True, which=0):
+        def text(g):
+            a, _, p = bt.chunks(g.replay)[which]
+            fields = {'steps': a if at is None else at, 'chunk': base64.b64encode(packed or p).decode()}
+            if header:
+                fields['header'] = base64.b64encode(g.replay[:24] + bytes(40)).decode()
+            return json.dumps(fields)
+        return text
+
+    def watched_through_nginx(g):  # each chunk taken at the proxied server reaches a watcher at nginx before the next
+        live = bt.sql(store, f"SELECT live FROM tickets WHERE ticket = '{g.ticket}'")[0][0]
+        w = bt.Watcher(s.nginx.port, live, tls=True)
+        try:
+            for at, to, packed in bt.chunks(g.replay)[:3]:
+                bt.wait_for(lambda: time.time() > g.at + to / 100, 10, 'the chunk to be due')
+                answer = s.proxied.chunk(g.ticket, secret(board, 'Eve'), at, packed,
+                                         g.replay[:24] + bytes(40) if at == 0 else None)
+                bt.check(answer[0] == 200, f'a chunk: {answer}')
+                w.wait(lambda e: e.name == 'chunk' and e.data['to'] == to, 5, f'the chunk to step {to} through nginx')
+            call(s.proxied, 'POST', f'/api/tickets/{g.ticket}/abandon')
+            w.wait(lambda e: e.name == 'end', 10, 'the end through nginx')
+        finally:
+            w.close()
+        return w.status, {}, json.dumps([e.name for e in w.events] + [w.events[-1].data['status']])
+
+    def twenty_watchers():  # of one game, from one address: each answered
+        live = bt.sql(store, f"SELECT live FROM tickets WHERE ticket = '{started()[0]}'")[0][0]
+        shared['watchers'] = [bt.Watcher(board.port, live, source='127.0.0.40') for _ in range(20)]
+        bt.check([w.status for w in shared['watchers']] == [200] * 20, 'twenty watchers')
+        return live
+
+    def stalled():  # three games of Sid's, streamed a second then stopped, until the margin is past
+        games = []
+        for _ in range(3):
+            games.append(fresh())
+        for g in games:
+            first_chunk(g)
+        shared['stalled'] = games
+        bt.wait_for(lambda: time.time() > games[-1].at + 1.01 + 2.3, 10, 'the margin to pass')
+        return games
 
     shared = {}
 
@@ -542,10 +615,10 @@ def attack_rows(store, s):
     ticketed = lambda make: lambda t, seed: make(seed)  # noqa: E731
     return [
         # What was found open.
-        Row('found', '12 run ahead, sent 1.5 s before its length: the board sees two instants', strict,
-            paced(-1.5, '127.0.0.16'), 202, 'on the board', prepare=lambda: banked, stores=RANKED),
-        Row('found', '1 slowed down: sent 2.5 s after its length from its start (margin 2 s)', strict,
-            paced(2.5, '127.0.0.12'), 422, 'later than it lasted', prepare=lambda: slowed, stores=BURNT),
+        Row('found', '12 run ahead: a page 1.5 s ahead of real time, refused at its first chunk past 0.5 s', strict,
+            streamed(-1.5), 422, 'ahead of real time, so it was not played live', prepare=fresh, stores=LEFT),
+        Row('found', '1 slowed down: sent whole 2.5 s after its length (margin 2 s), never streamed', strict,
+            paced(2.5, '127.0.0.12'), 410, 'more than 2 s behind real time', prepare=lambda: slowed, stores=LEFT),
         Row('found', '2 a ticket taken ahead holds no seed', board, post(board, '/api/tickets', {}), 201, '"ticket"',
             check=lambda head, text: 'seed' not in text, stores={'issued': 1}),
         Row('found', '2 a seed practised: a ticket started again', board,
@@ -679,8 +752,56 @@ def attack_rows(store, s):
         Row('tickets', 'a game sent, then abandoned', board,
             lambda t: call(board, 'POST', f'/api/tickets/{t}/abandon'), 409, 'sent already',
             prepare=sent_then_abandon),
-        Row('tickets', 'an honest game, sent as its length ends (margin 2 s)', strict, paced(0, '127.0.0.13'), 202, 'on the board',
-            prepare=begin, stores=RANKED),
+        Row('tickets', 'an honest game, streamed as played and sent as its length ends (margin 2 s)', strict,
+            streamed(), 202, 'on the board', prepare=fresh, stores=RANKED),
+        # The stream, on `strict`: each chunk judged on the board's clock.
+        Row('stream', 'a chunk after the margin: 2.5 s of the stream lost mid-game (margin 2 s)', strict,
+            streamed(2.5, upto=300), 410, 'more than 2 s behind real time', stores=LEFT,
+            prepare=lambda: (lambda g: (strict.stream(g.ticket, secret(board, 'Eve'), g.replay, g.at, 0.05, 200), g)[1])(
+                fresh())),
+        Row('stream', 'a gap in the stream: steps from 100 sent as the board holds 0', strict,
+            chunk_call(chunk_text(at=None, which=1, header=False)), 409, '"steps":0', prepare=fresh),
+        Row('stream', 'a chunk sent again, its answer lost: answered as the first time', strict,
+            chunk_call(chunk_text()), 200, '"steps":100', prepare=lambda: first_chunk(fresh())),
+        Row('stream', 'a chunk on another name\'s ticket, with that name\'s secret', strict,
+            chunk_call(chunk_text(), 'Mallory', '127.0.0.17'), 403, 'another name', prepare=fresh),
+        Row('stream', 'a chunk without the secret', strict, chunk_call(chunk_text(), None, '127.0.0.18'), 401, 'secret',
+            prepare=fresh),
+        Row('stream', 'a chunk of 2 MB', strict, chunk_call(lambda g: json.dumps({
+            'steps': 0, 'chunk': 'A' * (2 * 1024 * 1024 - 100)})), 400, 'chunk', prepare=fresh),
+        Row('stream', 'a chunk of 2,000 steps in 40 bytes (a chunk holds the margin and the tolerance: 251)', strict,
+            chunk_call(chunk_text(packed=zlib.compress(bytes([1]) * 2000 + bytes(6000), 9))), 400,
+            'more than the steps a chunk may hold', prepare=fresh),
+        Row('stream', 'a 21st stream watched from one address (20 at once)', board,
+            lambda live: call(board, 'GET', f'/api/live/{live}', source='127.0.0.40'), 429, 'watches as many',
+            prepare=twenty_watchers, after=lambda: [w.close() for w in shared.pop('watchers')]),
+        Row('stream', 'a chunk of malformed frames: a frame of no steps', strict,
+            chunk_call(chunk_text(packed=zlib.compress(b'\0\0\0\0'))), 400, 'not whole frames', prepare=fresh),
+        Row('stream', 'a chunk that is not zlib', strict, chunk_call(chunk_text(packed=b'\x01\x02\x03')), 400,
+            'zlib stream', prepare=fresh),
+        Row('stream', 'a first chunk whose header holds another seed', strict,
+            chunk_call(lambda g: chunk_text()(g).replace(
+                base64.b64encode(g.replay[:24] + bytes(40)).decode(),
+                base64.b64encode(g.replay[:8] + bytes(4) + g.replay[12:24] + bytes(40)).decode())), 400, 'seed',
+            prepare=fresh),
+        Row('stream', 'a final replay that differs from the stream (step 1\'s motion)', strict,
+            streamed(upto=100, replay=lambda g: edited(g.replay)), 422, 'differ from those streamed', prepare=fresh,
+            stores=BURNT),
+        Row('stream', 'a final replay without the secret, the game streamed', strict,
+            streamed(upto=100, secret_=False), 401, 'secret', prepare=fresh),
+        Row('stream', 'a game that stopped streaming: its slot free once the margin is past (3 running a name)',
+            strict, lambda games: (lambda started_: (started_[0], started_[1], started_[2] + json.dumps(
+                strict.chunk(games[0].ticket, secret(board, 'Eve'), 100, bt.chunks(games[0].replay)[1][2])[2])))(
+                call(strict, 'POST', f'/api/tickets/{board.ticket()["ticket"]}/start', '{"name": "Eve"}',
+                     {**JSON, 'Authorization': f'Bearer {secret(board, "Eve")}'})),
+            200, '"seed"', prepare=stalled, check=lambda head, text: 'more than 2 s behind' in text,
+            stores=lambda c: c.get('board', 0) == 0 and c.get('started', 0) <= 1),
+        Row('stream', 'a daily game asked for live before its day\'s replays are served', board,
+            lambda live: call(board, 'GET', f'/api/live/{live}'), 403, 'shown from',
+            prepare=lambda: board.post(f'/api/tickets/{board.post("/api/tickets", {"daily": True})[2]["ticket"]}/start',
+                                       {'name': 'Lia'}, secret(board, 'Lia'))[2]['live']),
+        Row('stream', 'a live game asked for by its ticket', board, lambda t: call(board, 'GET', f'/api/live/{t}'),
+            404, 'no such live game', prepare=lambda: started()[0]),
         # One seed, one verdict.
         Row('verdict', 'the same replay sent again: the first answer', board, lambda text: judged(board, text), 202,
             'on the board', prepare=sent_once, check=lambda head, text: json.loads(text)['id'] ==
@@ -818,6 +939,9 @@ def attack_rows(store, s):
                 ('public, max-age=31536000, immutable', 'application/wasm', 'gzip', 'Accept-Encoding'),
                 ('public, max-age=31536000, immutable', 'application/wasm', None, 'Accept-Encoding'),
                 ('no-cache', 'application/manifest+json', None, None), ('no-cache', 'text/html', None, None)]),
+        Row('page', 'a game watched live through the sample nginx site: each chunk passed on as it is taken',
+            s.proxied, watched_through_nginx, 200, '["game", "chunk", "chunk", "chunk", "end", "left"]', prepare=fresh,
+            stores=LEFT),
         Row('privacy', 'a ticket through the sample nginx site: an address in its log', s.proxied,
             lambda _: s.nginx.call('POST', '/api/tickets', '{}',
                                    {**JSON, 'Origin': f'https://127.0.0.1:{s.nginx.port}'}),

@@ -237,9 +237,9 @@ class Board:
             return body if body['status'] != 'pending' else None
         return wait_for(judged, seconds, f'the verdict on game {game_id}')
 
-    def sent(self, ticket, replay):
+    def sent(self, ticket, replay, secret=None):
         """A game sent and judged: its status."""
-        status, _, body = self.submit(ticket, replay)
+        status, _, body = self.submit(ticket, replay, secret=secret)
         check(status == 202 and body['status'] == 'pending', f'not taken: {status} {body}')
         return self.verdict(body['id'])
 
@@ -284,6 +284,46 @@ def record(seed, *options):
         data = f.read()
     os.unlink(path)
     return data, steps, score
+
+
+class Watcher:
+    """A live game's event stream, read as it comes in a thread of its own:
+    its events (name, data, id, when), and its answer's status."""
+
+    def __init__(self, port, live, start=0, tls=False, source='127.0.0.1'):
+        kw = {'timeout': 60, 'source_address': (source, 0)}
+        self.conn = http.client.HTTPSConnection('127.0.0.1', port, context=ssl._create_unverified_context(), **kw) \
+            if tls else http.client.HTTPConnection('127.0.0.1', port, **kw)
+        self.conn.request('GET', f'/api/live/{live}?from={start}')
+        self.response = self.conn.getresponse()
+        self.status, self.events, self.ended = self.response.status, [], False
+        self.thread = threading.Thread(target=self._read, daemon=True)
+        self.thread.start()
+
+    def _read(self):
+        event = {}
+        try:
+            while line := self.response.readline():
+                line = line.decode().rstrip('\n')
+                if line:
+                    key, _, value = line.partition(': ')
+                    event[key] = value
+                elif 'event' in event:
+                    self.events.append(types.SimpleNamespace(name=event['event'], data=json.loads(event['data']),
+                                                             id=event.get('id'), at=time.time()))
+                    event = {}
+        except (OSError, ValueError, http.client.HTTPException):
+            pass
+        self.ended = True
+
+    def wait(self, test, seconds, what):
+        return wait_for(lambda: next((e for e in list(self.events) if test(e)), None), seconds, what)
+
+    def close(self):
+        with contextlib.suppress(OSError):
+            self.conn.sock.shutdown(socket.SHUT_RDWR)
+        self.thread.join(10)
+        self.conn.close()
 
 
 def chunks(replay, per=100):
@@ -395,11 +435,60 @@ def web_dir(name='web'):
     return d, files
 
 
+def frames_of(packed):
+    """A chunk's frame bytes, buttons, x and y motions (each a list)."""
+    raw = zlib.decompress(packed)
+    ends = sum(b < 0x80 for b in raw)
+    k = steps = 0
+    while k + 3 * steps < ends:
+        steps += raw[k] & 7
+        k += 1
+    numbers, start = [], k + steps
+    for i in range(k + steps, len(raw)):
+        if raw[i] < 0x80:
+            numbers.append(raw[start:i + 1])
+            start = i + 1
+    return [list(raw[:k]), list(raw[k:k + steps]), numbers[:steps], numbers[steps:]]
+
+
+def streamed_at(server, watched_at, g, secret):
+    """A started game listed live and watched at `watched_at` from before its
+    first chunk, then streamed to `server` up to step 1400 at once (its board's
+    tolerance a day); (the watcher, the game's public id)."""
+    live = [e for e in watched_at.call('GET', '/api/live')[2]['games'] if e['name'] == 'Max'][0]['id']
+    watcher = Watcher(watched_at.port, live)
+    check(watcher.status == 200 and watcher.response.getheader('Content-Type') == 'text/event-stream', watcher.status)
+    answer = server.stream(g.ticket, secret, g.replay, time.time() - 3600, upto=1400)
+    check(answer[0] == 200 and answer[2]['steps'] == 1400, answer)
+    wait_for(lambda: [(e['id'], e['steps']) for e in watched_at.call('GET', '/api/live')[2]['games']] ==
+             [(live, 1400)], 5, 'the live list to show the stream')  # (read once a second)
+    return watcher, live
+
+
+def watched_to_end(watcher, g, game_id):
+    """The watcher saw the game from its start, every frame as played, and its end."""
+    end = watcher.wait(lambda e: e.name == 'end', 20, 'the end of the stream')
+    names = [e.name for e in watcher.events]
+    check(names[0] == 'game' and names[-1] == 'end' and set(names[1:-1]) == {'chunk'}, names)
+    first = watcher.events[0].data
+    check(first['name'] == 'Max' and base64.b64decode(first['header']) == g.replay[:24] + bytes(40), first)
+    seen = [[], [], [], []]
+    for at, e in zip([0] + [e.data['to'] for e in watcher.events[1:-2]], watcher.events[1:-1]):
+        check(e.data['steps'] == at and e.id == str(e.data['to']), f'a chunk from {e.data["steps"]}, not {at}')
+        for whole, part in zip(seen, frames_of(base64.b64decode(e.data['chunk']))):
+            whole += part
+    check(seen == [sum(parts, []) for parts in zip(*(frames_of(p) for _, _, p in chunks(g.replay)))],
+          'the frames watched are not those played')
+    check(end.data == {'steps': g.steps, 'game': game_id, 'status': end.data['status']} and
+          end.data['status'] in ('pending', 'on the board'), end.data)
+    watcher.close()
+
+
 def suite_api(store):
     web, files = web_dir()
     origin = 'http://page.example'
-    # Games are sent as soon as they are recorded: a margin of a day lets them.
-    main = Board(store, '--pace-margin', '86400', '--allow-origin', origin, '--web', web,
+    # Games are sent as soon as they are recorded: a margin and a tolerance of a day let them.
+    main = Board(store, '--pace-margin', '86400', '--pace-tolerance', '86400', '--allow-origin', origin, '--web', web,
                  '--tickets-per-minute', '1000', '--games-per-minute', '1000', '--names-per-minute', '1000',
                  '--starts-per-minute', '1000', '--reads-per-minute', '1000')
     try:
@@ -444,7 +533,9 @@ def api_checks(main, store, files, origin):
                                (600, "Robert');--", secrets["Robert');--"]), (300, 'Ann', paired['secret']),
                                (1500, 'Max', secrets['Max'])]:
         g = main.play(name, secret, '--play', str(play))
-        status, _, taken = main.submit(g.ticket, g.replay)
+        if name == 'Max':  # streamed, and watched live from before its first chunk
+            watcher, live = streamed_at(main, main, g, secret)
+        status, _, taken = main.submit(g.ticket, g.replay, secret=secret)
         check(status == 202 and taken['status'] == 'pending', f'{name}: {status} {taken}')
         v = main.verdict(taken['id'])
         better = sum(1 for a in added if a['score'] >= g.score) + 1
@@ -452,6 +543,14 @@ def api_checks(main, store, files, origin):
               v['seconds'] == g.steps / 100 and v['ranks'] == {'day': better, 'week': better, 'all': better} and
               re.fullmatch(r'\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ', v['time']), f'{v} {g.score} {added}')
         added.append({'id': taken['id'], 'name': name, 'score': g.score, 'replay': g.replay})
+    watched_to_end(watcher, g, taken['id'])
+    # The list shows it no more; a stream asked for once the game ended is its end at once.
+    wait_for(lambda: main.call('GET', '/api/live')[2] == {'games': []}, 5, 'the game off the live list')
+    again = Watcher(main.port, live, 1400)
+    check(again.wait(lambda e: e.name == 'end', 10, 'the end').data['game'] == taken['id'] and
+          [e.name for e in again.events] == ['game', 'chunk', 'end'] and again.events[1].data['steps'] == 1400,
+          [e.name for e in again.events])
+    again.close()
     for g in added:  # kept as played: the same game, its file no larger
         status, head, data = main.call('GET', f"/api/games/{g['id']}/replay")
         check(status == 200 and data[:4] == b'KIVR' and data[8:12] == g['replay'][8:12] and
@@ -543,7 +642,7 @@ def api_checks(main, store, files, origin):
 
 
 # Servers that take games as soon as they are recorded, as many as a test sends.
-LENIENT = ('--pace-margin', '86400', '--tickets-per-minute', '100000', '--games-per-minute', '100000',
+LENIENT = ('--pace-margin', '86400', '--pace-tolerance', '86400', '--tickets-per-minute', '100000', '--games-per-minute', '100000',
            '--names-per-minute', '100000', '--starts-per-minute', '100000', '--reads-per-minute', '100000',
            '--running-per-name', '100000', '--running-per-client', '100000')
 
@@ -677,7 +776,7 @@ def suite_upgrade(store, pg):
     log = os.path.join(scratch, 'upgrade.log')
     board = Board(store, *LENIENT, log=log)
     try:
-        check('upgraded from version 1 to 4' in open(log).read(), 'no upgrade said')
+        check('upgraded from version 1 to 5' in open(log).read(), 'no upgrade said')
         # Every game stays on the board as it was; the idle verifiers keep
         # each as played: the same game from the same seed to the same score.
         check(sorted((g['id'], g['name'], g['score']) for g in board.top()) == [g[:3] for g in before], board.top())
@@ -699,7 +798,10 @@ def suite_upgrade(store, pg):
         status, _, paired = board.post('/api/names/paired', {'code': code})
         check(status == 201 and paired['name'] == 'Robin', f'{status} {paired}')
         g = board.play('Robin', paired['secret'], '--play', '300')
-        check(board.sent(g.ticket, g.replay)['name'] == 'Robin', 'a game of the paired name')
+        # (Its first two seconds streamed: the stream's tables, on the upgraded board.)
+        check(board.stream(g.ticket, paired['secret'], g.replay, time.time() - 60, upto=200)[2]['steps'] == 200,
+              'a chunk on the upgraded board')
+        check(board.sent(g.ticket, g.replay, paired['secret'])['name'] == 'Robin', 'a game of the paired name')
         # A game of the old board, on a ticket given its seed: its inputs are on the board already.
         g = board.play('Robin', paired['secret'])
         sql(store, f"UPDATE tickets SET seed = {struct.unpack_from('<I', before[0][3], 8)[0]} "
@@ -712,7 +814,7 @@ def suite_upgrade(store, pg):
     # Started again, nothing is upgraded; tables newer than this release are left alone.
     Board(store, log=log + '2').stop()
     check('upgraded' not in open(log + '2').read(), 'upgraded twice')
-    sql(store, "UPDATE meta SET value = '5' WHERE item = 'schema'")
+    sql(store, "UPDATE meta SET value = '6' WHERE item = 'schema'")
     code, said = moderate(store, 'list')
     check(code == 1 and 'newer than this kiv-board' in said, said)
     print('upgrade: 5 games of schema 1 kept, their names held as 3 and one handed over', flush=True)
@@ -747,10 +849,29 @@ def suite_shared(pg):
         replay = record(seed, '--play', '300')[0]
         sent = race(lambda: a.submit(t, replay), lambda: b.submit(t, forged(replay)))
         check(sorted(s[0] for s in sent) == [202, 409], f'two replays on one ticket: {sent}')
-        on_board = 21 + (sent[0][0] == 202)  # the forged one, when it is taken, is refused by its verifier
+        on_board = 22 + (sent[0][0] == 202)  # the forged one, when it is taken, is refused by its verifier
         g = b.play('Twice', secret, '--play', '300')
         sent = race(lambda: a.submit(g.ticket, g.replay), lambda: b.submit(g.ticket, g.replay))
         check([s[0] for s in sent] == [202, 202] and sent[0][2]['id'] == sent[1][2]['id'], f'one replay twice: {sent}')
+
+        # A game streamed to one server is watched through the other: each
+        # chunk's delay from its answer at one to its event at the other.
+        owner = a.claim('Max')
+        g = a.play('Max', owner, '--play', '1500')
+        watcher, _ = streamed_at(a, b, g, owner)
+        delays, begun = [], time.time()
+        for at, to, packed in chunks(g.replay)[14:]:
+            wait = begun + (to - 1400) / 100 - time.time()
+            if wait > 0:
+                time.sleep(wait)
+            sent = time.time()
+            check(a.chunk(g.ticket, owner, at, packed)[0] == 200, 'a chunk')
+            delays.append(watcher.wait(lambda e: e.name == 'chunk' and e.data['to'] == to, 10, 'the chunk at b').at -
+                          sent)
+        taken = a.submit(g.ticket, g.replay, secret=owner)[2]
+        watched_to_end(watcher, g, taken['id'])
+        print(f'shared: a chunk sent to one server reached a watcher of the other in {1000 * min(delays):.0f} to '
+              f'{1000 * max(delays):.0f} ms ({len(delays)} chunks)', flush=True)
 
         answered = {}
         lock = threading.Lock()
