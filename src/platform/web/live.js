@@ -1,7 +1,7 @@
 // Live now (emitted before the game's own script, after stream.js): the
 // normal games being played on the board now, the longest-running first
 // (name, minutes played, watchers), renewed every 15 s while the page is
-// seen; Watch live plays one in the canvas with the game's own code, a
+// seen (the part hidden while the board cannot be reached); Watch live plays one in the canvas with the game's own code, a
 // second or two behind its player (replays.cpp), with its running score, and
 // at its end says the board's verdict. Watching asks first before it
 // leaves a game in play (inplay.js) and never touches the page's own high
@@ -49,7 +49,11 @@
       });
       if (!live.games.length) list.textContent = 'No games being played.';
       list.classList.toggle('none', !live.games.length);
-    }, function () {}).then(function () {
+      $('live').hidden = false;
+    }, function () {
+      // Without a board to reach, nothing is live here.
+      $('live').hidden = true;
+    }).then(function () {
       renewal = setTimeout(function wait() {
         if (document.hidden) renewal = setTimeout(wait, RENEW_MS);
         else show();
