@@ -99,7 +99,7 @@ async function until(page, fn, what, ms = 10000, ...args) {
   try {
     return await (await page.waitForFunction(fn, {timeout: ms, polling: 50}, ...args)).jsonValue();
   } catch (e) {
-    throw new Error(what + ': not within ' + ms / 1000 + ' s' + (process.env.KIV_DEBUG ? ' ' + e.message + ' ' + (e.cause && e.cause.message) : ''));
+    throw new Error(what + ': not within ' + ms / 1000 + ' s');
   }
 }
 
