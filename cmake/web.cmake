@@ -14,7 +14,7 @@ endif()
 set(KIV_WEB_OUT ${CMAKE_BINARY_DIR}/web)
 # The sound library is part of every program linked with the web build.
 set(KIV_WEB_LIBRARY "SHELL:--js-library ${CMAKE_SOURCE_DIR}/src/platform/web/audio.js")
-set(KIV_PAGE_SCRIPTS page inplay replays board howto names daily tickets games app)
+set(KIV_PAGE_SCRIPTS page inplay replays board howto names daily tickets stream games live app)
 
 # The page tells the board its rules version when it asks for a ticket, before
 # the game has loaded: the build writes it into a script of its own.

@@ -17,9 +17,11 @@
 #include <vector>
 
 #include "frame/game.h"
+#include "frame/loop.h"
 #include "media/draw.h"
 #include "replay/file.h"
 #include "replay/run.h"
+#include "replay/watch.h"
 
 using namespace kiv;
 
@@ -199,4 +201,87 @@ TEST(Replay, AGamePlaysTheSameWhateverThisProcessPlayedBefore)
     EXPECT_EQ(verify(game_file(), &score), "");
     EXPECT_EQ(score, GAME_SCORE);
     EXPECT_EQ(replay_run.fp.hash, replay.header.fingerprint);
+}
+
+// A game as its page streams it: chunks of whole frames cut anywhere, some
+// sent again from an earlier frame, the watcher's clock a step at a time.
+// Watched live it plays a second or two behind the last step held and ends
+// where the whole replay does; a watcher come late is taken to that lead
+// unseen; a chunk that leaves a gap or is malformed changes nothing held;
+// a stream cut off is watched to its last frame held and no further.
+TEST(Replay, AGameWatchedLiveChunkByChunkEndsWhereTheWholeReplayDoes)
+{
+    present_screen = [] {};
+    Bytes b = game_file();
+    ReplayError error;
+    ASSERT_TRUE(read_replay(b.data(), b.size(), &error)) << error.text;
+    const ReplayHeader start = replay.header;
+    const std::vector<ReplayFrame> frames(replay.frame, replay.frame + replay.frames);
+    const std::vector<StepInput> inputs(replay.input, replay.input + replay.steps);
+    std::vector<long> begins{0};
+    for (const ReplayFrame& f : frames)
+        begins.push_back(begins.back() + f.steps);
+    const long all = static_cast<long>(frames.size());
+    auto chunk = [&](long from, long to) {
+        Bytes out(static_cast<size_t>(12 * (begins[to] - begins[from]) + to - from));
+        out.resize(static_cast<size_t>(write_frames(frames.data() + from, to - from, inputs.data() + begins[from],
+                                                    begins[to] - begins[from], out.data(), 0,
+                                                    static_cast<long>(out.size()))));
+        return out;
+    };
+    auto add = [&](long from, long to) {
+        Bytes c = chunk(from, to);
+        return add_live_chunk(begins[from], c.data(), static_cast<long>(c.size()), &error);
+    };
+    auto tick = [] { return advance_watch(live_passed(STEP_MS)); };
+
+    // What the replay held before is no help to the watch.
+    auto forget = [] {
+        std::fill(std::begin(replay.frame), std::end(replay.frame), ReplayFrame{5, 0, false});
+        std::fill(std::begin(replay.input), std::end(replay.input), StepInput{7, -7, 1});
+    };
+    for (unsigned seed : {1u, 2u, 3u}) {
+        std::mt19937 rng(seed);
+        forget();
+        start_live_watch(start);
+        // Come late: the game so far in one chunk.
+        long sent = 600 + static_cast<long>(rng() % 400);
+        ASSERT_TRUE(add(0, sent)) << error.text;
+        tick();
+        EXPECT_GE(replay.steps - replay_run.step, LIVE_LEAD_STEPS - 5);
+        EXPECT_LT(replay.steps - replay_run.step, LIVE_LEAD_STEPS + 5);
+        while (sent < all) {
+            const long to = std::min(all, sent + 1 + static_cast<long>(rng() % 160));
+            const long from = rng() % 4 == 0 ? sent - static_cast<long>(rng() % 50) : sent;
+            ASSERT_TRUE(add(from, to)) << error.text;
+            EXPECT_EQ(replay.steps, begins[to]);
+            sent = to;
+            for (int t = 0; t < 100; t++) {
+                tick();
+                EXPECT_LE(replay.steps - replay_run.step, LIVE_CATCH_UP_STEPS + 5 * 160);
+            }
+        }
+        // Refused, nothing held changes: a gap, bytes cut short.
+        const long held = replay.steps;
+        Bytes cut = chunk(all - 3, all);
+        EXPECT_FALSE(add_live_chunk(held + 1, cut.data(), static_cast<long>(cut.size()), &error));
+        EXPECT_FALSE(add_live_chunk(begins[all - 3], cut.data(), static_cast<long>(cut.size()) - 1, &error));
+        EXPECT_EQ(replay.steps, held);
+        end_live_watch(true);
+        for (int t = 0; t < 200000 && tick() >= 0; t++) {
+        }
+        EXPECT_EQ(game_state, STATE_TITLE);
+        EXPECT_EQ(score, GAME_SCORE) << "seed " << seed;
+    }
+
+    // Cut off half way: watched to the last frame held, and not a frame on.
+    forget();
+    start_live_watch(start);
+    ASSERT_TRUE(add(0, all / 2));
+    end_live_watch(false);
+    for (int t = 0; t < 100000 && !live_cut_off(); t++)
+        tick();
+    EXPECT_TRUE(live_cut_off());
+    EXPECT_EQ(replay_run.frame, all / 2);
+    EXPECT_EQ(game_state, STATE_PLAYING);
 }

@@ -50,6 +50,13 @@
                           body: JSON.stringify(body)}).catch(function () {});
     } catch (e) {}
   }
+  // Bytes as standard base64, as the board takes replays and chunks.
+  function base64(bytes) {
+    var text = '';
+    for (var i = 0; i < bytes.length; i += 0x8000)
+      text += String.fromCharCode.apply(null, bytes.subarray(i, i + 0x8000));
+    return btoa(text);
+  }
   function say(text) {
     $('board-status').textContent = text;
   }
@@ -151,7 +158,7 @@
   });
 
   Module['kivBoard'] = {
-    api: api, send: send, say: say, failed: failed, showTop: showTop, Unreachable: Unreachable,
+    base: base, api: api, send: send, base64: base64, say: say, failed: failed, showTop: showTop, Unreachable: Unreachable,
     reached: reached, unreachable: unreachable, offline: function () { return offline; }, watchGame: watchGame,
     onBack: function (fn) { back.push(fn); }, onTop: function (fn) { shown.push(fn); },
   };

@@ -39,12 +39,6 @@
     return store('readwrite', function (s) { return s.put(entry); }).catch(function () {});
   }
 
-  function base64(bytes) {
-    var text = '';
-    for (var i = 0; i < bytes.length; i += 0x8000)
-      text += String.fromCharCode.apply(null, bytes.subarray(i, i + 0x8000));
-    return btoa(text);
-  }
   function points(n) { return n.toLocaleString('en') + (n === 1 ? ' point' : ' points'); }
 
   function verdict(entry) {
@@ -110,11 +104,14 @@
     }, POLL_MS[Math.min(tries, POLL_MS.length - 1)]);
   }
 
-  // Sends the game; a ranked game just ended is sent again, when the board
-  // cannot be reached or asks to wait (429, 503: after its Retry-After),
-  // while it can still arrive within its margin.
+  // Sends the game, with the secret of the name that streamed it; a ranked
+  // game just ended is sent again, when the board cannot be reached or asks
+  // to wait (429, 503: after its Retry-After), while it can still arrive
+  // within its margin.
   function send(entry, ranked) {
-    board.api('POST', '/api/games', {ticket: entry.ticket, replay: base64(entry.bytes)}).then(function (r) {
+    var player = Module['kivPlayer']();
+    var secret = ranked ? ranked.secret : player && player.secret;
+    board.api('POST', '/api/games', {ticket: entry.ticket, replay: board.base64(entry.bytes)}, secret).then(function (r) {
       settle(entry, r);
     }, function (e) {
       if (e.status === 422 && e.data && e.data.id) {

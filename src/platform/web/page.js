@@ -121,18 +121,35 @@
     if (Module['kivAfterTick']) Module['kivAfterTick']();
     if (running && !stopped) schedule(wait);
   }
+  // Other wake-ups on the same clock (the stream of a ranked game, once a
+  // second), each a task of its own, never a frame's: by name.
+  var after = {}, afterCount = 0;
   try {
     clock = new Worker(new URL('kiv-clock.js', document.currentScript.src));
-    clock.onmessage = function (e) { if (e.data === wakeup) tick(); };
+    clock.onmessage = function (e) {
+      var fn = after[e.data];
+      delete after[e.data];
+      if (fn) fn();
+      else if (e.data === wakeup) tick();
+    };
     // Without it (not served, or refused), the page's own timer.
     clock.onerror = function () {
       clock = null;
       if (running && !stopped) schedule(0);
+      Object.keys(after).forEach(function (name) { setTimeout(after[name], 0); });
+      after = {};
     };
   } catch (e) {
     clock = null;
   }
   Module['kivSteadyClock'] = function () { return clock !== null; };
+  // Runs fn once, ms from now, on the Worker's clock where there is one.
+  Module['kivAfter'] = function (ms, fn) {
+    if (!clock) return void setTimeout(fn, ms);
+    var name = 'after ' + ++afterCount;
+    after[name] = fn;
+    clock.postMessage({id: name, ms: ms});
+  };
   Module['kivStartLoop'] = function () { schedule(0); };
   // A frame at once (a game that waited for its seed may begin).
   Module['kivWake'] = function () { if (running && !stopped) schedule(0); };

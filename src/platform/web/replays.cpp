@@ -11,8 +11,10 @@
 // it. The page compresses the finished replay and offers it.
 //
 // Watching plays a replay in the canvas with the game's own code, at 1, 4
-// or 16 times its speed, then puts back what the page was showing: the high
-// score, the last score and the options are the page's own again.
+// or 16 times its speed, or a game as it is played, from its start and the
+// chunks the board gives (live.js), a second or two behind its player; then
+// it puts back what the page was showing: the high score, the last score and
+// the options are the page's own again.
 #include <emscripten.h>
 
 #include "frame/game.h"
@@ -172,13 +174,35 @@ int watch_tick()
         stop_watching();
         return 0;
     }
+    passed = live_passed(passed);
     int wait = advance_watch(passed);
-    if (wait < 0) {
+    if (wait < 0 || live_cut_off()) {
         stop_watching();
         return 0;
     }
     page_watch_progress(static_cast<int>(watched_frame()), static_cast<int>(watched_frames()), score);
     return wait;
+}
+
+void leave_for_watching()
+{
+    if (watching_now)
+        stop_watching();
+    stop_recording();
+    seed_asked = false;
+    if (game_state != STATE_TITLE)
+        go_to_title();
+}
+
+void begin_watching(const ReplayHeader* live)
+{
+    saved = PageState{high_score, shown_score, score, windowed, mouse_speed};
+    if (live)
+        start_live_watch(*live);
+    else
+        start_watch();
+    watching_now = true;
+    last_ms = emscripten_get_now();
 }
 
 void stop_watching()
@@ -225,6 +249,51 @@ EMSCRIPTEN_KEEPALIVE long web_recorded_steps()
     return kiv::recording() ? kiv::replay.steps : -1;
 }
 
+// The stream of the game being recorded. The board holds its steps up to
+// one where a frame begins; the page asks for the frames from there on.
+namespace {
+long chunk_frame, chunk_step;   // a frame and the step it begins at, the last chunk's start
+long chunk_steps;               // the steps of the last chunk written
+} // namespace
+
+// The game being recorded as it began (its header with nothing played yet)
+// into web_replay_header(); 0 when no game is recorded.
+EMSCRIPTEN_KEEPALIVE int web_recorded_header()
+{
+    using namespace kiv;
+    if (!recording())
+        return 0;
+    write_replay_header(replay.header, header_bytes);
+    chunk_frame = chunk_step = 0;
+    return 1;
+}
+
+// The whole frames recorded from the one that begins at step `from`, in the
+// body's layout, into web_replay_body(); returns their size (0: none yet),
+// -1 when no game is recorded, -2 when no frame begins at that step.
+// web_chunk_steps() then gives their steps.
+EMSCRIPTEN_KEEPALIVE long web_stream_chunk(long from)
+{
+    using namespace kiv;
+    chunk_steps = 0;
+    if (!recording())
+        return -1;
+    if (from < chunk_step)
+        chunk_frame = chunk_step = 0;
+    while (chunk_step < from && chunk_frame < replay.frames)
+        chunk_step += replay.frame[chunk_frame++].steps;
+    if (chunk_step != from)
+        return -2;
+    long steps = 0;
+    for (long f = chunk_frame; f < replay.frames; f++)
+        steps += replay.frame[f].steps;
+    chunk_steps = steps;
+    return write_frames(replay.frame + chunk_frame, replay.frames - chunk_frame, replay.input + chunk_step, steps,
+                        replay_body, 0, MAX_REPLAY_BODY);
+}
+
+EMSCRIPTEN_KEEPALIVE long web_chunk_steps() { return chunk_steps; }
+
 // Where the page puts a replay's header and its decompressed body.
 EMSCRIPTEN_KEEPALIVE unsigned char* web_replay_header() { return kiv::header_bytes; }
 EMSCRIPTEN_KEEPALIVE unsigned char* web_replay_body() { return kiv::replay_body; }
@@ -245,19 +314,53 @@ EMSCRIPTEN_KEEPALIVE int web_check_replay()
 EMSCRIPTEN_KEEPALIVE int web_watch(int body_size)
 {
     using namespace kiv;
-    if (watching_now)
-        stop_watching();
-    stop_recording();
-    seed_asked = false;
-    if (game_state != STATE_TITLE)
-        go_to_title();
+    leave_for_watching();
     if (!read_replay_body(watched, replay_body, body_size, &error))
         return 0;
-    saved = PageState{high_score, shown_score, score, windowed, mouse_speed};
-    start_watch();
-    watching_now = true;
-    last_ms = emscripten_get_now();
+    begin_watching();
     return 1;
+}
+
+// Starts watching the game whose start is in web_replay_header() (a game's
+// header with nothing played yet); a game in play is left as Escape would
+// leave it, unrecorded. Returns 0 with web_replay_error set when it is not
+// the start of a game.
+EMSCRIPTEN_KEEPALIVE int web_watch_live()
+{
+    using namespace kiv;
+    // Read as the header of a game of one frame and step, ended (its body
+    // the four bytes those take).
+    unsigned char start[REPLAY_HEADER_SIZE];
+    const unsigned char* given = header_bytes;
+    for (int i = 0; i < REPLAY_HEADER_SIZE; i++)
+        start[i] = given[i];
+    start[28] = start[32] = start[36] = 1;
+    start[56] = 4;
+    ReplayHeader h;
+    if (!read_replay_header(start, REPLAY_HEADER_SIZE, &h, &error))
+        return 0;
+    if (h.kind != REPLAY_GAME)
+        return replay_error(&error, "byte 5: a game watched live is a game, not a session");
+    leave_for_watching();
+    begin_watching(&h);
+    return 1;
+}
+
+// The chunk of `size` bytes in web_replay_body(), beginning at step `from`.
+// Returns 0 with web_replay_error set when it cannot be added.
+EMSCRIPTEN_KEEPALIVE int web_live_chunk(long from, long size)
+{
+    using namespace kiv;
+    if (!watching() || !watch.live)
+        return replay_error(&error, "no game is watched live");
+    return add_live_chunk(from, replay_body, size, &error);
+}
+
+// The stream has ended, with the game's last frames or without them.
+EMSCRIPTEN_KEEPALIVE void web_live_end(int whole)
+{
+    if (kiv::watching())
+        kiv::end_live_watch(whole != 0);
 }
 
 // 1, 4 or 16 times the game's speed; 0 pauses.

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "media/input.h"
+#include "replay/format.h"
 
 namespace kiv {
 
@@ -15,6 +16,11 @@ void note_escape();
 bool waiting_for_seed();
 
 bool watching();
+// Leaves a game in play (unrecorded) or a watched game for the title.
+void leave_for_watching();
+// Starts watching `replay`, read into it, from its start; or given a
+// game's start, that game as it is played, nothing held yet.
+void begin_watching(const ReplayHeader* live = nullptr);
 // Runs the frames of the watched game that are due; returns the
 // milliseconds until the next one is.
 int watch_tick();

@@ -41,6 +41,9 @@
   function inflate(bytes, limit) {
     return collect(new Blob([bytes]).stream().pipeThrough(new DecompressionStream('deflate')), limit);
   }
+  // zlib as replays have it, for the stream of a ranked game and a game watched live.
+  Module['kivDeflate'] = deflate;
+  Module['kivInflate'] = inflate;
   function points(n) { return n.toLocaleString('en') + (n === 1 ? ' point' : ' points'); }
   function two(n) { return (n < 10 ? '0' : '') + n; }
 

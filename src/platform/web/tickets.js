@@ -70,13 +70,17 @@
     board.say('Unranked: ' + reason);
   }
   // The ranked game in play stops counting; it plays on, recorded, unranked.
+  // The reason is the page's (a clause) or the board's whole sentence.
+  var NO_LONGER = 'This game is no longer ranked: ';
   function unrank(reason) {
     if (!ranked) return;
+    Module['kivStreamStop']();
     abandon(ranked);
     ranked = null;
-    why = reason;
-    board.say('This game is no longer ranked: ' + reason);
+    why = reason.indexOf(NO_LONGER) === 0 ? reason.slice(NO_LONGER.length) : reason;
+    board.say(NO_LONGER + why);
   }
+  Module['kivUnrank'] = unrank;
 
   // How far the ranked game has fallen behind real time, in ms: the time
   // since its start was sent less the steps it has run.
@@ -121,7 +125,7 @@
     var since = performance.now();
     board.api('POST', '/api/tickets/' + t.ticket + '/start', {name: player.name}, player.secret, START_WAIT_MS)
       .then(function (s) {
-        var game = {ticket: t.ticket, margin: t.margin, since: since, seed: s.seed >>> 0,
+        var game = {ticket: t.ticket, margin: t.margin, since: since, seed: s.seed >>> 0, secret: player.secret,
                     average: bound(t.max_steps_per_frame, Infinity),
                     perSecond: bound(t.max_steps_per_frame_in_second, Infinity),
                     seen: 0, second: 0, frames: 0, daily: s.daily, dailyTry: s.ranked};
@@ -194,13 +198,16 @@
     return 'This ends the game in play.';
   };
 
+  // The game's first frame has run: a ranked one is streamed from now on.
   Module['kivBoardGameStarted'] = function (seed) {
     if (ranked && ranked.seed !== seed) ranked = null;
+    if (ranked) Module['kivStreamStart'](ranked);
     Module['kivNextChanged']();
   };
 
   // The game has ended: a ranked game played to its end goes to the board
-  // if it kept its pace; one left early lets its ticket go.
+  // (once the chunk on its way is answered) if it kept its pace; one left
+  // early lets its ticket go.
   Module['kivBoardGameRecorded'] = function (game) {
     var mine = ranked && ranked.seed === game.seed ? ranked : null;
     ranked = null;
@@ -209,6 +216,15 @@
     var line = $('last-rank');
     if (!mine) {
       line.textContent = 'Unranked: ' + (why || 'the game had no ticket.');
+      return;
+    }
+    line.textContent = '';
+    Module['kivStreamEnd'](mine).then(function (reason) { judged(game, mine, reason); });
+  };
+  function judged(game, mine, reason) {
+    var line = $('last-rank');
+    if (reason) {
+      line.textContent = 'Unranked: ' + reason;
       return;
     }
     if (!game.over) {
@@ -228,7 +244,7 @@
       return;
     }
     Module['kivSubmit'](game, mine);
-  };
+  }
 
   fetchTicket(next());
 })();
