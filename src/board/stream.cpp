@@ -221,6 +221,14 @@ Answer take_chunk(Db& db, const BoardSettings& settings, const std::string& id, 
     auto answer = [&](std::int64_t now_held) {
         return json_answer(200, json{{"steps", now_held}, {"watching", daily ? 0 : watching(live)}});
     };
+    // Behind is judged first: whatever is sent on a game past the margin
+    // ends it.
+    if (fell_behind(started, steps, arrived_ms, settings.pace_margin)) {
+        const std::string reason = behind_reason(settings.pace_margin);
+        end_stream(db, id, 410, reason, arrived_ms);
+        t.commit();
+        return error(410, reason);
+    }
     if (request.steps != steps) {
         // The same chunk again, its answer lost: answered as the first time.
         const Rows same = db.run("SELECT to_step, body FROM chunks WHERE ticket = ? AND from_step = ?",
@@ -230,12 +238,6 @@ Answer take_chunk(Db& db, const BoardSettings& settings, const std::string& id, 
         return json_answer(409, json{{"error", "The board holds " + std::to_string(steps) +
                                                    " steps of this game: send the frames from there."},
                                      {"steps", steps}});
-    }
-    if (fell_behind(started, steps, arrived_ms, settings.pace_margin)) {
-        const std::string reason = behind_reason(settings.pace_margin);
-        end_stream(db, id, 410, reason, arrived_ms);
-        t.commit();
-        return error(410, reason);
     }
     const std::int64_t to = steps + frames.steps;
     if (to > MAX_REPLAY_STEPS)

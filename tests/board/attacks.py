@@ -759,6 +759,10 @@ def attack_rows(store, s):
             streamed(2.5, upto=300), 410, 'more than 2 s behind real time', stores=LEFT,
             prepare=lambda: (lambda g: (strict.stream(g.ticket, secret(board, 'Eve'), g.replay, g.at, 0.05, 200), g)[1])(
                 fresh())),
+        Row('stream', 'a chunk on a game past the margin, its steps wrong (the board holds 100, 200 sent)', strict,
+            chunk_call(chunk_text(at=None, which=2, header=False)), 410, 'more than 2 s behind real time', stores=LEFT,
+            prepare=lambda: (lambda g: (bt.wait_for(lambda: time.time() > g.at + 1.01 + 2.3, 10, 'the margin to pass'),
+                                        g)[1])(first_chunk(fresh()))),
         Row('stream', 'a gap in the stream: steps from 100 sent as the board holds 0', strict,
             chunk_call(chunk_text(at=None, which=1, header=False)), 409, '"steps":0', prepare=fresh),
         Row('stream', 'a chunk sent again, its answer lost: answered as the first time', strict,
