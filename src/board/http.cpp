@@ -356,10 +356,10 @@ bool EventStream::push(const std::string& text, bool end, size_t max_bytes)
             sent_ = 0;
             kept = false;
         } else {
-            if (sent_ > 0 && sent_ == text_.size()) {
-                text_.clear();
-                sent_ = 0;
-            }
+            // What was sent is let go, so that a reader that keeps a
+            // backlog holds no more than the backlog.
+            text_.erase(0, sent_);
+            sent_ = 0;
             text_ += text;
             ended_ = end;
         }
@@ -385,6 +385,12 @@ size_t EventStream::waiting()
 {
     std::lock_guard<std::mutex> lock(mutex_);
     return text_.size() - sent_;
+}
+
+size_t EventStream::held()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return text_.size();
 }
 
 long EventStream::read(char* buf, size_t max, MHD_Connection* c)

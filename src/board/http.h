@@ -43,6 +43,8 @@ public:
     // The connection went: nothing more is sent.
     bool gone();
     size_t waiting();
+    // The text kept: what waits, and nothing already sent.
+    size_t held();
 
     // For the HTTP side: up to `max` bytes into buf; 0 (the connection
     // then sleeps until text comes), or -1 at the end.
