@@ -342,7 +342,7 @@ std::string HttpServer::Impl::client_address(MHD_Connection* c) const
     return peer;
 }
 
-bool EventStream::push(const std::string& text, bool end, size_t max_bytes)
+bool EventStream::push(const std::string& text, bool end, size_t max_bytes, bool whole)
 {
     MHD_Connection* wake = nullptr;
     bool kept = true;
@@ -350,17 +350,20 @@ bool EventStream::push(const std::string& text, bool end, size_t max_bytes)
         std::lock_guard<std::mutex> lock(mutex_);
         if (gone_ || ended_)
             return false;
-        if (text_.size() - sent_ + text.size() > max_bytes) {
+        if (!whole && text_.size() - std::max(sent_, whole_end_) + text.size() > max_bytes) {
             ended_ = true;
             text_.clear();
-            sent_ = 0;
+            sent_ = whole_end_ = 0;
             kept = false;
         } else {
             // What was sent is let go, so that a reader that keeps a
             // backlog holds no more than the backlog.
             text_.erase(0, sent_);
+            whole_end_ -= std::min(whole_end_, sent_);
             sent_ = 0;
             text_ += text;
+            if (whole)
+                whole_end_ = text_.size();
             ended_ = end;
         }
         std::swap(wake, sleeping_);

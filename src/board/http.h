@@ -36,8 +36,10 @@ class EventStream {
 public:
     // Appends text (an event, or a comment), and the end after it when
     // `end`; false, and the stream is closed, when more than max_bytes
-    // would wait to be sent (a reader that does not read).
-    bool push(const std::string& text, bool end, size_t max_bytes);
+    // would wait to be sent (a reader that does not read). Text pushed
+    // `whole` (a game's catch-up, whatever its size) is always kept, and
+    // only what waits beyond it counts against max_bytes.
+    bool push(const std::string& text, bool end, size_t max_bytes, bool whole = false);
     // Ends it at once, whatever waits.
     void close();
     // The connection went: nothing more is sent.
@@ -54,7 +56,7 @@ public:
 private:
     std::mutex mutex_;
     std::string text_;
-    size_t sent_ = 0;
+    size_t sent_ = 0, whole_end_ = 0;
     bool ended_ = false, gone_ = false;
     MHD_Connection* sleeping_ = nullptr;
 };

@@ -310,7 +310,11 @@ void LiveHub::update(Db& db, const std::string& live, std::vector<Watcher>& watc
     std::map<std::int64_t, std::pair<std::string, std::int64_t>> from_at;
     for (Watcher& w : watchers) {
         std::string text;
-        if (!w.announced && !announce.empty()) {
+        // A new watcher's first text, the game so far as one event, is kept
+        // whatever its size: the cap holds what waits beyond it, so that a
+        // long game is watched from its start.
+        const bool first = !w.announced && !announce.empty();
+        if (first) {
             text = announce;
             w.announced = true;
         }
@@ -340,7 +344,7 @@ void LiveHub::update(Db& db, const std::string& live, std::vector<Watcher>& watc
             w.at = cached->second.second;
         }
         if (!text.empty() || !end.empty())
-            w.stream->push(text + end, !end.empty(), MAX_WATCHER_WAITING);
+            w.stream->push(text + end, !end.empty(), MAX_WATCHER_WAITING, first);
     }
 }
 

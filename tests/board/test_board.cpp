@@ -454,7 +454,8 @@ TEST(Stream, BehindPastTheMarginOnly)
 }
 
 // A watcher's text: what was sent is let go, and what waits is held to the
-// cap, past which the stream is closed and nothing more is sent.
+// cap, past which the stream is closed and nothing more is sent; a game's
+// catch-up is kept whole, the cap holding what waits beyond it.
 TEST(Stream, AWatchersTextHoldsWhatWaitsAlone)
 {
     const std::string event(1000, 'e');
@@ -469,6 +470,15 @@ TEST(Stream, AWatchersTextHoldsWhatWaitsAlone)
     EXPECT_FALSE(slow.push(event + event, false, 4000));
     EXPECT_EQ(slow.read(buf, sizeof buf, nullptr), -1);
     EXPECT_FALSE(slow.push(event, false, 4000));
+
+    EventStream caught_up;  // a game so far, far past the cap, then what follows it
+    ASSERT_TRUE(caught_up.push(std::string(100000, 'c'), false, 4000, true));
+    for (int i = 0; i < 3; i++)
+        ASSERT_TRUE(caught_up.push(event, false, 4000));
+    ASSERT_EQ(caught_up.read(buf, 4000, nullptr), 4000);
+    EXPECT_TRUE(caught_up.push(event, false, 4000));
+    EXPECT_FALSE(caught_up.push(event, false, 4000));
+    EXPECT_EQ(caught_up.read(buf, sizeof buf, nullptr), -1);
 }
 
 } // namespace
