@@ -32,6 +32,9 @@ struct Header {
 // it: no thread waits for it) while nothing is ready, and wakes when text
 // comes. The stream ends once it was ended and all of it was sent, or when
 // it was closed.
+// Connections open at once, at most.
+constexpr int MAX_CONNECTIONS = 16384;
+
 class EventStream {
 public:
     // Appends text (an event, or a comment), and the end after it when

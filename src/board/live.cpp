@@ -30,11 +30,8 @@ std::string event(const char* name, const json& data, std::int64_t id = -1)
     return text + "event: " + name + "\ndata: " + data.dump() + "\n\n";
 }
 
-std::string network_of(const std::string& client)
-{
-    const TokenBuckets::Key k = client_network(client);
-    return std::string(k.begin(), k.end());
-}
+// RETRY_WATCH seconds: a slot is freed within the hub's round of forgetting.
+constexpr int RETRY_WATCH = 10;
 
 // The condition of a game still running on the board's clock.
 const char* const RUNNING_NOW = "state = 1 AND started_ms + (steps + 1) * ? >= ?";
@@ -72,7 +69,8 @@ Answer LiveList::get(Db& db, const BoardSettings& settings, long limit, double a
     return a;
 }
 
-LiveHub::LiveHub(const BoardSettings& settings, int per_client) : settings_(settings), per_client_(per_client)
+LiveHub::LiveHub(const BoardSettings& settings, int per_client, int most)
+    : settings_(settings), per_client_(per_client), most_(most)
 {
     unsigned char drawn[8];
     randombytes_buf(drawn, sizeof drawn);
@@ -108,6 +106,8 @@ void LiveHub::stop()
         for (Watcher& w : game.watchers)
             w.stream->close();
     games_.clear();
+    clients_.clear();
+    watchers_ = 0;
 }
 
 void LiveHub::poke(const std::string& live)
@@ -137,15 +137,31 @@ Answer LiveHub::watch(Db& db, const std::string& live, std::int64_t from, const 
     }
     Answer a{200, "", "text/event-stream", {{"X-Accel-Buffering", "no"}}};
     a.stream = std::make_shared<EventStream>();
-    const std::string network = network_of(client);
+    std::vector<std::pair<std::string, int>> networks;  // each with the streams it may open
+    for (const auto& [k, scale] : client_networks(client))
+        networks.emplace_back(std::string(k.begin(), k.end()), static_cast<int>(per_client_ * scale));
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (stopping_)  // (every stream is ended before the HTTP side stops)
             return busy(503, "The server is stopping; try again shortly.", 5);
-        if (clients_[network] >= per_client_)
-            return busy(429, "This address watches as many games as it may at once; close one first.", 10);
-        clients_[network]++;
-        games_[live].watchers.push_back(Watcher{a.stream, from, false, network});
+        // (Players' chunks need connections too: watchers take at most
+        // `most` of them.)
+        if (watchers_ >= most_)
+            return busy(503, "This server shows as many live games as it can at once; try again shortly.",
+                        RETRY_WATCH);
+        for (const auto& [network, may] : networks) {
+            auto c = clients_.find(network);
+            if (c != clients_.end() && c->second >= may)
+                return busy(429, "This address watches as many games as it may at once; close one first.",
+                            RETRY_WATCH);
+        }
+        Watcher w{a.stream, from, false, {}};
+        for (const auto& n : networks) {
+            clients_[n.first]++;
+            w.networks.push_back(n.first);
+        }
+        watchers_++;
+        games_[live].watchers.push_back(std::move(w));
     }
     poke(live);
     return a;
@@ -199,8 +215,10 @@ void LiveHub::run()
                 auto& ws = g->second.watchers;
                 for (auto w = ws.begin(); w != ws.end();)
                     if (w->stream->gone()) {
-                        if (--clients_[w->client] == 0)
-                            clients_.erase(w->client);
+                        for (const std::string& n : w->networks)
+                            if (--clients_[n] == 0)
+                                clients_.erase(n);
+                        watchers_--;
                         w = ws.erase(w);
                     } else {
                         ++w;

@@ -41,7 +41,9 @@ private:
 
 class LiveHub {
 public:
-    LiveHub(const BoardSettings& settings, int per_client);
+    // At most `per_client` streams of each client (a /56 and a /48 4 and
+    // 16 times as many), and `most` in all.
+    LiveHub(const BoardSettings& settings, int per_client, int most);
     ~LiveHub();
     LiveHub(const LiveHub&) = delete;
     LiveHub& operator=(const LiveHub&) = delete;
@@ -63,7 +65,7 @@ private:
         std::shared_ptr<EventStream> stream;
         std::int64_t at = 0;  // steps it was given
         bool announced = false;
-        std::string client;
+        std::vector<std::string> networks;  // the client's, each counted in `clients_`
     };
     struct Game {
         std::vector<Watcher> watchers;
@@ -75,7 +77,8 @@ private:
     void listen_postgres();
 
     BoardSettings settings_;
-    int per_client_;
+    int per_client_, most_;
+    int watchers_ = 0;  // streams open on this server
     std::string server_;  // this server's name in `watching`
     // Three locks, none held while another is taken, so that a request that
     // pokes or counts never waits for the hub's rounds: `mutex_` the games
