@@ -241,17 +241,19 @@ void LiveHub::run()
                 db = open_store(settings_.store);
             for (auto& [live, watchers] : work) {
                 update(*db, live, watchers);
-                // What each was given.
+                // What each was given. The copy is where the game's watchers
+                // begin: since it was taken, watchers were only added (they
+                // are forgotten by this thread alone).
                 std::lock_guard<std::mutex> lock(mutex_);
                 auto g = games_.find(live);
                 if (g == games_.end())
                     continue;
-                for (Watcher& w : g->second.watchers)
-                    for (const Watcher& done : watchers)
-                        if (done.stream == w.stream) {
-                            w.at = done.at;
-                            w.announced = done.announced;
-                        }
+                auto& ws = g->second.watchers;
+                for (size_t i = 0; i < watchers.size() && i < ws.size(); i++)
+                    if (ws[i].stream == watchers[i].stream) {
+                        ws[i].at = watchers[i].at;
+                        ws[i].announced = watchers[i].announced;
+                    }
             }
             if (Clock::now() >= recount) {
                 count(*db);
