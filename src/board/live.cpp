@@ -36,6 +36,12 @@ constexpr int RETRY_WATCH = 10;
 // The condition of a game still running on the board's clock.
 const char* const RUNNING_NOW = "state = 1 AND started_ms + (steps + 1) * ? >= ?";
 
+// A game that stopped streaming is shown ended (to its watchers, and off
+// the live list) once it is this much more than the margin behind: a chunk
+// that arrived in time, which its arrival judges, may still wait its turn
+// to be written, and the game then goes on.
+constexpr std::int64_t SHOWN_SLACK_MS = std::chrono::milliseconds(RECOUNT).count();
+
 } // namespace
 
 Answer LiveList::get(Db& db, const BoardSettings& settings, long limit, double age)
@@ -54,7 +60,7 @@ Answer LiveList::get(Db& db, const BoardSettings& settings, long limit, double a
                     "w WHERE w.live = t.live AND w.until_ms > ?) FROM tickets t JOIN owners o ON o.id = t.owner "
                     "WHERE t.daily = 0 AND t.live IS NOT NULL AND t.") +
             RUNNING_NOW + " ORDER BY t.started_ms, t.live LIMIT ?",
-        {now, static_cast<std::int64_t>(STEP_MS), now - std::llround(settings.pace_margin * 1000),
+        {now, static_cast<std::int64_t>(STEP_MS), now - std::llround(settings.pace_margin * 1000) - SHOWN_SLACK_MS,
          static_cast<std::int64_t>(limit)});
     json games = json::array();
     for (const Row& r : rows)
@@ -299,7 +305,7 @@ void LiveHub::update(Db& db, const std::string& live, std::vector<Watcher>& watc
     const long watching = this->watching(live);
     // The end, once the game is no longer played.
     const bool running =
-        tk.integer(1) == STARTED && !fell_behind(tk.integer(7), steps, now_ms(), settings_.pace_margin);
+        tk.integer(1) == STARTED && !fell_behind(tk.integer(7), steps, now_ms() - SHOWN_SLACK_MS, settings_.pace_margin);
     std::string end;
     if (!running) {
         json e{{"steps", steps}, {"game", nullptr}};
