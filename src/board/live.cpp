@@ -33,8 +33,6 @@ std::string event(const char* name, const json& data, std::int64_t id = -1)
 // RETRY_WATCH seconds: a slot is freed within the hub's round of forgetting.
 constexpr int RETRY_WATCH = 10;
 
-// The condition of a game still running on the board's clock.
-const char* const RUNNING_NOW = "state = 1 AND started_ms + (steps + 1) * ? >= ?";
 
 // A game that stopped streaming is shown ended (to its watchers, and off
 // the live list) once it is this much more than the margin behind: a chunk
@@ -55,13 +53,16 @@ Answer LiveList::get(Db& db, const BoardSettings& settings, long limit, double a
     }
     const auto read_at = Clock::now();
     const std::int64_t now = now_ms();
+    std::vector<Value> params{now};
+    for (const Value& v : not_behind_at(now - SHOWN_SLACK_MS, settings.pace_margin))
+        params.push_back(v);
+    params.push_back(static_cast<std::int64_t>(limit));
     const Rows rows = db.run(
         std::string("SELECT t.live, o.name, t.started_ms, t.steps, (SELECT coalesce(sum(w.watchers), 0) FROM watching "
                     "w WHERE w.live = t.live AND w.until_ms > ?) FROM tickets t JOIN owners o ON o.id = t.owner "
-                    "WHERE t.daily = 0 AND t.live IS NOT NULL AND t.") +
-            RUNNING_NOW + " ORDER BY t.started_ms, t.live LIMIT ?",
-        {now, static_cast<std::int64_t>(STEP_MS), now - std::llround(settings.pace_margin * 1000) - SHOWN_SLACK_MS,
-         static_cast<std::int64_t>(limit)});
+                    "WHERE t.daily = 0 AND t.live IS NOT NULL AND t.state = 1 AND ") +
+            NOT_BEHIND + " ORDER BY t.started_ms, t.live LIMIT ?",
+        params);
     json games = json::array();
     for (const Row& r : rows)
         games.push_back(json{{"id", r.text(0)},
@@ -304,8 +305,8 @@ void LiveHub::update(Db& db, const std::string& live, std::vector<Watcher>& watc
                             : Rows{};
     const long watching = this->watching(live);
     // The end, once the game is no longer played.
-    const bool running =
-        tk.integer(1) == STARTED && !fell_behind(tk.integer(7), steps, now_ms() - SHOWN_SLACK_MS, settings_.pace_margin);
+    const bool running = tk.integer(1) == STARTED &&
+                         !fell_behind(tk.integer(7), steps, now_ms() - SHOWN_SLACK_MS, settings_.pace_margin);
     std::string end;
     if (!running) {
         json e{{"steps", steps}, {"game", nullptr}};

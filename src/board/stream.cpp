@@ -129,6 +129,11 @@ bool fell_behind(std::int64_t started_ms, std::int64_t steps, std::int64_t now, 
     return now - (started_ms + (steps + 1) * STEP_MS) > ms(margin);
 }
 
+std::vector<Value> not_behind_at(std::int64_t now, double margin)
+{
+    return {static_cast<std::int64_t>(STEP_MS), now - ms(margin)};
+}
+
 std::string behind_reason(double margin)
 {
     char text[120];
@@ -327,10 +332,12 @@ void sweep_streams(Db& db, const BoardSettings& settings)
     // (A game that fell behind needs no mark: whatever counts running games
     // reads their pace, and whatever is sent on it later ends it.)
     const std::int64_t now = now_ms(), gone = now - CHUNKS_KEPT_MS;
-    const char* const over = "streamed = 1 AND (ended_ms < ? OR (state = 1 AND started_ms + (steps + 1) * ? < ?))";
-    const std::vector<Value> when{gone, static_cast<std::int64_t>(STEP_MS), gone - ms(settings.pace_margin)};
-    db.run(std::string("DELETE FROM chunks WHERE ticket IN (SELECT ticket FROM tickets WHERE ") + over + ")", when);
-    db.run(std::string("UPDATE tickets SET streamed = 0 WHERE ") + over, when);
+    const std::string over = std::string("streamed = 1 AND (ended_ms < ? OR (state = 1 AND NOT (") + NOT_BEHIND + ")))";
+    std::vector<Value> when{gone};
+    for (const Value& v : not_behind_at(gone, settings.pace_margin))
+        when.push_back(v);
+    db.run("DELETE FROM chunks WHERE ticket IN (SELECT ticket FROM tickets WHERE " + over + ")", when);
+    db.run("UPDATE tickets SET streamed = 0 WHERE " + over, when);
 }
 
 } // namespace kiv::board
