@@ -45,13 +45,39 @@ constexpr std::int64_t SHOWN_SLACK_MS = std::chrono::milliseconds(RECOUNT).count
 Answer LiveList::get(Db& db, const BoardSettings& settings, long limit, double age)
 {
     const auto fresh = Clock::now() - std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(age));
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
+    // One reader at a time for each limit: the others wait for its answer,
+    // or take the one before while it reads.
+    for (;;) {
         auto k = kept_.find(limit);
-        if (k != kept_.end() && k->second.first > fresh)
+        const bool kept = k != kept_.end();
+        if (kept && (k->second.first > fresh || reading_.count(limit)))
             return Answer{200, k->second.second, "application/json", {}};
+        if (!reading_.count(limit))
+            break;
+        read_.wait(lock);
     }
+    reading_.insert(limit);
+    lock.unlock();
+    std::string body;
     const auto read_at = Clock::now();
+    try {
+        body = read(db, settings, limit);
+    } catch (...) {
+        lock.lock();
+        reading_.erase(limit);
+        read_.notify_all();
+        throw;
+    }
+    lock.lock();
+    reading_.erase(limit);
+    kept_[limit] = {read_at, body};
+    read_.notify_all();
+    return Answer{200, body, "application/json", {}};
+}
+
+std::string LiveList::read(Db& db, const BoardSettings& settings, long limit)
+{
     const std::int64_t now = now_ms();
     std::vector<Value> params{now};
     for (const Value& v : not_behind_at(now - SHOWN_SLACK_MS, settings.pace_margin))
@@ -70,10 +96,7 @@ Answer LiveList::get(Db& db, const BoardSettings& settings, long limit, double a
                              {"started", iso_time(r.integer(2))},
                              {"steps", r.integer(3)},
                              {"watching", r.integer(4)}});
-    Answer a = json_answer(200, json{{"games", games}});
-    std::lock_guard<std::mutex> lock(mutex_);
-    kept_[limit] = {read_at, a.body};
-    return a;
+    return json_answer(200, json{{"games", games}}).body;
 }
 
 LiveHub::LiveHub(const BoardSettings& settings, int per_client, int most)

@@ -29,13 +29,17 @@ namespace kiv::board {
 constexpr size_t MAX_WATCHER_WAITING = 256 * 1024;
 
 // GET /api/live?limit=N: read at most once each `age` seconds for each
-// limit, whoever asks.
+// limit, whoever asks, by one of them while the others wait.
 class LiveList {
 public:
     Answer get(Db& db, const BoardSettings& settings, long limit, double age);
 
 private:
+    static std::string read(Db& db, const BoardSettings& settings, long limit);
+
     std::mutex mutex_;
+    std::condition_variable read_;  // a reading has ended
+    std::set<long> reading_;        // the limits being read now
     std::map<long, std::pair<std::chrono::steady_clock::time_point, std::string>> kept_;
 };
 
