@@ -768,7 +768,7 @@ def attack_rows(store, s):
             streamed(2.5, upto=300), 410, 'more than 2 s behind real time', stores=LEFT,
             prepare=lambda: (lambda g: (strict.stream(g.ticket, secret(board, 'Eve'), g.replay, g.at, 0.05, 200), g)[1])(
                 fresh())),
-        Row('stream', 'a chunk on a game past the margin, its steps wrong (the board holds 100, 200 sent)', strict,
+        Row('stream', 'a chunk on a game past the margin (2 s), its steps wrong: 200, not 100', strict,
             chunk_call(chunk_text(at=None, which=2, header=False)), 410, 'more than 2 s behind real time', stores=LEFT,
             prepare=lambda: (lambda g: (bt.wait_for(lambda: time.time() > g.at + 1.01 + 2.3, 10, 'the margin to pass'),
                                         g)[1])(first_chunk(fresh()))),
@@ -788,7 +788,7 @@ def attack_rows(store, s):
         Row('stream', 'a 21st stream watched from one address (20 at once)', board,
             lambda live: call(board, 'GET', f'/api/live/{live}', source='127.0.0.40'), 429, 'watches as many',
             prepare=twenty_watchers, after=lambda: [w.close() for w in shared.pop('watchers')]),
-        Row('stream', 'a third stream on a server that shows two at once, from an address of its own', s.limited,
+        Row('stream', 'a third stream on a server that shows two at once (--watchers 2)', s.limited,
             lambda live: call(s.limited, 'GET', f'/api/live/{live}', source='127.0.0.53'), 503, 'as many live games',
             prepare=two_watched, check=lambda head, text: int(head['retry-after']) > 0,
             after=lambda: [w.close() for w in shared.pop('watchers')]),
