@@ -694,7 +694,8 @@ bool HttpServer::start()
         flags, 0, nullptr, nullptr, &Impl::on_request, impl_.get(), MHD_OPTION_EXTERNAL_LOGGER, &log_library,
         nullptr, MHD_OPTION_SOCK_ADDR, &address, MHD_OPTION_THREAD_POOL_SIZE, static_cast<unsigned>(o.threads),
         MHD_OPTION_CONNECTION_TIMEOUT, static_cast<unsigned>(std::ceil(o.request_timeout)),
-        MHD_OPTION_CONNECTION_LIMIT, static_cast<unsigned>(MAX_CONNECTIONS), MHD_OPTION_NOTIFY_COMPLETED, &Impl::on_completed, impl_.get(),
+        MHD_OPTION_CONNECTION_LIMIT, static_cast<unsigned>(MAX_CONNECTIONS), MHD_OPTION_NOTIFY_COMPLETED,
+        &Impl::on_completed, impl_.get(),
         MHD_OPTION_END);
     if (!impl_->daemon) {
         std::fprintf(stderr, "kiv-board: cannot listen on %s port %d\n", o.listen.c_str(), o.port);

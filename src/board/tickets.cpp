@@ -147,7 +147,8 @@ Answer start_ticket(Db& db, const BoardSettings& settings, const std::string& id
     std::vector<Value> by_client{today, yesterday, now};
     for (const Value& v : not_behind_at(now, settings.pace_margin))
         by_client.push_back(v);
-    if (db.run(std::string("SELECT count(*) FROM tickets WHERE state = 1 AND client IN (?, ?) AND expires_ms > ? AND ") +
+    if (db.run(std::string("SELECT count(*) FROM tickets WHERE state = 1 AND client IN (?, ?) AND expires_ms > ? "
+                           "AND ") +
                    NOT_BEHIND,
                by_client)
             .at(0)
