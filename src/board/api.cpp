@@ -39,7 +39,8 @@ public:
     explicit Api(const ServerOptions& o)
         : options_(o), tickets_(o.tickets_per_minute, o.board_tickets_per_minute), games_(o.games_per_minute),
           names_(o.names_per_minute), starts_(o.starts_per_minute), reads_(o.reads_per_minute),
-          in_play_(TICKET_REQUESTS_PER_MINUTE), chunks_(CHUNKS_PER_MINUTE), live_(o.board, o.watchers_per_client),
+          in_play_(TICKET_REQUESTS_PER_MINUTE), chunks_(CHUNKS_PER_MINUTE),
+          live_(o.board, o.watchers_per_client, o.watchers),
           verifiers_(o.board, [this] { top_.stale(); })
     {
     }

@@ -19,6 +19,7 @@ struct ServerOptions {
     double reads_per_minute = 300;           // a game's status or replay
     double top_cache_age = 1;                // seconds
     int watchers_per_client = 20;            // live streams open at once, for each client
+    int watchers = MAX_CONNECTIONS / 4 * 3;  // live streams open at once on this server
 };
 
 // Serves until SIGINT or SIGTERM; returns the exit status.

@@ -29,7 +29,8 @@ const char* const USAGE =
     "                 [--pace-margin S] [--pace-tolerance S] [--running-per-name N] [--running-per-client N]\n"
     "                 [--tickets-per-minute N] [--board-tickets-per-minute N] [--games-per-minute N]\n"
     "                 [--names-per-minute N] [--starts-per-minute N] [--reads-per-minute N]\n"
-    "                 [--watchers-per-client N] [--request-timeout S] [--worker-trial open:PATH|connect:PORT|look]\n"
+    "                 [--watchers-per-client N] [--watchers N] [--request-timeout S]\n"
+    "                 [--worker-trial open:PATH|connect:PORT|look]\n"
     "       kiv-board worker [--data DIR | --database URL] [--workers N] [--worker-cpu S] [--worker-memory MB]\n"
     "                 [--worker-deadline S] [--lease S] [--max-steps-per-frame X]\n"
     "                 [--max-steps-per-frame-in-second X]\n"
@@ -242,6 +243,7 @@ int kiv::board::board_main(int argc, char** argv)
         {"--pace-margin", serving, real(&b.pace_margin, 0, 86400)},
         {"--pace-tolerance", serving, real(&b.pace_tolerance, 0, 86400)},
         {"--watchers-per-client", serving, whole(&o.watchers_per_client, 1, 100000)},
+        {"--watchers", serving, whole(&o.watchers, 1, MAX_CONNECTIONS)},
         {"--running-per-name", serving, whole(&b.running_per_name, 1, 1000000)},
         {"--running-per-client", serving, whole(&b.running_per_client, 1, 1000000)},
         {"--workers", working, whole(&b.workers, serving ? 0 : 1, 256)},

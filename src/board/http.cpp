@@ -342,7 +342,7 @@ std::string HttpServer::Impl::client_address(MHD_Connection* c) const
     return peer;
 }
 
-bool EventStream::push(const std::string& text, bool end, size_t max_bytes)
+bool EventStream::push(const std::string& text, bool end, size_t max_bytes, bool whole)
 {
     MHD_Connection* wake = nullptr;
     bool kept = true;
@@ -350,17 +350,20 @@ bool EventStream::push(const std::string& text, bool end, size_t max_bytes)
         std::lock_guard<std::mutex> lock(mutex_);
         if (gone_ || ended_)
             return false;
-        if (text_.size() - sent_ + text.size() > max_bytes) {
+        if (!whole && text_.size() - std::max(sent_, whole_end_) + text.size() > max_bytes) {
             ended_ = true;
             text_.clear();
-            sent_ = 0;
+            sent_ = whole_end_ = 0;
             kept = false;
         } else {
-            if (sent_ > 0 && sent_ == text_.size()) {
-                text_.clear();
-                sent_ = 0;
-            }
+            // What was sent is let go, so that a reader that keeps a
+            // backlog holds no more than the backlog.
+            text_.erase(0, sent_);
+            whole_end_ -= std::min(whole_end_, sent_);
+            sent_ = 0;
             text_ += text;
+            if (whole)
+                whole_end_ = text_.size();
             ended_ = end;
         }
         std::swap(wake, sleeping_);
@@ -385,6 +388,12 @@ size_t EventStream::waiting()
 {
     std::lock_guard<std::mutex> lock(mutex_);
     return text_.size() - sent_;
+}
+
+size_t EventStream::held()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return text_.size();
 }
 
 long EventStream::read(char* buf, size_t max, MHD_Connection* c)
@@ -685,7 +694,8 @@ bool HttpServer::start()
         flags, 0, nullptr, nullptr, &Impl::on_request, impl_.get(), MHD_OPTION_EXTERNAL_LOGGER, &log_library,
         nullptr, MHD_OPTION_SOCK_ADDR, &address, MHD_OPTION_THREAD_POOL_SIZE, static_cast<unsigned>(o.threads),
         MHD_OPTION_CONNECTION_TIMEOUT, static_cast<unsigned>(std::ceil(o.request_timeout)),
-        MHD_OPTION_CONNECTION_LIMIT, 16384u, MHD_OPTION_NOTIFY_COMPLETED, &Impl::on_completed, impl_.get(),
+        MHD_OPTION_CONNECTION_LIMIT, static_cast<unsigned>(MAX_CONNECTIONS), MHD_OPTION_NOTIFY_COMPLETED,
+        &Impl::on_completed, impl_.get(),
         MHD_OPTION_END);
     if (!impl_->daemon) {
         std::fprintf(stderr, "kiv-board: cannot listen on %s port %d\n", o.listen.c_str(), o.port);

@@ -32,17 +32,24 @@ struct Header {
 // it: no thread waits for it) while nothing is ready, and wakes when text
 // comes. The stream ends once it was ended and all of it was sent, or when
 // it was closed.
+// Connections open at once, at most.
+constexpr int MAX_CONNECTIONS = 16384;
+
 class EventStream {
 public:
     // Appends text (an event, or a comment), and the end after it when
     // `end`; false, and the stream is closed, when more than max_bytes
-    // would wait to be sent (a reader that does not read).
-    bool push(const std::string& text, bool end, size_t max_bytes);
+    // would wait to be sent (a reader that does not read). Text pushed
+    // `whole` (a game's catch-up, whatever its size) is always kept, and
+    // only what waits beyond it counts against max_bytes.
+    bool push(const std::string& text, bool end, size_t max_bytes, bool whole = false);
     // Ends it at once, whatever waits.
     void close();
     // The connection went: nothing more is sent.
     bool gone();
     size_t waiting();
+    // The text kept: what waits, and nothing already sent.
+    size_t held();
 
     // For the HTTP side: up to `max` bytes into buf; 0 (the connection
     // then sleeps until text comes), or -1 at the end.
@@ -52,7 +59,7 @@ public:
 private:
     std::mutex mutex_;
     std::string text_;
-    size_t sent_ = 0;
+    size_t sent_ = 0, whole_end_ = 0;
     bool ended_ = false, gone_ = false;
     MHD_Connection* sleeping_ = nullptr;
 };

@@ -30,35 +30,65 @@ std::string event(const char* name, const json& data, std::int64_t id = -1)
     return text + "event: " + name + "\ndata: " + data.dump() + "\n\n";
 }
 
-std::string network_of(const std::string& client)
-{
-    const TokenBuckets::Key k = client_network(client);
-    return std::string(k.begin(), k.end());
-}
+// RETRY_WATCH seconds: a slot is freed within the hub's round of forgetting.
+constexpr int RETRY_WATCH = 10;
 
-// The condition of a game still running on the board's clock.
-const char* const RUNNING_NOW = "state = 1 AND started_ms + (steps + 1) * ? >= ?";
+
+// A game that stopped streaming is shown ended (to its watchers, and off
+// the live list) once it is this much more than the margin behind: a chunk
+// that arrived in time, which its arrival judges, may still wait its turn
+// to be written, and the game then goes on.
+constexpr std::int64_t SHOWN_SLACK_MS = std::chrono::milliseconds(RECOUNT).count();
 
 } // namespace
 
 Answer LiveList::get(Db& db, const BoardSettings& settings, long limit, double age)
 {
     const auto fresh = Clock::now() - std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(age));
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
+    // One reader at a time for each limit: the others wait for its answer,
+    // or take the one before while it reads.
+    for (;;) {
         auto k = kept_.find(limit);
-        if (k != kept_.end() && k->second.first > fresh)
+        const bool kept = k != kept_.end();
+        if (kept && (k->second.first > fresh || reading_.count(limit)))
             return Answer{200, k->second.second, "application/json", {}};
+        if (!reading_.count(limit))
+            break;
+        read_.wait(lock);
     }
+    reading_.insert(limit);
+    lock.unlock();
+    std::string body;
     const auto read_at = Clock::now();
+    try {
+        body = read(db, settings, limit);
+    } catch (...) {
+        lock.lock();
+        reading_.erase(limit);
+        read_.notify_all();
+        throw;
+    }
+    lock.lock();
+    reading_.erase(limit);
+    kept_[limit] = {read_at, body};
+    read_.notify_all();
+    return Answer{200, body, "application/json", {}};
+}
+
+std::string LiveList::read(Db& db, const BoardSettings& settings, long limit)
+{
     const std::int64_t now = now_ms();
+    std::vector<Value> params{now};
+    for (const Value& v : not_behind_at(now - SHOWN_SLACK_MS, settings.pace_margin))
+        params.push_back(v);
+    params.push_back(static_cast<std::int64_t>(limit));
     const Rows rows = db.run(
         std::string("SELECT t.live, o.name, t.started_ms, t.steps, (SELECT coalesce(sum(w.watchers), 0) FROM watching "
                     "w WHERE w.live = t.live AND w.until_ms > ?) FROM tickets t JOIN owners o ON o.id = t.owner "
-                    "WHERE t.daily = 0 AND t.live IS NOT NULL AND t.") +
-            RUNNING_NOW + " ORDER BY t.started_ms, t.live LIMIT ?",
-        {now, static_cast<std::int64_t>(STEP_MS), now - std::llround(settings.pace_margin * 1000),
-         static_cast<std::int64_t>(limit)});
+                    "WHERE t.daily = 0 AND t.live IS NOT NULL AND t.state = 1 AND ") +
+            NOT_BEHIND + " ORDER BY t.started_ms, t.live LIMIT ?",
+        params);
     json games = json::array();
     for (const Row& r : rows)
         games.push_back(json{{"id", r.text(0)},
@@ -66,13 +96,11 @@ Answer LiveList::get(Db& db, const BoardSettings& settings, long limit, double a
                              {"started", iso_time(r.integer(2))},
                              {"steps", r.integer(3)},
                              {"watching", r.integer(4)}});
-    Answer a = json_answer(200, json{{"games", games}});
-    std::lock_guard<std::mutex> lock(mutex_);
-    kept_[limit] = {read_at, a.body};
-    return a;
+    return json_answer(200, json{{"games", games}}).body;
 }
 
-LiveHub::LiveHub(const BoardSettings& settings, int per_client) : settings_(settings), per_client_(per_client)
+LiveHub::LiveHub(const BoardSettings& settings, int per_client, int most)
+    : settings_(settings), per_client_(per_client), most_(most)
 {
     unsigned char drawn[8];
     randombytes_buf(drawn, sizeof drawn);
@@ -108,6 +136,8 @@ void LiveHub::stop()
         for (Watcher& w : game.watchers)
             w.stream->close();
     games_.clear();
+    clients_.clear();
+    watchers_ = 0;
 }
 
 void LiveHub::poke(const std::string& live)
@@ -137,15 +167,31 @@ Answer LiveHub::watch(Db& db, const std::string& live, std::int64_t from, const 
     }
     Answer a{200, "", "text/event-stream", {{"X-Accel-Buffering", "no"}}};
     a.stream = std::make_shared<EventStream>();
-    const std::string network = network_of(client);
+    std::vector<std::pair<std::string, int>> networks;  // each with the streams it may open
+    for (const auto& [k, scale] : client_networks(client))
+        networks.emplace_back(std::string(k.begin(), k.end()), static_cast<int>(per_client_ * scale));
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (stopping_)  // (every stream is ended before the HTTP side stops)
             return busy(503, "The server is stopping; try again shortly.", 5);
-        if (clients_[network] >= per_client_)
-            return busy(429, "This address watches as many games as it may at once; close one first.", 10);
-        clients_[network]++;
-        games_[live].watchers.push_back(Watcher{a.stream, from, false, network});
+        // (Players' chunks need connections too: watchers take at most
+        // `most` of them.)
+        if (watchers_ >= most_)
+            return busy(503, "This server shows as many live games as it can at once; try again shortly.",
+                        RETRY_WATCH);
+        for (const auto& [network, may] : networks) {
+            auto c = clients_.find(network);
+            if (c != clients_.end() && c->second >= may)
+                return busy(429, "This address watches as many games as it may at once; close one first.",
+                            RETRY_WATCH);
+        }
+        Watcher w{a.stream, from, false, {}};
+        for (const auto& n : networks) {
+            clients_[n.first]++;
+            w.networks.push_back(n.first);
+        }
+        watchers_++;
+        games_[live].watchers.push_back(std::move(w));
     }
     poke(live);
     return a;
@@ -199,8 +245,10 @@ void LiveHub::run()
                 auto& ws = g->second.watchers;
                 for (auto w = ws.begin(); w != ws.end();)
                     if (w->stream->gone()) {
-                        if (--clients_[w->client] == 0)
-                            clients_.erase(w->client);
+                        for (const std::string& n : w->networks)
+                            if (--clients_[n] == 0)
+                                clients_.erase(n);
+                        watchers_--;
                         w = ws.erase(w);
                     } else {
                         ++w;
@@ -223,17 +271,19 @@ void LiveHub::run()
                 db = open_store(settings_.store);
             for (auto& [live, watchers] : work) {
                 update(*db, live, watchers);
-                // What each was given.
+                // What each was given. The copy is where the game's watchers
+                // begin: since it was taken, watchers were only added (they
+                // are forgotten by this thread alone).
                 std::lock_guard<std::mutex> lock(mutex_);
                 auto g = games_.find(live);
                 if (g == games_.end())
                     continue;
-                for (Watcher& w : g->second.watchers)
-                    for (const Watcher& done : watchers)
-                        if (done.stream == w.stream) {
-                            w.at = done.at;
-                            w.announced = done.announced;
-                        }
+                auto& ws = g->second.watchers;
+                for (size_t i = 0; i < watchers.size() && i < ws.size(); i++)
+                    if (ws[i].stream == watchers[i].stream) {
+                        ws[i].at = watchers[i].at;
+                        ws[i].announced = watchers[i].announced;
+                    }
             }
             if (Clock::now() >= recount) {
                 count(*db);
@@ -278,8 +328,8 @@ void LiveHub::update(Db& db, const std::string& live, std::vector<Watcher>& watc
                             : Rows{};
     const long watching = this->watching(live);
     // The end, once the game is no longer played.
-    const bool running =
-        tk.integer(1) == STARTED && !fell_behind(tk.integer(7), steps, now_ms(), settings_.pace_margin);
+    const bool running = tk.integer(1) == STARTED &&
+                         !fell_behind(tk.integer(7), steps, now_ms() - SHOWN_SLACK_MS, settings_.pace_margin);
     std::string end;
     if (!running) {
         json e{{"steps", steps}, {"game", nullptr}};
@@ -310,7 +360,11 @@ void LiveHub::update(Db& db, const std::string& live, std::vector<Watcher>& watc
     std::map<std::int64_t, std::pair<std::string, std::int64_t>> from_at;
     for (Watcher& w : watchers) {
         std::string text;
-        if (!w.announced && !announce.empty()) {
+        // A new watcher's first text, the game so far as one event, is kept
+        // whatever its size: the cap holds what waits beyond it, so that a
+        // long game is watched from its start.
+        const bool first = !w.announced && !announce.empty();
+        if (first) {
             text = announce;
             w.announced = true;
         }
@@ -340,7 +394,7 @@ void LiveHub::update(Db& db, const std::string& live, std::vector<Watcher>& watc
             w.at = cached->second.second;
         }
         if (!text.empty() || !end.empty())
-            w.stream->push(text + end, !end.empty(), MAX_WATCHER_WAITING);
+            w.stream->push(text + end, !end.empty(), MAX_WATCHER_WAITING, first);
     }
 }
 

@@ -29,19 +29,25 @@ namespace kiv::board {
 constexpr size_t MAX_WATCHER_WAITING = 256 * 1024;
 
 // GET /api/live?limit=N: read at most once each `age` seconds for each
-// limit, whoever asks.
+// limit, whoever asks, by one of them while the others wait.
 class LiveList {
 public:
     Answer get(Db& db, const BoardSettings& settings, long limit, double age);
 
 private:
+    static std::string read(Db& db, const BoardSettings& settings, long limit);
+
     std::mutex mutex_;
+    std::condition_variable read_;  // a reading has ended
+    std::set<long> reading_;        // the limits being read now
     std::map<long, std::pair<std::chrono::steady_clock::time_point, std::string>> kept_;
 };
 
 class LiveHub {
 public:
-    LiveHub(const BoardSettings& settings, int per_client);
+    // At most `per_client` streams of each client (a /56 and a /48 4 and
+    // 16 times as many), and `most` in all.
+    LiveHub(const BoardSettings& settings, int per_client, int most);
     ~LiveHub();
     LiveHub(const LiveHub&) = delete;
     LiveHub& operator=(const LiveHub&) = delete;
@@ -63,7 +69,7 @@ private:
         std::shared_ptr<EventStream> stream;
         std::int64_t at = 0;  // steps it was given
         bool announced = false;
-        std::string client;
+        std::vector<std::string> networks;  // the client's, each counted in `clients_`
     };
     struct Game {
         std::vector<Watcher> watchers;
@@ -75,7 +81,8 @@ private:
     void listen_postgres();
 
     BoardSettings settings_;
-    int per_client_;
+    int per_client_, most_;
+    int watchers_ = 0;  // streams open on this server
     std::string server_;  // this server's name in `watching`
     // Three locks, none held while another is taken, so that a request that
     // pokes or counts never waits for the hub's rounds: `mutex_` the games

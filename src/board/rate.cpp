@@ -100,6 +100,17 @@ TokenBuckets::Key client_network(const std::string& address)
     return network(6, 64, bytes);
 }
 
+std::vector<std::pair<TokenBuckets::Key, double>> client_networks(const std::string& address)
+{
+    std::vector<std::pair<TokenBuckets::Key, double>> nets{{client_network(address), 1}};
+    std::uint8_t bytes[16];
+    if (nets[0].first[0] == 6 && inet_pton(AF_INET6, address.c_str(), bytes) == 1) {
+        nets.push_back({network(6, 56, bytes), NET56_SCALE});
+        nets.push_back({network(6, 48, bytes), NET48_SCALE});
+    }
+    return nets;
+}
+
 RateLimit::RateLimit(double per_minute, double board_per_minute, size_t capacity)
     : single_(per_minute, capacity), net56_(per_minute * NET56_SCALE, capacity),
       net48_(per_minute * NET48_SCALE, capacity), share_(std::fmax(1.0, board_per_minute / BOARD_SHARE), capacity),

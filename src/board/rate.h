@@ -18,6 +18,8 @@
 #include <list>
 #include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 #include <unordered_map>
 
 namespace kiv::board {
@@ -62,6 +64,11 @@ private:
 // The bucket key of a client: an IPv4 address (mapped into IPv6 or not) or
 // an IPv6 /64; anything else is one unknown client.
 TokenBuckets::Key client_network(const std::string& address);
+
+// The networks a client counts in, each with how many times a client's
+// share it may take: the client's own (1) and, of an IPv6 address, the
+// /56 (4) and the /48 (16) around it, as for the rate limits.
+std::vector<std::pair<TokenBuckets::Key, double>> client_networks(const std::string& address);
 
 // The part of the whole board's limit that one network may take.
 constexpr double BOARD_SHARE = 16;

@@ -129,6 +129,11 @@ bool fell_behind(std::int64_t started_ms, std::int64_t steps, std::int64_t now, 
     return now - (started_ms + (steps + 1) * STEP_MS) > ms(margin);
 }
 
+std::vector<Value> not_behind_at(std::int64_t now, double margin)
+{
+    return {static_cast<std::int64_t>(STEP_MS), now - ms(margin)};
+}
+
 std::string behind_reason(double margin)
 {
     char text[120];
@@ -221,6 +226,14 @@ Answer take_chunk(Db& db, const BoardSettings& settings, const std::string& id, 
     auto answer = [&](std::int64_t now_held) {
         return json_answer(200, json{{"steps", now_held}, {"watching", daily ? 0 : watching(live)}});
     };
+    // Behind is judged first: whatever is sent on a game past the margin
+    // ends it.
+    if (fell_behind(started, steps, arrived_ms, settings.pace_margin)) {
+        const std::string reason = behind_reason(settings.pace_margin);
+        end_stream(db, id, 410, reason, arrived_ms);
+        t.commit();
+        return error(410, reason);
+    }
     if (request.steps != steps) {
         // The same chunk again, its answer lost: answered as the first time.
         const Rows same = db.run("SELECT to_step, body FROM chunks WHERE ticket = ? AND from_step = ?",
@@ -230,12 +243,6 @@ Answer take_chunk(Db& db, const BoardSettings& settings, const std::string& id, 
         return json_answer(409, json{{"error", "The board holds " + std::to_string(steps) +
                                                    " steps of this game: send the frames from there."},
                                      {"steps", steps}});
-    }
-    if (fell_behind(started, steps, arrived_ms, settings.pace_margin)) {
-        const std::string reason = behind_reason(settings.pace_margin);
-        end_stream(db, id, 410, reason, arrived_ms);
-        t.commit();
-        return error(410, reason);
     }
     const std::int64_t to = steps + frames.steps;
     if (to > MAX_REPLAY_STEPS)
@@ -325,10 +332,12 @@ void sweep_streams(Db& db, const BoardSettings& settings)
     // (A game that fell behind needs no mark: whatever counts running games
     // reads their pace, and whatever is sent on it later ends it.)
     const std::int64_t now = now_ms(), gone = now - CHUNKS_KEPT_MS;
-    const char* const over = "streamed = 1 AND (ended_ms < ? OR (state = 1 AND started_ms + (steps + 1) * ? < ?))";
-    const std::vector<Value> when{gone, static_cast<std::int64_t>(STEP_MS), gone - ms(settings.pace_margin)};
-    db.run(std::string("DELETE FROM chunks WHERE ticket IN (SELECT ticket FROM tickets WHERE ") + over + ")", when);
-    db.run(std::string("UPDATE tickets SET streamed = 0 WHERE ") + over, when);
+    const std::string over = std::string("streamed = 1 AND (ended_ms < ? OR (state = 1 AND NOT (") + NOT_BEHIND + ")))";
+    std::vector<Value> when{gone};
+    for (const Value& v : not_behind_at(gone, settings.pace_margin))
+        when.push_back(v);
+    db.run("DELETE FROM chunks WHERE ticket IN (SELECT ticket FROM tickets WHERE " + over + ")", when);
+    db.run("UPDATE tickets SET streamed = 0 WHERE " + over, when);
 }
 
 } // namespace kiv::board

@@ -47,6 +47,10 @@ std::string join_chunks(const std::vector<std::string>& packed);
 // Whether a game that holds `steps` steps from its start is more than the
 // margin behind real time at `now`: its next step was due longer ago.
 bool fell_behind(std::int64_t started_ms, std::int64_t steps, std::int64_t now, double margin);
+// The same rule in SQL, of a ticket's `started_ms` and `steps`: true while
+// the game is not behind; its two parameters are not_behind_at(now, margin).
+constexpr char NOT_BEHIND[] = "started_ms + (steps + 1) * ? >= ?";
+std::vector<Value> not_behind_at(std::int64_t now, double margin);
 // The sentence of a game that fell behind.
 std::string behind_reason(double margin);
 

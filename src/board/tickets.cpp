@@ -21,9 +21,6 @@ namespace {
 constexpr std::int64_t START_LOCK = 1263027539;
 constexpr int RETRY_RUNNING = 10;  // seconds
 constexpr int RETRY_QUEUE = 30;
-// A started game still running: not more than the margin behind (its held
-// steps, the step's length and the instant the margin before now follow).
-#define RUNNING "started_ms + (steps + 1) * ? >= ?"
 
 // The day's key for clients' networks: drawn at random by the first server
 // that needs it, the same for every server of the board that day.
@@ -132,9 +129,12 @@ Answer start_ticket(Db& db, const BoardSettings& settings, const std::string& id
         return busy(503, "The board has too many games to verify just now; try again shortly.", RETRY_QUEUE);
     // A game more than the margin behind is left, whether or not a sweep
     // has said so yet.
-    const std::int64_t behind = now - std::llround(settings.pace_margin * 1000) - STEP_MS;
-    if (db.run("SELECT count(*) FROM tickets WHERE state = 1 AND owner = ? AND expires_ms > ? AND " RUNNING,
-               {owner->id, now, static_cast<std::int64_t>(STEP_MS), behind})
+    std::vector<Value> by_name{owner->id, now};
+    for (const Value& v : not_behind_at(now, settings.pace_margin))
+        by_name.push_back(v);
+    if (db.run(std::string("SELECT count(*) FROM tickets WHERE state = 1 AND owner = ? AND expires_ms > ? AND ") +
+                   NOT_BEHIND,
+               by_name)
             .at(0)
             .integer(0) >= settings.running_per_name)
         return busy(429,
@@ -144,8 +144,13 @@ Answer start_ticket(Db& db, const BoardSettings& settings, const std::string& id
     // Today's hash is kept; yesterday's still counts, for games begun before midnight.
     const std::int64_t day = now / DAY_MS;
     const Blob today = client_hash(day_key(db, day), client), yesterday = client_hash(day_key(db, day - 1), client);
-    if (db.run("SELECT count(*) FROM tickets WHERE state = 1 AND client IN (?, ?) AND expires_ms > ? AND " RUNNING,
-               {today, yesterday, now, static_cast<std::int64_t>(STEP_MS), behind})
+    std::vector<Value> by_client{today, yesterday, now};
+    for (const Value& v : not_behind_at(now, settings.pace_margin))
+        by_client.push_back(v);
+    if (db.run(std::string("SELECT count(*) FROM tickets WHERE state = 1 AND client IN (?, ?) AND expires_ms > ? "
+                           "AND ") +
+                   NOT_BEHIND,
+               by_client)
             .at(0)
             .integer(0) >= settings.running_per_client)
         return busy(429, "Too many games are running from this address: finish or leave one first.", RETRY_RUNNING);

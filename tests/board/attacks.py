@@ -207,7 +207,8 @@ def suite(store, pg):
         s.strict = start(store, '--pace-margin', '2', '--ticket-lifetime', '1', '--tickets-per-minute', '2',
                          '--games-per-minute', '2', '--names-per-minute', '2', '--trusted-proxy', '127.0.0.2', *few)
         s.crowd = start(store, '--trusted-proxy', '127.0.0.2', '--board-tickets-per-minute', '5', *few)
-        s.limited = start(store, *bt.LENIENT, '--running-per-name', '2', '--running-per-client', '3', *few)
+        s.limited = start(store, *bt.LENIENT, '--running-per-name', '2', '--running-per-client', '3', '--watchers', '2',
+                          *few)
         s.full = start(store, *bt.LENIENT, '--queue', '0', '--workers', '0')
         s.one = start(store, *bt.LENIENT, '--queue', '1', '--workers', '0')
         s.stingy = start(store, '--starts-per-minute', '2', '--reads-per-minute', '2', *few)
@@ -411,6 +412,14 @@ def attack_rows(store, s):
         live = bt.sql(store, f"SELECT live FROM tickets WHERE ticket = '{started()[0]}'")[0][0]
         shared['watchers'] = [bt.Watcher(board.port, live, source='127.0.0.40') for _ in range(20)]
         bt.check([w.status for w in shared['watchers']] == [200] * 20, 'twenty watchers')
+        return live
+
+    def two_watched():  # a game on `limited` (two streams at once), watched from two addresses
+        t, (status, _, text) = start_call(s.limited, 'Wes', '127.0.0.50')
+        bt.check(status == 200, f'a game to watch: {status} {text}')
+        live = json.loads(text)['live']
+        shared['watchers'] = [bt.Watcher(s.limited.port, live, source=f'127.0.0.{n}') for n in (51, 52)]
+        bt.check([w.status for w in shared['watchers']] == [200] * 2, 'two watchers')
         return live
 
     def stalled():  # three games of Sid's, streamed a second then stopped, until the margin is past
@@ -759,6 +768,10 @@ def attack_rows(store, s):
             streamed(2.5, upto=300), 410, 'more than 2 s behind real time', stores=LEFT,
             prepare=lambda: (lambda g: (strict.stream(g.ticket, secret(board, 'Eve'), g.replay, g.at, 0.05, 200), g)[1])(
                 fresh())),
+        Row('stream', 'a chunk on a game past the margin (2 s), its steps wrong: 200, not 100', strict,
+            chunk_call(chunk_text(at=None, which=2, header=False)), 410, 'more than 2 s behind real time', stores=LEFT,
+            prepare=lambda: (lambda g: (bt.wait_for(lambda: time.time() > g.at + 1.01 + 2.3, 10, 'the margin to pass'),
+                                        g)[1])(first_chunk(fresh()))),
         Row('stream', 'a gap in the stream: steps from 100 sent as the board holds 0', strict,
             chunk_call(chunk_text(at=None, which=1, header=False)), 409, '"steps":0', prepare=fresh),
         Row('stream', 'a chunk sent again, its answer lost: answered as the first time', strict,
@@ -775,6 +788,10 @@ def attack_rows(store, s):
         Row('stream', 'a 21st stream watched from one address (20 at once)', board,
             lambda live: call(board, 'GET', f'/api/live/{live}', source='127.0.0.40'), 429, 'watches as many',
             prepare=twenty_watchers, after=lambda: [w.close() for w in shared.pop('watchers')]),
+        Row('stream', 'a third stream on a server that shows two at once (--watchers 2)', s.limited,
+            lambda live: call(s.limited, 'GET', f'/api/live/{live}', source='127.0.0.53'), 503, 'as many live games',
+            prepare=two_watched, check=lambda head, text: int(head['retry-after']) > 0,
+            after=lambda: [w.close() for w in shared.pop('watchers')]),
         Row('stream', 'a chunk of malformed frames: a frame of no steps', strict,
             chunk_call(chunk_text(packed=zlib.compress(b'\0\0\0\0'))), 400, 'not whole frames', prepare=fresh),
         Row('stream', 'a chunk that is not zlib', strict, chunk_call(chunk_text(packed=b'\x01\x02\x03')), 400,

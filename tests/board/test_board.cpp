@@ -1,5 +1,6 @@
 // The board's checks that need no server: names, rate limits, one game in
-// one form whatever its replay's bytes, and the stream's chunks and pace.
+// one form whatever its replay's bytes, the stream's chunks and pace, and a
+// watcher's text.
 #include <gtest/gtest.h>
 
 #include <zlib.h>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "../../tools/bot/bot.h"
+#include "board/http.h"
 #include "board/names.h"
 #include "board/rate.h"
 #include "board/stream.h"
@@ -449,6 +451,34 @@ TEST(Stream, BehindPastTheMarginOnly)
     EXPECT_TRUE(fell_behind(5000, 100, 5000 + 1010 + 10001, 10));
     EXPECT_FALSE(fell_behind(5000, 0, 5000 + 10 + 2500, 2.5));
     EXPECT_TRUE(fell_behind(5000, 0, 5000 + 10 + 2501, 2.5));
+}
+
+// A watcher's text: what was sent is let go, and what waits is held to the
+// cap, past which the stream is closed and nothing more is sent; a game's
+// catch-up is kept whole, the cap holding what waits beyond it.
+TEST(Stream, AWatchersTextHoldsWhatWaitsAlone)
+{
+    const std::string event(1000, 'e');
+    char buf[4096];
+    EventStream slow;  // a reader ten bytes short each time
+    for (int i = 0; i < 300; i++) {
+        ASSERT_TRUE(slow.push(event, false, 4000));
+        ASSERT_EQ(slow.read(buf, 990, nullptr), 990);
+    }
+    EXPECT_EQ(slow.waiting(), 3000u);
+    EXPECT_LE(slow.held(), 4000u);  // what waits, and what was last read until the next push
+    EXPECT_FALSE(slow.push(event + event, false, 4000));
+    EXPECT_EQ(slow.read(buf, sizeof buf, nullptr), -1);
+    EXPECT_FALSE(slow.push(event, false, 4000));
+
+    EventStream caught_up;  // a game so far, far past the cap, then what follows it
+    ASSERT_TRUE(caught_up.push(std::string(100000, 'c'), false, 4000, true));
+    for (int i = 0; i < 3; i++)
+        ASSERT_TRUE(caught_up.push(event, false, 4000));
+    ASSERT_EQ(caught_up.read(buf, 4000, nullptr), 4000);
+    EXPECT_TRUE(caught_up.push(event, false, 4000));
+    EXPECT_FALSE(caught_up.push(event, false, 4000));
+    EXPECT_EQ(caught_up.read(buf, sizeof buf, nullptr), -1);
 }
 
 } // namespace

@@ -116,7 +116,12 @@
     es.addEventListener('chunk', function (e) {
       var c = JSON.parse(e.data);
       then(function () {
-        return Module['kivInflate'](bytes(c.chunk), 1 << 20).then(function (body) {
+        // At most twelve bytes a step (a frame's byte, the buttons, and two
+        // motions of five bytes at most): a joined chunk of a long game
+        // is as long as its steps make it, and no longer.
+        var limit = Math.max(0, c.to - c.steps) * 12 + 16;
+        if (!(limit >= 16)) throw new Error('its chunk does not say its steps');
+        return Module['kivInflate'](bytes(c.chunk), limit).then(function (body) {
           if (!began || source !== es) return;
           HEAPU8.set(body, _web_replay_body());
           if (!_web_live_chunk(c.steps, body.length)) throw new Error(UTF8ToString(_web_replay_error()));
