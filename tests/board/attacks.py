@@ -796,6 +796,16 @@ def attack_rows(store, s):
             chunk_call(chunk_text(packed=zlib.compress(b'\0\0\0\0'))), 400, 'not whole frames', prepare=fresh),
         Row('stream', 'a chunk that is not zlib', strict, chunk_call(chunk_text(packed=b'\x01\x02\x03')), 400,
             'zlib stream', prepare=fresh),
+        # Malformed in its fields: refused before the ticket is read.
+        *(Row('stream', what, strict, chunk_call(text), 400, words, prepare=fresh) for what, text, words in [
+            ('a chunk that is not base64', lambda g: json.dumps({'steps': 0, 'chunk': '!!!!'}), 'not standard base64'),
+            ('a first chunk without the game\'s header', chunk_text(header=False), 'carries the game\'s header'),
+            ('a header sent with a later chunk', chunk_text(at=100), 'first chunk alone'),
+            ('a header whose bytes from 24 on are not 0', lambda g: chunk_text()(g).replace(
+                base64.b64encode(g.replay[:24] + bytes(40)).decode(),
+                base64.b64encode(g.replay[:24] + bytes(6) + b'\x01' + bytes(33)).decode()), 'byte 30'),
+            ('a motion written longer than it needs (0 in two bytes)',
+             chunk_text(packed=zlib.compress(b'\x01\x00\x80\x00\x00')), 'not whole frames')]),
         Row('stream', 'a first chunk whose header holds another seed', strict,
             chunk_call(lambda g: chunk_text()(g).replace(
                 base64.b64encode(g.replay[:24] + bytes(40)).decode(),
